@@ -1,0 +1,45 @@
+// Public face of the device layer: finding the calculator's update disk,
+// writing one firmware file onto every such disk, and the finish command.
+// Plain C++17, no Qt. Every function reports failure as a value.
+#pragma once
+
+#include <cstdint>
+
+using ResultCode = std::int32_t;
+
+// Result codes of one file transfer. 104 and up are failures the calculator
+// owner sees as a number in "Update failed (%1)".
+enum : ResultCode {
+    kResultOk = 0,
+    kResultNoDisk = 104,       // no update disk after six scans
+    kResultFileOpen = 105,     // firmware file cannot be opened for reading
+    kResultDiskOpen = 107,     // update disk cannot be opened
+    kResultFileRead = 109,     // reading the firmware file failed or came back short
+    kResultNoBuffer = 110,     // chunk buffer cannot be allocated
+    kResultWrite = 112,        // a chunk write failed seven times in a row
+    kResultPathTooLong = 113,  // firmware path longer than 260 UTF-16 units
+    kResultNoThread = 114,     // no transfer thread could be started or joined
+};
+
+// Vendor and product texts under which the calculator presents its update disk.
+extern const char16_t updateVendorId[];  // u"Orvane"
+extern const char16_t updateProductId[]; // u"Vela update"
+
+// Longest firmware path, in UTF-16 units without the terminator.
+constexpr int kMaxTransferPath = 260;
+
+using ProgressCallback = void (*)(int percent);
+// The text is valid only during the call; the receiver copies it.
+using MessageCallback = void (*)(const char16_t* text);
+
+// One scan: true when at least one update disk is present now.
+[[nodiscard]] bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product);
+
+// Writes the file at filePath onto every update disk at diskOffset, one thread
+// per disk, and blocks until all of them have ended.
+[[nodiscard]] ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
+                                         const char16_t* filePath, std::uint64_t diskOffset,
+                                         ProgressCallback progress, MessageCallback message);
+
+// Sends the finish command to every update disk present. 0, or 104 when none.
+ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product);

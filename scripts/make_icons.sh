@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Draws the application's icons with ImageMagick. The PNGs are committed; run
+# this only to change them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+calc() { # size file
+  local s=$1 out=$2
+  convert -size 256x256 xc:none \
+    -fill '#2b3440' -draw 'roundrectangle 40,8 216,248 22,22' \
+    -fill '#c9e3c1' -draw 'roundrectangle 60,28 196,92 8,8' \
+    -fill '#2b3440' -draw 'rectangle 72,50 150,58' -draw 'rectangle 72,66 124,74' \
+    -fill '#0096d6' -draw 'roundrectangle 60,108 100,136 6,6' \
+    -fill '#e8edf2' -draw 'roundrectangle 108,108 148,136 6,6' -draw 'roundrectangle 156,108 196,136 6,6' \
+    -draw 'roundrectangle 60,146 100,174 6,6' -draw 'roundrectangle 108,146 148,174 6,6' -draw 'roundrectangle 156,146 196,174 6,6' \
+    -draw 'roundrectangle 60,184 100,212 6,6' -draw 'roundrectangle 108,184 148,212 6,6' \
+    -fill '#f08a24' -draw 'roundrectangle 156,184 196,232 6,6' \
+    -fill '#e8edf2' -draw 'roundrectangle 60,220 148,232 6,6' \
+    -resize "${s}x${s}" -strip "$out"
+}
+calc16() {
+  convert -size 16x16 xc:none \
+    -fill '#2b3440' -draw 'roundrectangle 2,0 13,15 2,2' \
+    -fill '#c9e3c1' -draw 'rectangle 4,2 11,5' \
+    -fill '#e8edf2' -draw 'point 4,8' -draw 'point 6,8' -draw 'point 8,8' \
+    -draw 'point 4,10' -draw 'point 6,10' -draw 'point 8,10' \
+    -draw 'point 4,12' -draw 'point 6,12' -draw 'point 8,12' \
+    -fill '#f08a24' -draw 'rectangle 10,8 11,12' \
+    -strip "$1"
+}
+folder() { # size file
+  local s=$1 out=$2
+  convert -size 256x256 xc:none \
+    -fill '#d9a43a' -draw 'roundrectangle 16,48 112,96 14,14' \
+    -fill '#e6b34a' -draw 'roundrectangle 16,72 240,224 16,16' \
+    -fill '#f3c761' -draw 'roundrectangle 16,100 240,224 16,16' \
+    -resize "${s}x${s}" -strip "$out"
+}
+calc 64 resources/CalculatorIconX64.png
+calc16 resources/CalculatorIconX16.png
+calc 256 resources/CalculatorIconX256.png
+folder 16 icons/varFolder_16x16.png
+folder 32 icons/varFolder_32x32.png

@@ -1,0 +1,329 @@
+#include "calc_fw_update_dialog.h"
+
+#include "language_table.h"
+#include "localised_text.h"
+#include "pacing.h"
+#include "res_string.h"
+#include "resources.h"
+#include "settings.h"
+#include "update_disk.h"
+#include "update_worker.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+CCalcFWUpdateMSDialog* theDialog = nullptr;
+
+namespace {
+
+constexpr int kStartNowMs = 1000;
+constexpr int kFinishPauseMs = 250;
+constexpr int kExitDelayMs = 3000;
+constexpr int kMaxRetries = 5;
+
+const char kProgressStyle[] =
+    "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
+    "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
+
+std::int32_t dialogLanguage() {
+    return theDialog ? theDialog->language : 1;
+}
+
+} // namespace
+
+CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidget* parent)
+    : QDialog(nullptr) {
+    Q_UNUSED(parent); // the dialog is always a top-level window
+    theDialog = this;
+    setDialogLink(this);
+    setCurrentLanguageSource(dialogLanguage);
+    registerSearchDirs();
+    initUpdaterResources();
+
+    transferActive.store(false);
+    newNamingScheme = false;
+    startCountdownMs.store(0);
+
+    appIcon.addFile(QStringLiteral(":/CalculatorIconX16.png"));
+    appIcon.addFile(QStringLiteral(":/CalculatorIconX64.png"));
+    folderIcon.addFile(QStringLiteral("icons:varFolder_16x16.png"));
+    folderIcon.addFile(QStringLiteral("icons:varFolder_32x32.png"));
+
+    if (!folder.isEmpty()) {
+        workFolder = folder;
+        setLanguage(language);
+    } else {
+        loadSettings();
+        workFolder += QLatin1Char('/') + localisedText(kTextFirmwareFolder);
+    }
+
+    workerThread = new QThread();
+    workerThreadGuard_ = workerThread;
+    worker = new CUpdateWorker();
+    worker->moveToThread(workerThread);
+
+    connect(workerThread, &QThread::started, worker, &CUpdateWorker::process);
+    connect(worker, &CUpdateWorker::finished, workerThread, &QThread::quit);
+    connect(worker, &CUpdateWorker::finished, worker, &QObject::deleteLater);
+    connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
+    workerThread->start();
+
+    statusLabel = new QLabel(this);
+    spareLabel1 = new QLabel(this);
+    fileLabel = new QLabel(this);
+    spareLabel2 = new QLabel(this);
+    auto* pictureLabel = new QLabel(this);
+    pictureLabel->setPixmap(appIcon.pixmap(64, 64));
+
+    auto* labelsColumn = new QVBoxLayout();
+    auto* mainLayout = new QVBoxLayout();
+    auto* buttonRow = new QHBoxLayout();
+    auto* topRow = new QHBoxLayout();
+
+    cancelButton = new QPushButton(localisedText(kTextCancel));
+    browseButton = new QPushButton();
+    browseButton->setIcon(folderIcon);
+    browseButton->setText(localisedText(kTextBrowse));
+    browseButton->hide();
+
+    progressBar = new QProgressBar(this);
+    progressBar->setRange(0, 100);
+
+    setWindowTitle(localisedText(kTextTitle));
+    setWindowIcon(appIcon);
+
+    labelsColumn->addWidget(statusLabel);
+    labelsColumn->addWidget(spareLabel1);
+    labelsColumn->addWidget(fileLabel);
+    labelsColumn->addWidget(spareLabel2);
+    topRow->addLayout(labelsColumn);
+    topRow->addStretch();
+    topRow->addWidget(pictureLabel);
+    mainLayout->addLayout(topRow);
+    mainLayout->addStretch();
+    mainLayout->addSpacing(10);
+    mainLayout->addWidget(progressBar);
+    mainLayout->addSpacing(10);
+    mainLayout->addLayout(buttonRow);
+    buttonRow->addStretch();
+    buttonRow->addWidget(browseButton);
+    buttonRow->addWidget(cancelButton);
+
+    progressBar->setVisible(true);
+    progressBar->setStyleSheet(QString::fromLatin1(kProgressStyle));
+
+    setLayout(mainLayout);
+    setMinimumWidth(525);
+
+    connect(cancelButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onCancel);
+    connect(this, &CCalcFWUpdateMSDialog::updateProgress, this,
+            &CCalcFWUpdateMSDialog::onUpdateProgress);
+    connect(this, &CCalcFWUpdateMSDialog::updateMessage, this,
+            &CCalcFWUpdateMSDialog::onUpdateMessage);
+    connect(worker, &CUpdateWorker::foundDevice, this, &CCalcFWUpdateMSDialog::onFoundDevice);
+    connect(worker, &CUpdateWorker::waitingStart, this, &CCalcFWUpdateMSDialog::onWaitingStart);
+    connect(worker, &CUpdateWorker::waitingTicks, this, &CCalcFWUpdateMSDialog::onWaitingTicks);
+    connect(worker, &CUpdateWorker::downloadActive, this,
+            &CCalcFWUpdateMSDialog::onDownloadActive);
+    connect(worker, &CUpdateWorker::downloadInactive, this,
+            &CCalcFWUpdateMSDialog::onDownloadInactive);
+    connect(worker, &CUpdateWorker::updaterRan, this, &CCalcFWUpdateMSDialog::onUpdaterRan);
+    connect(browseButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onBrowseFolder);
+    connect(worker, &CUpdateWorker::loopFailed, this, &CCalcFWUpdateMSDialog::onLoopFailed);
+}
+
+CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
+    abortUpdate();
+    // The worker reaches this dialog through the link; it must be gone first.
+    shutdownWorker();
+    setDialogLink(nullptr);
+    setCurrentLanguageSource(nullptr);
+}
+
+void CCalcFWUpdateMSDialog::shutdownWorker() {
+    if (workerShutDown_)
+        return;
+    workerShutDown_ = true;
+    worker->stopRequested.store(true);
+    if (QThread* thread = workerThreadGuard_.data()) {
+        // quit() before the loop has returned is kept: the thread's event
+        // loop ends as soon as process() gives control back.
+        thread->quit();
+        thread->wait();
+    }
+}
+
+void CCalcFWUpdateMSDialog::raiseUpdateProgress(int percent) {
+    emit updateProgress(percent);
+}
+
+void CCalcFWUpdateMSDialog::raiseUpdateMessage(const QString& text) {
+    emit updateMessage(text);
+}
+
+void CCalcFWUpdateMSDialog::setLanguage(int value) {
+    if (isValidLanguage(value))
+        language = value;
+}
+
+void CCalcFWUpdateMSDialog::loadSettings() {
+    const StoredSettings stored = readStoredSettings();
+    setLanguage(stored.language);
+    workFolder = stored.workFolder;
+}
+
+void CCalcFWUpdateMSDialog::finishUpdate(const QString& message) {
+    cancelButton->hide();
+    progressBar->hide();
+    statusLabel->setText(message);
+    spareLabel1->clear();
+    fileLabel->clear();
+    worker->stopRequested.store(true);
+    pacing::pauseMs(kFinishPauseMs);
+    (void)releaseUpdateDisks(updateVendorId, updateProductId);
+    transferActive.store(false);
+}
+
+void CCalcFWUpdateMSDialog::abortUpdate() {
+    finishUpdate(localisedText(kTextAborted));
+}
+
+void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
+    if (code != 0) {
+        const int previous = worker->retryCount.fetch_add(1);
+        if (previous < kMaxRetries) {
+            statusLabel->setText(QStringLiteral("Update failed (%1), Retry: %2")
+                                     .arg(code)
+                                     .arg(previous + 1));
+            setCurrentFile();
+        } else {
+            finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+        }
+        return;
+    }
+    statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
+    if (currentIndex + 1 >= fileList.size()) {
+        finishUpdate(localisedText(kTextDone));
+        QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
+                           &CCalcFWUpdateMSDialog::onExitUpdater);
+        return;
+    }
+    worker->retryCount.store(0);
+    currentIndex += 1;
+    setCurrentFile();
+    // The worker stored Succeeded before it announced the result, so this
+    // store is the last one and the next transfer starts.
+    worker->state.store(CUpdateWorker::Transferring, std::memory_order_release);
+}
+
+void CCalcFWUpdateMSDialog::onCancel() {
+    int left = startCountdownMs.load();
+    while (left != 0) {
+        if (startCountdownMs.compare_exchange_weak(left, kStartNowMs))
+            return;
+    }
+    // Once the worker has left its wait for the device, a transfer is about to
+    // start or running; a late click on the button must not abort it.
+    if (worker->isRunning() && !worker->stopRequested.load() &&
+        worker->state.load() != CUpdateWorker::WaitingForDevice)
+        return;
+    abortUpdate();
+    close();
+}
+
+void CCalcFWUpdateMSDialog::onWaitingStart() {
+    const int left = startCountdownMs.load();
+    if (left != 0) {
+        statusLabel->setText(localisedText(kTextWaitingToStart));
+        cancelButton->setText(localisedText(kTextStart) + QStringLiteral(" - ") +
+                              QString::number(left > 0 ? left / 1000 : 0));
+    } else {
+        statusLabel->clear();
+        // The transfer starts next; the button no longer stands for anything.
+        cancelButton->setEnabled(false);
+    }
+}
+
+void CCalcFWUpdateMSDialog::onDownloadActive() {
+    bool expected = false;
+    if (transferActive.compare_exchange_strong(expected, true))
+        statusLabel->clear();
+    cancelButton->setText(localisedText(kTextStart));
+    cancelButton->setEnabled(false);
+}
+
+void CCalcFWUpdateMSDialog::onDownloadInactive() {
+    // When onUpdaterRan has already handed the next file over, the flag now
+    // belongs to that transfer.
+    if (worker->state.load() != CUpdateWorker::Transferring)
+        transferActive.store(false);
+}
+
+void CCalcFWUpdateMSDialog::onFoundDevice() {
+    // The worker armed the countdown before it announced the device, so that
+    // its first step never depends on how soon this slot runs. Writing 5250
+    // again here could only stretch a countdown that has already begun.
+}
+
+void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks) {
+    QString text = localisedText(kTextWaitingForConnection);
+    text.chop(1);
+    for (int i = 0; i < ticks; ++i)
+        text += QLatin1Char('.');
+    statusLabel->setText(text);
+}
+
+void CCalcFWUpdateMSDialog::onUpdateMessage(const QString& text) {
+    fileLabel->setText(text);
+}
+
+void CCalcFWUpdateMSDialog::onUpdateProgress(int percent) {
+    progressBar->setValue(percent);
+}
+
+void CCalcFWUpdateMSDialog::onExitUpdater() {
+    QCoreApplication::exit(0);
+}
+
+void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
+    transferActive.store(false);
+    finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+}
+
+void CCalcFWUpdateMSDialog::onBrowseFolder() {
+    QFileDialog dialog(this, QString(), QString(), QString());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setDirectory(workFolder);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    workFolder = dialog.directory().path();
+    scanFirmwareFolder();
+}
+
+void CCalcFWUpdateMSDialog::closeEvent(QCloseEvent* event) {
+    if (transferActive.load())
+        event->ignore();
+    else
+        event->accept();
+}
+
+void CCalcFWUpdateMSDialog::reject() {
+    close();
+}
+
+void CCalcFWUpdateMSDialog::prepareNewRun() {
+    cancelButton->setText(localisedText(kTextCancel));
+    cancelButton->setEnabled(true);
+    progressBar->show();
+    progressBar->reset();
+    worker->restart();
+}

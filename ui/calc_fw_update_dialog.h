@@ -1,0 +1,101 @@
+// The updater's one window and the owner of an update run: it chooses the
+// files, hands them to the worker, and turns the worker's signals into texts,
+// buttons and progress.
+#pragma once
+
+#include "dialog_link.h"
+#include "firmware_file.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+
+class CUpdateWorker;
+class QCloseEvent;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QThread;
+
+class CCalcFWUpdateMSDialog : public QDialog, public DialogLink {
+    Q_OBJECT
+public:
+    CCalcFWUpdateMSDialog(QString folder, int language, QWidget* parent = nullptr);
+    ~CCalcFWUpdateMSDialog() override;
+
+    // startCountdownMs and transferActive come from DialogLink.
+    QIcon appIcon;
+    QIcon folderIcon;
+    bool newNamingScheme = false;
+    int language = 1;
+    QProgressBar* progressBar = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* browseButton = nullptr;
+    QLabel* statusLabel = nullptr;
+    QLabel* spareLabel1 = nullptr;
+    QLabel* fileLabel = nullptr;
+    QLabel* spareLabel2 = nullptr;
+    int currentIndex = 0;
+    FirmwareFileList fileList;
+    QThread* workerThread = nullptr;
+    CUpdateWorker* worker = nullptr;
+    QString workFolder;
+
+    // Firmware discovery.
+    void scanFirmwareFolder();
+    void detectNamingScheme();
+    [[nodiscard]] static bool isNewSchemeName(const QString& name);
+    void setCurrentFile();
+
+    // End of a run.
+    void finishUpdate(const QString& message);
+    void abortUpdate();
+
+    // Language and folder choice.
+    void setLanguage(int value);
+    void loadSettings();
+
+    // Asks the worker to stop and waits for its thread. A running transfer is
+    // finished first. Safe to call more than once.
+    void shutdownWorker();
+
+    // DialogLink: called on transfer threads.
+    void raiseUpdateProgress(int percent) override;
+    void raiseUpdateMessage(const QString& text) override;
+
+signals:
+    void updateMessage(const QString& text);
+    void updateProgress(int percent);
+
+private slots:
+    void onCancel();
+    void onUpdaterRan(int code);
+    void onUpdateMessage(const QString& text);
+    void onUpdateProgress(int percent);
+    void onFoundDevice();
+    void onWaitingStart();
+    void onDownloadActive();
+    void onDownloadInactive();
+    void onWaitingTicks(int ticks);
+    void onExitUpdater();
+    void onBrowseFolder();
+    void onLoopFailed(int code);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    // Escape follows the rule of the close button.
+    void reject() override;
+
+private:
+    // Brings back what the end of an earlier run hid or stopped.
+    void prepareNewRun();
+
+    QPointer<QThread> workerThreadGuard_;
+    bool workerShutDown_ = false;
+};
+
+// The one dialog; set at the start of its construction.
+extern CCalcFWUpdateMSDialog* theDialog;

@@ -1,0 +1,241 @@
+#include "update_worker.h"
+
+#include "dialog_link.h"
+#include "pacing.h"
+#include "res_qstring.h"
+
+#include <QMetaObject>
+
+#include <exception>
+
+namespace {
+
+std::atomic<DialogLink*> theLink{nullptr};
+
+bool realPresent() {
+    return isUpdateDiskPresent(updateVendorId, updateProductId);
+}
+
+ResultCode realTransfer(const char16_t* path, std::uint64_t diskOffset) {
+    return runFileTransfer(updateVendorId, updateProductId, path, diskOffset, reportProgress,
+                           reportMessage);
+}
+
+constexpr int kPollMs = 500;
+constexpr int kCountdownStepMs = 1000;
+constexpr int kBeforeTransferMs = 250;
+constexpr int kAfterTransferMs = 100;
+constexpr int kIdleMs = 250;
+constexpr int kAfterFailureMs = 3000;
+constexpr int kStartCountdownMs = 5250;
+
+} // namespace
+
+DialogLink* dialogLink() {
+    return theLink.load(std::memory_order_acquire);
+}
+
+void setDialogLink(DialogLink* link) {
+    theLink.store(link, std::memory_order_release);
+}
+
+WorkerDevice realWorkerDevice() {
+    return WorkerDevice{realPresent, realTransfer};
+}
+
+void reportProgress(int percent) {
+    if (DialogLink* link = dialogLink())
+        link->raiseUpdateProgress(percent);
+}
+
+void reportMessage(const char16_t* text) {
+    if (DialogLink* link = dialogLink())
+        link->raiseUpdateMessage(text ? QString::fromUtf16(text) : QString());
+}
+
+CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
+
+CUpdateWorker::~CUpdateWorker() = default;
+
+void CUpdateWorker::setFile(const QString& path, std::uint64_t diskOffset) {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    filePath_ = path;
+    diskOffset_ = diskOffset;
+    hasFile_ = true;
+}
+
+QString CUpdateWorker::filePath() const {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    return filePath_;
+}
+
+std::uint64_t CUpdateWorker::diskOffset() const {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    return diskOffset_;
+}
+
+bool CUpdateWorker::hasFile() const {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    return hasFile_;
+}
+
+bool CUpdateWorker::isRunning() const {
+    std::lock_guard<std::mutex> lock(runLock_);
+    return running_;
+}
+
+void CUpdateWorker::restart() {
+    bool startLoop = false;
+    {
+        std::lock_guard<std::mutex> lock(runLock_);
+        stopRequested.store(false);
+        state.store(WaitingForDevice);
+        retryCount.store(0);
+        if (DialogLink* link = dialogLink())
+            link->startCountdownMs.store(0);
+        restartPending_ = true;
+        if (!running_) {
+            running_ = true;
+            startLoop = true;
+        }
+    }
+    // A loop that is still winding down sees stopRequested cleared and goes on;
+    // otherwise a fresh one is queued on the worker's thread.
+    if (startLoop)
+        QMetaObject::invokeMethod(this, &CUpdateWorker::process, Qt::QueuedConnection);
+}
+
+bool CUpdateWorker::leaveLoop() {
+    std::lock_guard<std::mutex> lock(runLock_);
+    if (restartPending_) {
+        restartPending_ = false;
+        tick = 0;
+        downloadBegun = false;
+    }
+    if (!stopRequested.load())
+        return false;
+    running_ = false;
+    return true;
+}
+
+void CUpdateWorker::process() {
+    {
+        std::lock_guard<std::mutex> lock(runLock_);
+        running_ = true;
+    }
+    tick = 0;
+    downloadBegun = false;
+    try {
+        pacing::pauseMs(kPollMs);
+        while (!leaveLoop())
+            runPass();
+    } catch (...) {
+        result.store(-2);
+        {
+            std::lock_guard<std::mutex> lock(runLock_);
+            running_ = false;
+        }
+        // The dialog would otherwise keep refusing to close: it never hears
+        // of a transfer's end once the loop is gone.
+        if (DialogLink* link = dialogLink())
+            link->transferActive.store(false);
+        try {
+            emit loopFailed(-2);
+        } catch (...) {
+        }
+    }
+}
+
+void CUpdateWorker::runPass() {
+    switch (state.load(std::memory_order_acquire)) {
+    case WaitingForDevice:
+        waitForDevicePass();
+        break;
+    case StartCountdown:
+        countdownPass();
+        break;
+    case Transferring:
+        transferPass();
+        break;
+    case Succeeded:
+        pacing::pauseMs(kIdleMs);
+        break;
+    case Failed: {
+        pacing::pauseMs(kAfterFailureMs);
+        int expected = Failed;
+        state.compare_exchange_strong(expected, WaitingForDevice);
+        break;
+    }
+    default:
+        // A value outside the five states cannot come from the dialog; wait.
+        pacing::pauseMs(kPollMs);
+        break;
+    }
+}
+
+void CUpdateWorker::waitForDevicePass() {
+    tick = (tick + 1) % 5;
+    // Until the first scan has handed a file over there is nothing to install,
+    // so a present disk is not acted on yet.
+    if (hasFile() && device_.present()) {
+        state.store(StartCountdown);
+        if (downloadBegun)
+            return;
+        // Armed here, before the first read below, so the countdown never
+        // depends on how soon the GUI thread handles foundDevice.
+        if (DialogLink* link = dialogLink())
+            link->startCountdownMs.store(kStartCountdownMs);
+        emit foundDevice();
+        pacing::pauseMs(kPollMs);
+    }
+    emit waitingTicks(tick);
+    pacing::pauseMs(kPollMs);
+}
+
+void CUpdateWorker::countdownPass() {
+    DialogLink* link = dialogLink();
+    int left = link ? link->startCountdownMs.load() : 0;
+    while (left != 0) {
+        const int next = left > kCountdownStepMs ? left - kCountdownStepMs : 0;
+        // On failure `left` holds the dialog's newer value and the step is
+        // taken from there, so a 1000 or 5250 written meanwhile is kept.
+        if (link->startCountdownMs.compare_exchange_weak(left, next)) {
+            emit waitingStart();
+            pacing::pauseMs(kCountdownStepMs);
+            return;
+        }
+    }
+    emit downloadActive();
+    state.store(Transferring);
+    pacing::pauseMs(kBeforeTransferMs);
+}
+
+void CUpdateWorker::transferPass() {
+    if (DialogLink* link = dialogLink())
+        link->transferActive.store(true);
+    downloadBegun = true;
+
+    QString path;
+    std::uint64_t offset = 0;
+    {
+        std::lock_guard<std::mutex> lock(fileLock_);
+        path = filePath_;
+        offset = diskOffset_;
+    }
+    ResultCode code;
+    if (path.size() > kMaxTransferPath) {
+        code = kResultPathTooLong;
+    } else {
+        char16_t wide[kMaxTransferPath + 1];
+        toWideBuffer(path, wide);
+        code = device_.transfer(wide, offset);
+    }
+    result.store(code);
+    // The next state is stored before the result is announced: the dialog's
+    // reaction may store Transferring for the next file, and that store must
+    // come last.
+    state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
+    emit updaterRan(code);
+    emit downloadInactive();
+    pacing::pauseMs(kAfterTransferMs);
+}

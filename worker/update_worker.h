@@ -1,0 +1,105 @@
+// CUpdateWorker drives one update from the wait for the calculator to the
+// result of each firmware file. It lives on its own QThread; the dialog
+// decides which file comes next by writing the worker's fields.
+#pragma once
+
+#include "update_disk.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+// How the worker reaches the device. The product uses the real discovery and
+// transfer; tests substitute their own.
+struct WorkerDevice {
+    bool (*present)();
+    ResultCode (*transfer)(const char16_t* path, std::uint64_t diskOffset);
+};
+[[nodiscard]] WorkerDevice realWorkerDevice();
+
+class CUpdateWorker : public QObject {
+    Q_OBJECT
+public:
+    enum State : int {
+        WaitingForDevice = 0,
+        StartCountdown = 1,
+        Transferring = 2,
+        Succeeded = 3,
+        Failed = 4,
+    };
+
+    CUpdateWorker();
+    ~CUpdateWorker() override;
+
+    // Written by the worker thread only.
+    bool downloadBegun = false;
+    // Set by the GUI thread; the loop ends at the top of its next pass.
+    std::atomic<bool> stopRequested{false};
+    // Written by both threads: by the worker as it moves on, by the dialog
+    // (Transferring) for the next file. The worker stores Succeeded or Failed
+    // before it announces a result, so the dialog's later store always wins.
+    std::atomic<int> state{WaitingForDevice};
+    int tick = 0; // worker thread only
+    // The dialog's count of failed attempts of the current file.
+    std::atomic<int> retryCount{0};
+    // Result of the last file transfer, -2 after an exception in the loop.
+    std::atomic<int> result{0};
+
+    // Hands the next file over (GUI thread). The path and offset are taken
+    // together under one lock, before the dialog stores Transferring.
+    void setFile(const QString& path, std::uint64_t diskOffset);
+    [[nodiscard]] QString filePath() const;
+    [[nodiscard]] std::uint64_t diskOffset() const;
+    [[nodiscard]] bool hasFile() const;
+
+    // Tests: the device the worker polls and writes to.
+    void setDevice(WorkerDevice device) { device_ = device; }
+
+    // GUI thread: a stopped worker is made ready for a new run and its loop
+    // started again on the worker thread. Fields go back to their first
+    // values; the file hand-over is kept.
+    void restart();
+    // True while process() runs or is about to run.
+    [[nodiscard]] bool isRunning() const;
+
+signals:
+    void finished();
+    void foundDevice();
+    void waitingStart();
+    void downloadActive();
+    void downloadInactive();
+    void waitingTicks(int);
+    void updaterRan(int);
+    // Not one of the loop's announcements: sent once when an exception ends
+    // the loop, so that the dialog can end the run instead of waiting forever.
+    void loopFailed(int);
+
+public slots:
+    void process();
+
+private:
+    void runPass();
+    void waitForDevicePass();
+    void countdownPass();
+    void transferPass();
+    // Decides, under the run lock, whether the loop ends now.
+    bool leaveLoop();
+
+    WorkerDevice device_;
+    mutable std::mutex fileLock_;
+    QString filePath_;
+    std::uint64_t diskOffset_ = 0;
+    bool hasFile_ = false;
+
+    mutable std::mutex runLock_;
+    bool running_ = false;
+    // Set by restart(); the worker thread resets its own fields when it sees it.
+    bool restartPending_ = false;
+};
+
+// The callbacks handed to the file transfer; callable from any thread.
+void reportProgress(int percent);
+void reportMessage(const char16_t* text);
