@@ -208,7 +208,7 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
         !(options_.refuseWriteAt >= 0 && pos == static_cast<std::uint64_t>(options_.refuseWriteAt));
     ControlRecord record;
     bool command = false;
-    if (ok && pos == kControlSectorPos && len == 512) {
+    if (pos == kControlSectorPos && len == 512) {
         std::memcpy(record.bytes.data(), buffer, 512);
         command = recordField(record, 0) == kCommandMagic &&
                   recordField(record, 4) == kCommandSignature && recordField(record, 8) == 512;
@@ -218,7 +218,7 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
         const std::uint32_t argument = recordField(record, 16);
         if (code == CMD_PROGRESS) {
             entry.command = "PROGRESS " + std::to_string(argument);
-            if (!options_.progressUnanswered) {
+            if (ok && !options_.progressUnanswered) {
                 unit.response = record;
                 for (int i = 0; i < 4; ++i)
                     unit.response.bytes[12 + i] =
@@ -227,7 +227,7 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
             }
         } else if (code == CMD_FINISH) {
             entry.command = "FINISH";
-            ++unit.finishes;
+            unit.finishes += ok ? 1 : 0;
         } else {
             char text[32];
             std::snprintf(text, sizeof text, "COMMAND 0x%X %u", code, argument);
