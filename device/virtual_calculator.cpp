@@ -281,7 +281,8 @@ bool Calculator::saveLocked(const std::string& dir) {
             }
             ok = ok && image.good();
         }
-        std::ofstream text(base + ".trace", std::ios::trunc);
+        // Binary, so that every line ends in "\n" on every platform.
+        std::ofstream text(base + ".trace", std::ios::binary | std::ios::trunc);
         for (const TraceEntry& entry : unit.trace)
             text << traceLine(entry) << '\n';
         ok = ok && text.good();

@@ -103,6 +103,12 @@ DEVICE_TEST(resultCodes) {
         {"113 path too long", kResultPathTooLong, 0, false, 0, 0},
     };
     for (const Row& row : rows) {
+#ifdef _WIN32
+        // The transfer shares the file with readers only, so nothing can
+        // shrink it there while it is read.
+        if (row.code == kResultFileRead)
+            continue;
+#endif
         virtual_calculator::Options options;
         std::string path = firmware("codes.bin", 3 * 16384, 3);
         if (row.code == kResultNoDisk)
