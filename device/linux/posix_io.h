@@ -43,6 +43,7 @@ private:
     bool fail();
     UniqueFd fd_;
     bool syncOnFlush_;
+    std::uint64_t pos_ = 0;
     int error_ = 0;
 };
 
