@@ -6,6 +6,7 @@
 #include "update_disk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 DiskTable UpdateDiskTable;
@@ -150,6 +151,11 @@ int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t*
 }
 
 bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product) {
+    // Polled every 500 ms: only a change is worth a log line.
+    static std::atomic<int> lastFound{-1};
     std::lock_guard<std::recursive_mutex> hold(UpdateDiskTable.lock);
-    return findUpdateDisks(UpdateDiskTable, vendor, product, kMaxUpdateDisks) > 0;
+    const int found = findUpdateDisks(UpdateDiskTable, vendor, product, kMaxUpdateDisks);
+    if (lastFound.exchange(found) != found)
+        deviceLog("discovery: " + std::to_string(found) + " update disk(s) present");
+    return found > 0;
 }

@@ -124,19 +124,3 @@ DEVICE_TEST(controlOperationsAndPosition) {
         CHECK_LINES(support::traceText(0), row.trace, row.label);
     }
 }
-
-DEVICE_TEST(controlExchangeReadsBackAfterFailedWrite) {
-    virtual_calculator::Options options;
-    options.refuseWriteAt = 87040;
-    support::freshCalculator(options);
-    diskio::BlockIoPtr disk = openUnit0();
-    CHECK(disk != nullptr, "open");
-    if (!disk)
-        return;
-    CHECK(disk->seek(4096), "seek");
-    ControlResponse response;
-    CHECK(!controlExchange(*disk, makeControlRecord(CMD_PROGRESS, 1), response), "fails");
-    std::uint64_t pos = 0;
-    CHECK(disk->tell(pos) && pos == 4096, "position restored after a failed write");
-    CHECK_EQ(support::traceText(0).size(), std::size_t(2), "the read still happens");
-}
