@@ -1,5 +1,7 @@
 #include "calc_fw_update_dialog.h"
 
+#include "device_log.h"
+#include "diagnostics.h"
 #include "language_table.h"
 #include "localised_text.h"
 #include "pacing.h"
@@ -33,6 +35,14 @@ const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
     "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
 
+// What the device layer knows of the last failure, or a plain description.
+QString failureCause(int code) {
+    if (code == -2)
+        return QStringLiteral("The update stopped unexpectedly.");
+    const std::u16string text = lastFailureText();
+    return QString::fromUtf16(text.data(), static_cast<int>(text.size()));
+}
+
 std::int32_t dialogLanguage() {
     return theDialog ? theDialog->language : 1;
 }
@@ -45,6 +55,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     theDialog = this;
     setDialogLink(this);
     setCurrentLanguageSource(dialogLanguage);
+    routeDeviceLog();
     registerSearchDirs();
     initUpdaterResources();
 
@@ -196,7 +207,12 @@ void CCalcFWUpdateMSDialog::abortUpdate() {
 }
 
 void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
+    qCInfo(lcUi) << "file" << currentIndex << "ended with" << code << "after"
+                 << worker->retryCount.load() << "failures";
     if (code != 0) {
+        // The number alone does not tell a user what to do; the cause stays
+        // in the fourth label until the next transfer starts.
+        spareLabel2->setText(failureCause(code));
         const int previous = worker->retryCount.fetch_add(1);
         if (previous < kMaxRetries) {
             statusLabel->setText(
@@ -251,6 +267,7 @@ void CCalcFWUpdateMSDialog::onWaitingStart() {
 }
 
 void CCalcFWUpdateMSDialog::onDownloadActive() {
+    spareLabel2->clear();
     bool expected = false;
     if (transferActive.compare_exchange_strong(expected, true))
         statusLabel->clear();
@@ -293,6 +310,7 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
+    spareLabel2->setText(failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
 }
 
