@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -213,6 +214,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
         // The number alone does not tell a user what to do; the cause stays
         // in the fourth label until the next transfer starts.
         spareLabel2->setText(failureCause(code));
+        widenForTexts();
         const int previous = worker->retryCount.fetch_add(1);
         if (previous < kMaxRetries) {
             statusLabel->setText(
@@ -298,6 +300,23 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks) {
 
 void CCalcFWUpdateMSDialog::onUpdateMessage(const QString& text) {
     fileLabel->setText(text);
+    widenForTexts();
+}
+
+void CCalcFWUpdateMSDialog::widenForTexts() {
+    // The minimum width is fixed, so a long path or failure text would be cut
+    // off at the window's edge; the window grows instead (never shrinks), up to
+    // the width of the screen.
+    layout()->activate(); // the labels' present widths, not those of the last pass
+    int missing = 0;
+    for (const QLabel* label : {statusLabel, spareLabel1, fileLabel, spareLabel2})
+        missing = qMax(missing, label->sizeHint().width() - label->width());
+    if (missing <= 0)
+        return;
+    int wanted = width() + missing;
+    if (const QScreen* display = screen())
+        wanted = qMin(wanted, display->availableGeometry().width());
+    resize(wanted, height());
 }
 
 void CCalcFWUpdateMSDialog::onUpdateProgress(int percent) {
