@@ -71,18 +71,20 @@ const char16_t* lookInModule(ResModule& m, std::uint32_t id) {
         static_cast<std::int64_t>(bytes.size()) != length)
         return nullptr;
 
+    const bool coded = m.header.dictionaryLength() != 0;
+    // A dictionary that cannot be read whole fails the pass like an unreadable
+    // block: nothing is cached, so the next lookup tries again instead of
+    // finding an empty block.
+    if (coded && !loadResDictionary(m))
+        return nullptr;
+
     cache.push_back(std::make_unique<ResBlock>());
     ResBlock& block = *cache.back();
     block.moduleKey = key;
     block.blockNumber = blockNumber;
-    const bool coded = m.header.dictionaryLength() != 0;
-    // An unreadable dictionary leaves the block empty: the pass fails, and the
-    // dictionary is tried again when another block of the module is loaded.
-    if (!coded || loadResDictionary(m)) {
-        const ResBytes tree{m.dictionary.data(), m.dictionary.size()};
-        decodeResBlock(block, ResBytes{bytes.data(), bytes.size()}, coded ? &tree : nullptr,
-                       entry->highestPosition());
-    }
+    const ResBytes tree{m.dictionary.data(), m.dictionary.size()};
+    decodeResBlock(block, ResBytes{bytes.data(), bytes.size()}, coded ? &tree : nullptr,
+                   entry->highestPosition());
     if (cache.size() > 1)
         std::swap(cache.back(), cache.front());
     // The newest block now sits at the front, so the one dropped here is the

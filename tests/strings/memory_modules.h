@@ -30,6 +30,8 @@ public:
                       std::int64_t end) {
         ++reads;
         out.clear();
+        if (start == failingStart)
+            return 0;
         const auto it = files.find(name);
         if (it == files.end())
             return 0;
@@ -42,6 +44,7 @@ public:
 
     std::map<std::u16string, std::vector<std::uint8_t>> files;
     int reads = 0;
+    std::int64_t failingStart = -1; // reads from this offset deliver nothing
 };
 
 inline std::u16string moduleFileName(std::int32_t language) {

@@ -156,6 +156,16 @@ private slots:
         QCOMPARE(lookup(5, 1), QStringLiteral("five"));
     }
 
+    void unreadableDictionaryIsTriedAgain() {
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] = buildModule(1, {}, {{5, u"five"}});
+        memory.failingStart = kResHeaderSize; // where the writer puts the dictionary
+        QVERIFY(getResString(5, 1) == nullptr);
+        QVERIFY(resCachedBlocks().empty());
+        memory.failingStart = -1;
+        QCOMPARE(lookup(5, 1), QStringLiteral("five"));
+    }
+
     void bit31NeverReachesBlockWithBit22() {
         MemoryModules memory;
         std::vector<std::uint8_t> file = buildModule(1, {}, {{1, u"one"}});
