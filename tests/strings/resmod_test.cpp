@@ -139,6 +139,14 @@ private slots:
                 text += QChar(char16_t(0x4E00 + random() % 6000));
             wide[id * 3] = text;
         }
+        // Enough symbols for skips beyond 32767 in the code tree.
+        Strings cjk;
+        for (uint i = 0; i < 20000; i += 8) {
+            QString text;
+            for (uint k = 0; k < 8; ++k)
+                text += QChar(char16_t(0x4E00 + i + k));
+            cjk[i / 8 + 1] = text;
+        }
         Strings highIds{{0x7FFFFFFF, "highest"}, {0x7FFFFE00, "block start"}, {1, "low"}};
         Strings onlyEmpty{{5, ""}};
         Strings oneSymbol{{5, "aaaa"}, {6, "a"}};
@@ -151,6 +159,7 @@ private slots:
             QTest::addRow("%s, empty strings", mode) << plain << withEmpties;
             QTest::addRow("%s, carriage returns", mode) << plain << crs;
             QTest::addRow("%s, many symbols", mode) << plain << wide;
+            QTest::addRow("%s, 20000 symbols", mode) << plain << cjk;
             QTest::addRow("%s, high identifiers", mode) << plain << highIds;
             QTest::addRow("%s, only an empty string", mode) << plain << onlyEmpty;
             QTest::addRow("%s, one symbol besides the end", mode) << plain << oneSymbol;
@@ -213,6 +222,37 @@ private slots:
         std::string error;
         QVERIFY(!writeModule(spec, file, error));
         QVERIFY(!error.empty());
+    }
+
+    void hugeAlphabets_data() {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("CJK and Hangul") << 0x3400 << 0xD7A3 << true;
+        // Skips no longer fit in 16 bits: refused, not written wrong.
+        QTest::newRow("the whole BMP") << 0x0001 << 0xFFFF << false;
+    }
+
+    void hugeAlphabets() {
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(bool, fits);
+        std::u16string text;
+        for (int c = first; c <= last; ++c)
+            if (c < 0xD800 || c > 0xDFFF)
+                text.push_back(char16_t(c));
+        ModuleSpec spec;
+        spec.strings[1] = text;
+        std::vector<std::uint8_t> file;
+        std::string error;
+        QCOMPARE(writeModule(spec, file, error), fits);
+        if (!fits) {
+            QVERIFY(!error.empty());
+            return;
+        }
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] = file;
+        QCOMPARE(lookup(1, 1), QString::fromStdU16String(text).remove(QLatin1Char('\r')));
     }
 
     void fallbacksFillTheLanguageList() {
