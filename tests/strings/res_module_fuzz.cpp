@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inputSize = size;
     resetStringResources();
     setResourceReader(readInput);
-    const std::uint32_t ids[] = {1, 2, 5, 0x14, 0x1FF, 0x200, 0x209, 0x291, 0x1E5E, 0x7FFFFFFF,
-                                 0x80000001};
+    const std::uint32_t ids[] = {1,     2,     5,      0x14,       0x1FF,     0x200,
+                                 0x209, 0x291, 0x1E5E, 0x7FFFFFFF, 0x80000001};
     for (int round = 0; round < 2; ++round)
         for (const std::uint32_t id : ids)
             (void)getResString(id, 1);

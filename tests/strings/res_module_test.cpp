@@ -138,18 +138,6 @@ private slots:
         QCOMPARE(slotsOf(*module), expected);
     }
 
-    void longNameIsCut() {
-        MemoryModules memory;
-        const std::u16string name(300, u'n');
-        memory.files[name] = header(332, {1});
-        const ResReadFn reader = [&memory](const char16_t* n, std::vector<std::uint8_t>& out,
-                                           std::int64_t s,
-                                           std::int64_t e) { return memory.read(n, out, s, e); };
-        std::unique_ptr<ResModule> module = openResModule(name.c_str(), reader);
-        QVERIFY(module);
-        QCOMPARE(QString::fromUtf16(module->name.data()), QString(259, QLatin1Char('n')));
-    }
-
     void overrideKeyMismatch() {
         MemoryModules memory;
         memory.files[moduleFileName(3)] = header(332, {3});
@@ -166,19 +154,6 @@ private slots:
         QCOMPARE(findResModule(3, false), base);
         QCOMPARE(findResModule(3 | 0x80, false) == nullptr, true);
         QCOMPARE(memory.reads, reads);
-    }
-
-    void overrideModuleAnswersBothForms() {
-        MemoryModules memory;
-        memory.files[moduleFileName(3)] = header(332, {0x83});
-        ResModule* module = findResModule(3, true);
-        QVERIFY(module != nullptr);
-        const int reads = memory.reads;
-        // A language-list slot may carry the override bit already.
-        QCOMPARE(findResModule(0x83, false), module);
-        QCOMPARE(findResModule(0x83, true), module);
-        QVERIFY(findResModule(3, false) == nullptr);
-        QVERIFY(memory.reads > reads);
     }
 
     void nothingPresentFailsOnce() {
