@@ -172,6 +172,11 @@ int list(int argc, char** argv) {
     const ResModuleHeader& h = module->header;
     std::printf("magic             0x%08" PRIX32 "\n", h.word(kResFieldMagic));
     std::printf("version           0x%08" PRIX32 "\n", h.word(kResFieldVersion));
+    std::vector<std::uint8_t> stored;
+    if (reader(u"module", stored, 0, kResMinHeaderSize) == std::int64_t(kResMinHeaderSize))
+        std::printf("header length     %" PRIu32 " bytes stored\n",
+                    std::uint32_t(stored[8]) | std::uint32_t(stored[9]) << 8 |
+                        std::uint32_t(stored[10]) << 16 | std::uint32_t(stored[11]) << 24);
     std::printf("module key        0x%" PRIX32 "%s\n", h.moduleKey(),
                 (h.moduleKey() & kResOverrideBit) ? " (override)" : "");
     std::printf("languages         0x%" PRIX32 " 0x%" PRIX32 " 0x%" PRIX32 " 0x%" PRIX32
