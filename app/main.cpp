@@ -1,11 +1,13 @@
 #include "calc_fw_update_dialog.h"
 #include "command_line.h"
 #include "instance_guard.h"
+#include "startup_probe.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    installStartupProbe(application);
 
     InstanceGuard guard(QString::fromLatin1(kInstanceKey));
     if (!guard.acquire())

@@ -49,12 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (auto module = openResModule(u"HelpEn.orvaneresource", readInput)) {
         // English joins the language list in its first empty slot, when the
-        // file leaves one; slots beyond the stored header count as empty.
+        // file leaves one; bytes beyond the stored header count as zero.
         const std::uint32_t headerLength = word(data + 8);
         bool englishExpected = false;
         for (std::size_t slot = 0; slot < 4; ++slot) {
-            const std::size_t at = 12 + 4 * slot;
-            const std::uint32_t stored = at + 4 <= headerLength ? word(data + at) : 0;
+            std::uint8_t bytes[4] = {};
+            for (std::size_t i = 0; i < 4; ++i) {
+                const std::size_t at = 12 + 4 * slot + i;
+                bytes[i] = at < headerLength ? data[at] : 0;
+            }
+            const std::uint32_t stored = word(bytes);
             englishExpected = englishExpected || stored == 0 || stored == 1;
         }
         bool namesEnglish = false;

@@ -1,0 +1,44 @@
+// Start-up benchmark hook (bench/run_all.sh). When UPDATER_PRINT_FIRST_EXPOSE
+// is set, the wall clock at which the first window is exposed is printed as
+// "first_expose_ns=<ns since the epoch>" and the application is asked to end,
+// so that a script can time process start to first shown window. Unset,
+// nothing is installed. Header-only, because the minimal Qt program the
+// updater is compared with must use the very same probe.
+#pragma once
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+
+class StartupProbe : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!done_ && event->type() == QEvent::Expose) {
+            auto* window = qobject_cast<QWindow*>(watched);
+            if (window != nullptr && window->isExposed()) {
+                done_ = true;
+                const auto now = std::chrono::system_clock::now().time_since_epoch();
+                std::printf("first_expose_ns=%lld\n",
+                            static_cast<long long>(
+                                std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool done_ = false;
+};
+
+inline void installStartupProbe(QCoreApplication& application) {
+    if (qEnvironmentVariableIsSet("UPDATER_PRINT_FIRST_EXPOSE"))
+        application.installEventFilter(new StartupProbe(&application));
+}

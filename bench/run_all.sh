@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# Benchmarks, not tests: every figure is a ratio of two times (or two sizes)
+# measured in this same run, so the speed of the machine cancels out.
+#   1. runFileTransfer against dd on a loop device (bench/transfer_vs_dd.sh);
+#   2. four update disks in parallel against one, wall time of runFileTransfer,
+#      on loop devices and on virtual calculator units;
+#   3. getResString cold (fresh registries: module read and block decoded)
+#      against warm (cache hit);
+#   4. the Updater's start-up, process start to the first exposed window,
+#      against a minimal Qt dialog built here, both offscreen;
+#   5. the Updater's peak resident memory (VmHWM) during a whole update of 16
+#      virtual disks (and of 16 loop devices), against an idle Updater.
+# Parts 1, 2 (loop devices) and 5 (loop devices) need root for losetup.
+# Usage: bench/run_all.sh [build dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+[ -d "$build" ] || scripts/build.sh
+cmake --build "$build" -j2 --target Updater bench_transfer bench_strings minimal_dialog >/dev/null
+updater="$build/app/Updater"
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+
+root=0
+[ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null && root=1
+work=$(mktemp -d)
+loops=()
+cleanup() {
+  for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+results=()
+result() { results+=("$(printf '%-58s %s' "$1" "$2")"); }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+section() { printf '\n== %s\n' "$1"; }
+
+# A loop device dressed up as the calculator's update disk number $2 in the
+# by-id folder $1.
+add_loop_disk() {
+  local img="$work/disk$((${#loops[@]})).img" loop
+  truncate -s 16M "$img"
+  loop=$(losetup -f --show "$img")
+  loops+=("$loop")
+  ln -s "$loop" "$1/usb-Orvane_Vela_update_BENCH$2-0:0"
+}
+
+seconds_of() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }
+
+section "1. transfer against dd"
+if [ $root = 1 ]; then
+  out=$(bench/transfer_vs_dd.sh "$build" 5)
+  echo "$out"
+  result "transfer / dd floor, loop device (median of 5)" \
+    "$(sed -n 's/^median of the per-run ratios \([0-9.]*\).*/\1/p' <<<"$out")"
+else
+  echo "skipped: losetup needs root"
+fi
+
+section "2. four disks against one"
+head -c $((4 * 1024 * 1024)) /dev/urandom >"$work/image.bin"
+offset=$((0x100000))
+if [ $root = 1 ]; then
+  mkdir "$work/one" "$work/four"
+  add_loop_disk "$work/one" 0
+  for i in 0 1 2 3; do add_loop_disk "$work/four" "$i"; done
+  t1=() t4=()
+  for run in 1 2 3 4 5; do
+    a=$(UPDATER_DISK_BY_ID_DIR="$work/one" "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+    b=$(UPDATER_DISK_BY_ID_DIR="$work/four" "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+    printf 'loop devices, run %d: one disk %.4f s, four disks %.4f s\n' "$run" "$a" "$b"
+    t1+=("$a") t4+=("$b")
+  done
+  m1=$(printf '%s\n' "${t1[@]}" | median) m4=$(printf '%s\n' "${t4[@]}" | median)
+  result "4 disks / 1 disk wall time, loop devices (medians of 5)" "$(ratio "$m4" "$m1")"
+fi
+t1=() t4=()
+for run in 1 2 3 4 5; do
+  a=$(UPDATER_VIRTUAL_CALCULATOR=units=1 "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+  b=$(UPDATER_VIRTUAL_CALCULATOR=units=4 "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+  printf 'virtual units, run %d: one disk %.4f s, four disks %.4f s\n' "$run" "$a" "$b"
+  t1+=("$a") t4+=("$b")
+done
+m1=$(printf '%s\n' "${t1[@]}" | median) m4=$(printf '%s\n' "${t4[@]}" | median)
+result "4 disks / 1 disk wall time, virtual units (medians of 5)" "$(ratio "$m4" "$m1")"
+
+section "3. getResString cold and warm"
+out=$("$build/bench/bench_strings" "$build/app/resource")
+echo "$out"
+result "cold / warm getResString, id 0x209 English" \
+  "$(sed -n '1s/.*ratio=\([0-9.]*\).*/\1/p' <<<"$out")"
+
+# The updater holds a machine-wide single-instance guard: while another
+# Updater runs (a test, say) a new one ends at once. Such a run is retried.
+firmware="$work/firmware"
+mkdir "$firmware"
+head -c 1048576 /dev/urandom >"$firmware/VELA_OS.ROM"
+head -c 786432 /dev/urandom >"$firmware/VELA_MAIN.DAT"
+head -c 2097152 /dev/urandom >"$firmware/VELA_APP.DAT"
+
+first_expose_ms() { # program...
+  local t0 out
+  for attempt in $(seq 60); do
+    t0=$(date +%s%N)
+    out=$(UPDATER_PRINT_FIRST_EXPOSE=1 UPDATER_VIRTUAL_CALCULATOR=absent=1 "$@" 2>/dev/null || true)
+    if [[ $out =~ first_expose_ns=([0-9]+) ]]; then
+      awk -v a="$t0" -v b="${BASH_REMATCH[1]}" 'BEGIN { printf "%.1f", (b - a) / 1e6 }'
+      return
+    fi
+    sleep 1
+  done
+  echo "no window was shown by $1" >&2
+  return 1
+}
+
+section "4. start-up to the first shown window (offscreen)"
+su=() sm=()
+for run in $(seq 11); do
+  a=$(first_expose_ms "$updater" "$firmware" 1)
+  b=$(first_expose_ms "$build/bench/minimal_dialog")
+  printf 'run %2d: Updater %.1f ms, minimal dialog %.1f ms\n' "$run" "$a" "$b"
+  su+=("$a") sm+=("$b")
+done
+mu=$(printf '%s\n' "${su[@]}" | median) mm=$(printf '%s\n' "${sm[@]}" | median)
+printf 'medians: Updater %.1f ms, minimal dialog %.1f ms\n' "$mu" "$mm"
+result "Updater / minimal dialog start-up (medians of 11)" "$(ratio "$mu" "$mm")"
+
+hwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || true; }
+
+# Idle: waiting for a calculator that never comes, for three seconds.
+idle_peak_kb() {
+  local pid peak
+  for attempt in $(seq 60); do
+    UPDATER_VIRTUAL_CALCULATOR=absent=1 "$updater" "$firmware" 1 2>/dev/null &
+    pid=$!
+    sleep 3
+    peak=$(hwm_kb "$pid")
+    if [ -n "$peak" ]; then
+      kill "$pid"
+      wait "$pid" 2>/dev/null || true
+      echo "$peak"
+      return
+    fi
+    wait "$pid" 2>/dev/null || true
+    sleep 1
+  done
+  return 1
+}
+
+# A whole update, from the first poll to "Done"; the last sample of VmHWM,
+# taken during the three seconds of "Done", is the peak.
+update_peak_kb() { # environment assignments...
+  local pid peak sample start
+  for attempt in $(seq 60); do
+    start=$(date +%s)
+    env "$@" "$updater" "$firmware" 1 2>/dev/null &
+    pid=$!
+    peak=""
+    while sample=$(hwm_kb "$pid") && [ -n "$sample" ]; do
+      peak=$sample
+      sleep 0.1
+    done
+    if wait "$pid" && [ $(($(date +%s) - start)) -ge 9 ]; then
+      echo "$peak"
+      return
+    fi
+    sleep 1
+  done
+  return 1
+}
+
+section "5. peak memory"
+idle=$(idle_peak_kb)
+echo "idle Updater: VmHWM $idle kB"
+mkdir "$work/vc"
+virtual=$(update_peak_kb "UPDATER_VIRTUAL_CALCULATOR=units=16")
+stored=$(du -cb "$firmware"/* | awk 'END { print 16 * $1 / 1024 }')
+echo "update of 16 virtual disks: VmHWM $virtual kB (the emulated disks themselves keep $stored kB of data in the process)"
+result "peak RSS, update of 16 virtual disks / idle" "$(ratio "$virtual" "$idle")"
+result "peak RSS, same, less the emulated disks' data / idle" "$(ratio "$((virtual - ${stored%.*}))" "$idle")"
+if [ $root = 1 ]; then
+  mkdir "$work/sixteen"
+  for i in $(seq 0 15); do add_loop_disk "$work/sixteen" "$i"; done
+  loopy=$(update_peak_kb "UPDATER_DISK_BY_ID_DIR=$work/sixteen")
+  echo "update of 16 loop devices: VmHWM $loopy kB"
+  result "peak RSS, update of 16 loop devices / idle" "$(ratio "$loopy" "$idle")"
+fi
+
+section "Ratios (each measured within this run)"
+printf '%s\n' "${results[@]}"
+printf '\nmachine: %s CPUs, %s, %s RAM\n' "$(nproc)" \
+  "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)" \
+  "$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
