@@ -19,7 +19,6 @@ build=${1:-build}
 cmake --build "$build" -j2 --target Updater bench_transfer bench_strings minimal_dialog >/dev/null
 updater="$build/app/Updater"
 export QT_QPA_PLATFORM=offscreen
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
 root=0
 [ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null && root=1
@@ -30,6 +29,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
 
 results=()
 result() { results+=("$(printf '%-58s %s' "$1" "$2")"); }
