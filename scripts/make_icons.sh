@@ -41,3 +41,5 @@ calc16 resources/CalculatorIconX16.png
 calc 256 resources/CalculatorIconX256.png
 folder 16 icons/varFolder_16x16.png
 folder 32 icons/varFolder_32x32.png
+# The icon resource of Updater.exe, for Explorer and the taskbar.
+convert resources/CalculatorIconX256.png -define icon:auto-resize=256,64,48,32,16 app/windows/updater.ico
