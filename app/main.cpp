@@ -1,8 +1,8 @@
 #include "calc_fw_update_dialog.h"
+#include "command_line.h"
 #include "instance_guard.h"
 
 #include <QApplication>
-#include <QStringList>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -11,19 +11,11 @@ int main(int argc, char** argv) {
     if (!guard.acquire())
         return 0;
 
-    QString folder;
-    int language = 1;
-    {
-        const QStringList arguments = QCoreApplication::arguments();
-        if (arguments.size() == 3) {
-            folder = arguments.at(1);
-            language = arguments.at(2).toInt(nullptr, 10);
-        }
-    }
+    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
 
     // Lives until the process ends: its destructor would abort the run and
     // talk to the device once more.
-    auto* dialog = new CCalcFWUpdateMSDialog(folder, language, nullptr);
+    auto* dialog = new CCalcFWUpdateMSDialog(line.folder, line.language, nullptr);
     QApplication::setActiveWindow(dialog);
     dialog->show();
     dialog->scanFirmwareFolder();

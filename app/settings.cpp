@@ -49,7 +49,8 @@ StoredSettings readStoredSettings() {
     QSettings settings;
     StoredSettings stored;
     stored.language = settings.value(QStringLiteral("Language"), systemLanguage()).toInt();
-    stored.workFolder = settings.value(QStringLiteral("WorkFolder"), defaultWorkFolder()).toString();
+    stored.workFolder =
+        settings.value(QStringLiteral("WorkFolder"), defaultWorkFolder()).toString();
     stored.workFolder.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return stored;
 }

@@ -1,7 +1,41 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite:
+#   1. the Linux build and every test;
+#   2. the Windows device layer and application under Wine;
+#   3. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. the suite again under ThreadSanitizer;
+#   5. each fuzz target for a short while.
+# UPDATER_TEST_QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+
+stage() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
+
+stage "Linux build and tests"
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
+
+if [ "${UPDATER_TEST_QUICK:-0}" = 1 ]; then
+  exit 0
+fi
+
+if [ -x scripts/test_windows_device.sh ]; then
+  stage "Windows device layer under Wine"
+  scripts/test_windows_device.sh
+fi
+if [ -x scripts/test_windows_app.sh ]; then
+  stage "Windows application under Wine"
+  scripts/test_windows_app.sh
+fi
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+scripts/test_sanitized.sh address
+
+stage "ThreadSanitizer"
+scripts/test_sanitized.sh thread
+
+if [ -x scripts/fuzz.sh ]; then
+  stage "Fuzzing"
+  scripts/fuzz.sh 60
+fi

@@ -131,8 +131,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::foundDevice, this, &CCalcFWUpdateMSDialog::onFoundDevice);
     connect(worker, &CUpdateWorker::waitingStart, this, &CCalcFWUpdateMSDialog::onWaitingStart);
     connect(worker, &CUpdateWorker::waitingTicks, this, &CCalcFWUpdateMSDialog::onWaitingTicks);
-    connect(worker, &CUpdateWorker::downloadActive, this,
-            &CCalcFWUpdateMSDialog::onDownloadActive);
+    connect(worker, &CUpdateWorker::downloadActive, this, &CCalcFWUpdateMSDialog::onDownloadActive);
     connect(worker, &CUpdateWorker::downloadInactive, this,
             &CCalcFWUpdateMSDialog::onDownloadInactive);
     connect(worker, &CUpdateWorker::updaterRan, this, &CCalcFWUpdateMSDialog::onUpdaterRan);
@@ -200,9 +199,8 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     if (code != 0) {
         const int previous = worker->retryCount.fetch_add(1);
         if (previous < kMaxRetries) {
-            statusLabel->setText(QStringLiteral("Update failed (%1), Retry: %2")
-                                     .arg(code)
-                                     .arg(previous + 1));
+            statusLabel->setText(
+                QStringLiteral("Update failed (%1), Retry: %2").arg(code).arg(previous + 1));
             setCurrentFile();
         } else {
             finishUpdate(QStringLiteral("Update failed (%1)").arg(code));

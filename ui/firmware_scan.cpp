@@ -5,8 +5,8 @@
 #include "update_worker.h"
 
 #include <QDir>
-#include <QPushButton>
 #include <QLabel>
+#include <QPushButton>
 
 #include <algorithm>
 #include <array>
@@ -86,8 +86,7 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
     }
     // On a case-sensitive file system two spellings of one name both match;
     // a set with a role twice would leave another image unwritten.
-    const bool complete =
-        std::all_of(perRole.begin(), perRole.end(), [](int n) { return n == 1; });
+    const bool complete = std::all_of(perRole.begin(), perRole.end(), [](int n) { return n == 1; });
     if (!complete)
         scan.files.clear();
     return scan;

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct CommandLine {
+    QString folder;   // empty: the stored settings decide
+    int language = 1; // as given; the dialog keeps it only when it lies in 1..8
+};
+
+// Both entries are taken only when the list holds the program and exactly two
+// arguments; with any other count every argument is ignored.
+[[nodiscard]] CommandLine parseCommandLine(const QStringList& arguments);

@@ -1,0 +1,104 @@
+#include "control_sector.h"
+
+#include "aligned_buffer.h"
+#include "device_log.h"
+
+#include <cstring>
+
+namespace {
+
+void putField(ControlRecord& record, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        record.bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+} // namespace
+
+ControlRecord makeControlRecord(std::uint32_t command, std::uint32_t argument) {
+    ControlRecord record;
+    putField(record, 0, kCommandMagic);
+    putField(record, 4, kCommandSignature);
+    putField(record, 8, static_cast<std::uint32_t>(kControlRecordBytes));
+    putField(record, 12, command);
+    putField(record, 16, argument);
+    return record;
+}
+
+std::uint32_t recordField(const ControlRecord& record, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | record.bytes[offset + i];
+    return value;
+}
+
+bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
+                     ControlResponse& response) {
+    AlignedBuffer io(kControlRecordBytes);
+    if (!io.valid())
+        return false;
+    std::uint64_t remembered = 0;
+    const bool haveRemembered = disk.tell(remembered);
+    std::memcpy(io.data(), record.bytes.data(), kControlRecordBytes);
+    const bool wrote = disk.seek(kControlSectorPos) && disk.write(io.data(), kControlRecordBytes);
+    // The response is read even after a failed write: a calculator that took
+    // the record may still have answered.
+    std::size_t got = 0;
+    const bool read = disk.seek(kControlSectorPos) &&
+                      disk.read(io.data(), kControlRecordBytes, got) && got == kControlRecordBytes;
+    std::memcpy(response.bytes.data(), io.data(), kControlRecordBytes);
+    if (haveRemembered)
+        (void)disk.seek(remembered);
+    return wrote && read;
+}
+
+bool controlWrite(diskio::BlockIo& disk, const ControlRecord& record) {
+    AlignedBuffer io(kControlRecordBytes);
+    if (!io.valid())
+        return false;
+    std::uint64_t remembered = 0;
+    const bool haveRemembered = disk.tell(remembered);
+    std::memcpy(io.data(), record.bytes.data(), kControlRecordBytes);
+    const bool wrote = disk.seek(kControlSectorPos) && disk.write(io.data(), kControlRecordBytes);
+    if (haveRemembered)
+        (void)disk.seek(remembered);
+    return wrote;
+}
+
+bool readControlArea(diskio::BlockIo& disk, bool final) {
+    AlignedBuffer area(16384);
+    if (area.valid() && disk.seek(kControlSectorPos)) {
+        std::size_t got = 0;
+        (void)disk.read(area.data(), final ? kFinalControlAreaBytes : kControlAreaBytes, got);
+    }
+    return true;
+}
+
+bool sendProgress(diskio::BlockIo& disk, std::uint32_t percent) {
+    const ControlRecord record = makeControlRecord(CMD_PROGRESS, percent);
+    for (int attempt = 1; attempt <= kProgressAttempts; ++attempt) {
+        ControlResponse response;
+        const bool exchanged = controlExchange(disk, record, response);
+        const std::uint32_t status = recordField(response, 12);
+        if (exchanged && status == (kAcceptedBit | CMD_PROGRESS)) {
+            deviceLog("control: progress " + std::to_string(percent) + " accepted on attempt " +
+                      std::to_string(attempt));
+            return true;
+        }
+        deviceLog("control: progress " + std::to_string(percent) + " attempt " +
+                  std::to_string(attempt) +
+                  (exchanged ? " answered with status " + hex(status) : " exchange failed"));
+    }
+    return false;
+}
+
+bool sendFinish(diskio::BlockIo& disk) {
+    const bool wrote = controlWrite(disk, makeControlRecord(CMD_FINISH, 0));
+    deviceLog(wrote ? "control: finish written" : "control: finish could not be written");
+    return wrote;
+}

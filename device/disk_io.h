@@ -1,0 +1,80 @@
+// The narrow seam between the portable device logic and the operating system:
+// list the present disks with their system paths, open a disk for raw access,
+// open a file for reading, read/write/position/flush (closing is the handle's
+// destructor), run threads that return an integer exit code. Sleeping is
+// platform::sleepMs. One implementation per OS under linux/ and windows/,
+// plus the virtual calculator, which replaces only the disks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace diskio {
+
+// An open file or disk; the destructor closes it. One thread at a time.
+class BlockIo {
+public:
+    virtual ~BlockIo() = default;
+    [[nodiscard]] virtual bool seek(std::uint64_t pos) = 0;
+    // The current position, without moving it.
+    [[nodiscard]] virtual bool tell(std::uint64_t& pos) = 0;
+    // got may be less than len at the end of a file.
+    [[nodiscard]] virtual bool read(void* buffer, std::size_t len, std::size_t& got) = 0;
+    // True only when all len bytes were written.
+    [[nodiscard]] virtual bool write(const void* buffer, std::size_t len) = 0;
+    [[nodiscard]] virtual bool flush() = 0;
+    [[nodiscard]] virtual bool size(std::uint64_t& bytes) = 0;
+    // The system's text for the last failed call on this handle.
+    [[nodiscard]] virtual std::u16string lastErrorText() const = 0;
+};
+using BlockIoPtr = std::unique_ptr<BlockIo>;
+
+struct OpenResult {
+    BlockIoPtr io;              // null when the open failed
+    std::u16string failureText; // why, for the user; empty on success
+};
+
+// How a listed path is recognised as the calculator's update disk.
+enum class MatchRule {
+    InterfacePath, // Windows interface path containing the exact pattern
+    LinuxById,     // udev by-id link name, lower-cased, field by field
+};
+
+class DiskSource {
+public:
+    virtual ~DiskSource() = default;
+    [[nodiscard]] virtual MatchRule matchRule() const = 0;
+    // Present disks in enumeration order. False when the list could not be had.
+    [[nodiscard]] virtual bool listDisks(std::vector<std::u16string>& paths) = 0;
+    // Raw sector access for reading and writing, write-through and unbuffered.
+    [[nodiscard]] virtual OpenResult openDisk(const std::u16string& path) = 0;
+};
+
+// The disks the device layer uses now: an installed override (the virtual
+// calculator), else the virtual calculator when UPDATER_VIRTUAL_CALCULATOR
+// asks for it, else the operating system's.
+[[nodiscard]] DiskSource& activeDiskSource();
+// nullptr returns to the default choice. The caller keeps ownership.
+void setDiskSourceOverride(DiskSource* source);
+
+// --- implemented once per operating system ---
+
+[[nodiscard]] DiskSource& nativeDiskSource();
+
+// Reading, shared with other readers, random access.
+[[nodiscard]] OpenResult openFileForReading(const std::u16string& path);
+
+struct ThreadOutcome {
+    bool started = false;  // a thread was created for the job
+    bool haveCode = false; // its exit code could be read
+    int code = 0;
+};
+// Starts every job on a thread of its own at once and waits until all of them
+// have ended. The outcomes come back in the order of the jobs.
+[[nodiscard]] std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& jobs);
+
+} // namespace diskio

@@ -1,0 +1,28 @@
+#include "disk_io.h"
+
+#include "virtual_calculator.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace diskio {
+
+namespace {
+std::atomic<DiskSource*> overrideSource{nullptr};
+std::once_flag environmentChecked;
+} // namespace
+
+DiskSource& activeDiskSource() {
+    // The environment is read once, on first use, so that a process started
+    // with UPDATER_VIRTUAL_CALCULATOR sees the same calculator throughout.
+    std::call_once(environmentChecked, [] { (void)virtual_calculator::installFromEnvironment(); });
+    if (DiskSource* source = overrideSource.load(std::memory_order_acquire))
+        return *source;
+    return nativeDiskSource();
+}
+
+void setDiskSourceOverride(DiskSource* source) {
+    overrideSource.store(source, std::memory_order_release);
+}
+
+} // namespace diskio

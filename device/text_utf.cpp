@@ -1,0 +1,77 @@
+#include "text_utf.h"
+
+std::string toUtf8(const std::u16string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string toUtf16(const std::string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+        char32_t c = extra == 0   ? b
+                     : extra == 1 ? (b & 0x1F)
+                     : extra == 2 ? (b & 0x0F)
+                                  : (b & 0x07);
+        bool valid = extra >= 0 && i + extra < text.size();
+        for (int k = 1; valid && k <= extra; ++k) {
+            const auto cont = static_cast<unsigned char>(text[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            c = (c << 6) | (cont & 0x3F);
+        }
+        if (!valid) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        i += extra + 1;
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::size_t boundedLength(const char16_t* text, std::size_t limit) {
+    std::size_t n = 0;
+    if (!text)
+        return 0;
+    while (n < limit && text[n] != 0)
+        ++n;
+    return n;
+}

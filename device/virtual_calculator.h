@@ -1,0 +1,78 @@
+// An emulated calculator in update mode: one or more update disks that live in
+// memory and play the calculator's side of the control sector. It replaces
+// only the disks; firmware files, threads and pauses stay the real ones.
+//
+// Chosen at run time by UPDATER_VIRTUAL_CALCULATOR (see README), or installed
+// by a test through this interface. A unit keeps every data sector written to
+// it (sparse) and a trace of every operation, and can be told to misbehave.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace virtual_calculator {
+
+struct Options {
+    int units = 1;                   // update disks presented at once (1..16)
+    bool absent = false;             // no disk until setAbsent(false)
+    int appearMs = 0;                // the disks show up this long after install
+    std::string dir;                 // where unitN.img and unitN.trace are left; empty: nowhere
+    std::int64_t refuseWriteAt = -1; // writes starting here fail (every unit)
+    bool progressUnanswered = false; // progress commands get no status
+    int vanishAfterWrites = -1;      // unit 0 is unplugged after this many data writes
+    int vanishMs = 0;                // ... and comes back this long after
+    int unopenableUnit = -1;         // opening this unit fails
+};
+
+// Parses "1", "" or "key=value,key=value" (keys: units, absent, appear_ms,
+// dir, refuse_write_at, no_progress_answer, vanish_after_writes, vanish_ms,
+// unopenable). False, with a reason, on an unknown key or a bad number.
+[[nodiscard]] bool parseOptions(const std::string& text, Options& out, std::string& error);
+
+// Makes a fresh calculator with these options the active disk source.
+void install(const Options& options);
+// Returns to the operating system's disks; the calculator's files are left
+// in its folder first.
+void uninstall();
+[[nodiscard]] bool installed();
+
+// Installs from UPDATER_VIRTUAL_CALCULATOR when it is set and nothing is
+// installed yet. True when a calculator is installed afterwards.
+bool installFromEnvironment();
+
+enum class Op { Read, Write, Flush };
+struct TraceEntry {
+    Op op = Op::Read;
+    std::uint64_t pos = 0;
+    std::uint64_t length = 0;
+    std::string command; // "PROGRESS 50", "FINISH"; empty for data
+    bool failed = false;
+};
+// "R 87040 15360", "W 87040 512 PROGRESS 50", "F 0 0", with " FAILED" appended.
+[[nodiscard]] std::string traceLine(const TraceEntry& entry);
+
+[[nodiscard]] int unitCount();
+[[nodiscard]] std::vector<TraceEntry> trace(int unit);
+void clearTrace(int unit);
+[[nodiscard]] int finishCount(int unit);
+// Bytes as stored; sectors never written read as zero.
+[[nodiscard]] std::vector<std::uint8_t> readUnit(int unit, std::uint64_t offset,
+                                                 std::size_t length);
+// One past the last byte ever written as data.
+[[nodiscard]] std::uint64_t writtenExtent(int unit);
+
+// Faults, effective at once.
+void setAbsent(bool absent);
+void refuseWritesAt(std::int64_t pos);
+void setProgressUnanswered(bool unanswered);
+void setUnopenable(int unit, bool unopenable);
+// After `writes` more data writes the unit disappears: its open handles fail
+// and it is not listed; backAfterMs later it is listed again (negative: never).
+void vanishAfterWrites(int unit, int writes, int backAfterMs);
+
+// Leaves unitN.img and unitN.trace in dir. False when a file cannot be written.
+[[nodiscard]] bool saveTo(const std::string& dir);
+
+} // namespace virtual_calculator

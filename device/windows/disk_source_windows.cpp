@@ -1,0 +1,115 @@
+// The update disk on Windows: the present disk-class device interfaces, from
+// SetupAPI, opened for unbuffered write-through access.
+#include "device_log.h"
+#include "disk_io.h"
+#include "windows/win_handles.h"
+#include "windows/windows_disks.h"
+
+#include <cstdlib>
+#include <mutex>
+
+diskio::BlockIoPtr makeWinIo(HANDLE handle);
+
+namespace {
+
+// GUID_DEVINTERFACE_DISK
+const GUID kDiskInterfaceClass = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+constexpr DWORD kDiskOpenFlags =
+    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS; // 0xB0000000
+
+std::mutex testListLock;
+bool haveTestList = false;
+std::vector<DiskListEntry> testList;
+
+struct DetailFree {
+    void operator()(void* p) const { std::free(p); }
+};
+
+bool listInterfaces(std::vector<std::u16string>& paths) {
+    UniqueDevInfo set = makeUniqueDevInfo(::SetupDiGetClassDevsW(
+        &kDiskInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set) {
+        deviceLog("discovery: SetupDiGetClassDevsW failed");
+        return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, &kDiskInterfaceClass, index, &data))
+            break;
+        DWORD required = 0;
+        ::SetupDiGetDeviceInterfaceDetailW(set.get(), &data, nullptr, 0, &required, nullptr);
+        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
+            continue;
+        std::unique_ptr<void, DetailFree> memory(std::malloc(required));
+        if (!memory)
+            continue;
+        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(memory.get());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!::SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail, required, nullptr,
+                                                nullptr))
+            continue;
+        paths.push_back(fromWide(detail->DevicePath));
+    }
+    return true;
+}
+
+class WindowsDisks : public diskio::DiskSource {
+public:
+    diskio::MatchRule matchRule() const override { return diskio::MatchRule::InterfacePath; }
+
+    bool listDisks(std::vector<std::u16string>& paths) override {
+        paths.clear();
+        {
+            std::lock_guard<std::mutex> hold(testListLock);
+            if (haveTestList) {
+                for (const DiskListEntry& entry : testList)
+                    paths.push_back(entry.first);
+                return true;
+            }
+        }
+        return listInterfaces(paths);
+    }
+
+    diskio::OpenResult openDisk(const std::u16string& path) override {
+        std::u16string target = path;
+        {
+            std::lock_guard<std::mutex> hold(testListLock);
+            for (const DiskListEntry& entry : testList) {
+                if (haveTestList && entry.first == path)
+                    target = entry.second;
+            }
+        }
+        const HANDLE disk = ::CreateFileW(toWide(target).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, kDiskOpenFlags, nullptr);
+        if (disk == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            return {nullptr, windowsErrorText(error) + u" (" + target + u")"};
+        }
+        return {makeWinIo(disk), {}};
+    }
+};
+
+} // namespace
+
+void setWindowsDiskListForTest(const std::vector<DiskListEntry>& disks) {
+    std::lock_guard<std::mutex> hold(testListLock);
+    testList = disks;
+    haveTestList = true;
+}
+
+void clearWindowsDiskListForTest() {
+    std::lock_guard<std::mutex> hold(testListLock);
+    testList.clear();
+    haveTestList = false;
+}
+
+namespace diskio {
+DiskSource& nativeDiskSource() {
+    static WindowsDisks disks;
+    return disks;
+}
+} // namespace diskio

@@ -1,0 +1,108 @@
+// Starts the real Updater binary several times. The guard is machine-wide, so
+// these tests hold a CTest resource lock and check effects, not only codes.
+#include "instance_guard.h"
+
+#include <QProcess>
+#include <QSharedMemory>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kBinary = QStringLiteral(UPDATER_BINARY);
+
+// True while some process keeps the guard segment attached. Our own probe
+// detaches at once, so a stale segment is removed by looking at it.
+bool guardHeld() {
+    QSharedMemory probe(QString::fromLatin1(kInstanceKey));
+    if (!probe.attach())
+        return false;
+    probe.detach();
+    QSharedMemory again(QString::fromLatin1(kInstanceKey));
+    if (!again.attach())
+        return false; // the segment was stale and is gone now
+    again.detach();
+    return true;
+}
+
+} // namespace
+
+class InstanceGuardTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void secondStartEndsAtOnceWhileFirstRuns();
+    void startAfterKilledInstanceSucceeds();
+    void guardInProcess();
+
+private:
+    void start(QProcess& process);
+    QTemporaryDir folder_;
+};
+
+void InstanceGuardTest::init() {
+    QVERIFY(folder_.isValid());
+    QVERIFY2(!guardHeld(), "another updater is running on this machine");
+}
+
+void InstanceGuardTest::start(QProcess& process) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("UPDATER_VIRTUAL_CALCULATOR");
+    process.setProcessEnvironment(env);
+    process.setProgram(kBinary);
+    process.setArguments({folder_.path(), QStringLiteral("1")});
+    process.start();
+    QVERIFY(process.waitForStarted());
+}
+
+void InstanceGuardTest::secondStartEndsAtOnceWhileFirstRuns() {
+    QProcess first;
+    start(first);
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(), 10000);
+
+    QProcess second;
+    start(second);
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(second.readAllStandardOutput().isEmpty());
+
+    // The first is untouched by the second start.
+    QCOMPARE(first.state(), QProcess::Running);
+    QVERIFY(guardHeld());
+
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
+}
+
+void InstanceGuardTest::startAfterKilledInstanceSucceeds() {
+    QProcess first;
+    start(first);
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(), 10000);
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    QVERIFY(first.waitForFinished(10000));
+
+    // The dead instance's segment is still there; the next start must win anyway.
+    QProcess next;
+    start(next);
+    QVERIFY(!next.waitForFinished(3000));
+    QCOMPARE(next.state(), QProcess::Running);
+    QVERIFY(guardHeld());
+
+    next.kill();
+    QVERIFY(next.waitForFinished(10000));
+    QVERIFY(!guardHeld()); // also clears what the kill left behind
+}
+
+void InstanceGuardTest::guardInProcess() {
+    InstanceGuard first(QString::fromLatin1(kInstanceKey));
+    QVERIFY(first.acquire());
+    InstanceGuard second(QString::fromLatin1(kInstanceKey));
+    QVERIFY(!second.acquire());
+}
+
+QTEST_GUILESS_MAIN(InstanceGuardTest)
+#include "instance_guard_test.moc"

@@ -1,0 +1,203 @@
+#include "disk_discovery.h"
+#include "harness.h"
+#include "platform.h"
+#include "support.h"
+#include "text_utf.h"
+#include "update_disk.h"
+
+namespace {
+
+// A disk list of the test's own, counting the scans made of it.
+class ScriptedDisks : public diskio::DiskSource {
+public:
+    diskio::MatchRule rule = diskio::MatchRule::InterfacePath;
+    std::vector<std::u16string> present;
+    int emptyScansBeforePresent = 0;
+    int scans = 0;
+
+    diskio::MatchRule matchRule() const override { return rule; }
+    bool listDisks(std::vector<std::u16string>& paths) override {
+        ++scans;
+        paths.clear();
+        if (scans > emptyScansBeforePresent)
+            paths = present;
+        return true;
+    }
+    diskio::OpenResult openDisk(const std::u16string&) override { return {nullptr, u"no"}; }
+};
+
+const std::u16string kUpdatePath =
+    u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#0001&0#{53f56307-b6bf-11d0-94f2-"
+    u"00a0c91efb8b}";
+
+struct SourceScope {
+    explicit SourceScope(diskio::DiskSource* s) { diskio::setDiskSourceOverride(s); }
+    ~SourceScope() { diskio::setDiskSourceOverride(nullptr); }
+};
+
+} // namespace
+
+DEVICE_TEST(normalizeUsbIdTextCases) {
+    struct Row {
+        const char16_t* in;
+        const char16_t* out;
+        int length;
+    };
+    const Row rows[] = {
+        {u"Orvane", u"orvane", 6},
+        {u"Vela update", u"vela_update", 11},
+        {u"", u"", 0},
+        {u"A_B",
+         u"a\x7F"
+         u"b",
+         3},
+        {u"1234567890123456789012345678901", u"1234567890123456789012345678901", 31},
+        {u"12345678901234567890123456789012", u"", -1}, // 32 units do not fit
+    };
+    for (const Row& row : rows) {
+        char16_t out[kNormalizedUnits];
+        const int length = normalizeUsbIdText(out, row.in);
+        CHECK_EQ(length, row.length, toUtf8(row.in));
+        CHECK(std::u16string(out) == row.out, toUtf8(row.in));
+    }
+}
+
+DEVICE_TEST(interfacePathMatching) {
+    struct Row {
+        const char* label;
+        std::u16string path;
+        const char16_t* vendor;
+        const char16_t* product;
+        bool match;
+    };
+    const std::vector<Row> rows = {
+        {"update disk", kUpdatePath, updateVendorId, updateProductId, true},
+        {"bare pattern", u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update", updateVendorId,
+         updateProductId, true},
+        {"vendor in upper case", u"\\\\?\\usbstor#disk&ven_ORVANE&prod_vela_update#1",
+         updateVendorId, updateProductId, false},
+        {"product in upper case", u"\\\\?\\usbstor#disk&ven_orvane&prod_VELA_UPDATE#1",
+         updateVendorId, updateProductId, false},
+        {"another product", u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_storage#1", updateVendorId,
+         updateProductId, false},
+        {"another vendor", u"\\\\?\\usbstor#disk&ven_sandisk&prod_vela_update#1", updateVendorId,
+         updateProductId, false},
+        {"underscore in the product text", u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update#1",
+         updateVendorId, u"Vela_update", false},
+        {"longer product after the pattern still matches",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_updater#1", updateVendorId, updateProductId,
+         true},
+        {"not a usb storage path", u"\\\\?\\scsi#disk&ven_orvane&prod_vela_update#1",
+         updateVendorId, updateProductId, false},
+    };
+    for (const Row& row : rows)
+        CHECK_EQ(interfacePathMatches(row.path, row.vendor, row.product), row.match, row.label);
+}
+
+DEVICE_TEST(byIdNameMatching) {
+    struct Row {
+        const char* name;
+        bool match;
+    };
+    const Row rows[] = {
+        {"usb-Orvane_Vela_update_0123456789-0:0", true},
+        {"usb-Orvane_Vela_update-0:0", true},   // no serial
+        {"usb-ORVANE_VELA_UPDATE_X-0:0", true}, // udev keeps the device's case
+        {"/dev/disk/by-id/usb-Orvane_Vela_update_1-0:0", true},
+        {"usb-Orvane_Vela_updater_1-0:0", false},
+        {"usb-Orvane_Vela_update", false}, // the product field must end
+        {"usb-Orvane_Vela_storage_1-0:0", false},
+        {"usb-Sandisk_Vela_update_1-0:0", false},
+        {"ata-Orvane_Vela_update_1", false},
+        {"usb-Orvane_Vela-update_1-0:0", false},
+    };
+    for (const Row& row : rows)
+        CHECK_EQ(byIdNameMatches(toUtf16(row.name), updateVendorId, updateProductId), row.match,
+                 row.name);
+}
+
+DEVICE_TEST(byIdWholeDisksOnly) {
+    const std::vector<std::string> listing = {".",
+                                              "..",
+                                              "usb-Orvane_Vela_update_2-0:0-part1",
+                                              "usb-Orvane_Vela_update_2-0:0",
+                                              "ata-disk-part12",
+                                              "usb-Orvane_Vela_update_1-0:0",
+                                              "wwn-0x5000-partx"};
+    const std::vector<std::string> expected = {"usb-Orvane_Vela_update_1-0:0",
+                                               "usb-Orvane_Vela_update_2-0:0", "wwn-0x5000-partx"};
+    CHECK_LINES(wholeDiskByIdNames(listing), expected, "whole disks");
+}
+
+DEVICE_TEST(waitForUpdateDisksAttempts) {
+    struct Row {
+        const char* label;
+        int emptyScans;
+        bool present;
+        int found;
+        int scans;
+    };
+    const Row rows[] = {
+        {"never present: six scans", 0, false, 0, 6},
+        {"present at once", 0, true, 2, 1},
+        {"present at the sixth scan", 5, true, 2, 6},
+        {"present only at a seventh scan", 6, true, 0, 6},
+    };
+    for (const Row& row : rows) {
+        ScriptedDisks disks;
+        disks.emptyScansBeforePresent = row.emptyScans;
+        if (row.present)
+            disks.present = {u"\\\\?\\other#disk", kUpdatePath, kUpdatePath + u"2"};
+        SourceScope scope(&disks);
+        DiskTable table;
+        CHECK_EQ(waitForUpdateDisks(table, updateVendorId, updateProductId, 16), row.found,
+                 row.label);
+        CHECK_EQ(disks.scans, row.scans, row.label);
+        if (row.found == 2) {
+            CHECK(table.paths[0] == kUpdatePath, row.label);
+            CHECK(table.paths[1] == kUpdatePath + u"2", row.label);
+        }
+    }
+}
+
+DEVICE_TEST(findUpdateDisksBounds) {
+    ScriptedDisks disks;
+    const std::u16string tooLong = kUpdatePath + std::u16string(260, u'x');
+    disks.present = {kUpdatePath + u"a", tooLong, kUpdatePath + u"b", kUpdatePath + u"c"};
+    SourceScope scope(&disks);
+    DiskTable table;
+    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 16), 3, "long path skipped");
+    CHECK(table.paths[1] == kUpdatePath + u"b", "the entry after a skipped one");
+    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 2), 2, "maxCount");
+    CHECK_EQ(table.count, 0, "a scan leaves count alone");
+}
+
+DEVICE_TEST(presenceLeavesCountUnchanged) {
+    ScriptedDisks disks;
+    disks.present = {kUpdatePath};
+    SourceScope scope(&disks);
+    UpdateDiskTable.count = 3;
+    CHECK(isUpdateDiskPresent(updateVendorId, updateProductId), "present");
+    CHECK_EQ(UpdateDiskTable.count, 3, "count");
+    disks.present.clear();
+    CHECK(!isUpdateDiskPresent(updateVendorId, updateProductId), "absent");
+    UpdateDiskTable.count = 0;
+}
+
+DEVICE_TEST(virtualCalculatorAppearsAfterDelay) {
+    // 3000 ms at the suite's divisor of 1000 is 3 ms; one scan at once finds
+    // nothing, the wait's 500 ms pauses (0 ms here) let it come.
+    virtual_calculator::Options options;
+    options.appearMs = 3000;
+    options.units = 2;
+    support::freshCalculator(options);
+    DiskTable table;
+    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 16), 0, "not yet");
+    int found = 0;
+    for (int i = 0; i < 200 && found == 0; ++i) {
+        platform::sleepMs(1);
+        found = waitForUpdateDisks(table, updateVendorId, updateProductId, 16);
+    }
+    CHECK_EQ(found, 2, "both units appear");
+    CHECK(std::u16string(table.paths[0]) < std::u16string(table.paths[1]), "enumeration order");
+}

@@ -1,0 +1,282 @@
+#include "aligned_buffer.h"
+#include "device_log.h"
+#include "file_transfer.h"
+#include "harness.h"
+#include "support.h"
+#include "text_utf.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint64_t kOffset = 0x100000;
+
+ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset) {
+    const std::u16string wide = support::wide(path);
+    return runFileTransfer(updateVendorId, updateProductId, wide.c_str(), offset,
+                           support::onProgress, support::onMessage);
+}
+
+std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
+    const std::string path = support::tempDir("transfer") + "/" + name;
+    support::writeFile(path, support::pattern(size, seed));
+    return path;
+}
+
+bool unitHolds(int unit, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    return virtual_calculator::readUnit(unit, offset, bytes.size()) == bytes;
+}
+
+std::string shrinkTarget;
+void shrinkFile(int) {
+    // The file loses its second half after its size was taken.
+    const auto bytes = support::readFile(shrinkTarget, 0, 1 << 20);
+    support::writeFile(shrinkTarget,
+                       std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 2));
+}
+
+} // namespace
+
+DEVICE_TEST(perFileTraceAndProgress) {
+    struct Row {
+        const char* label;
+        std::size_t size;
+        std::vector<std::pair<int, int>> progressAfter; // chunk index -> percent
+        std::vector<int> progress;
+    };
+    const std::vector<Row> rows = {
+        {"empty file", 0, {}, {0, 100}},
+        {"one full chunk", 16384, {}, {0, 100}},
+        {"one byte more than a chunk", 16385, {{0, 99}}, {0, 99, 100}},
+        {"ten chunks",
+         10 * 16384,
+         {{0, 10}, {1, 20}, {2, 30}, {3, 40}, {4, 50}, {5, 60}, {6, 70}, {7, 80}, {8, 90}},
+         {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
+        {"three chunks", 3 * 16384, {{0, 33}, {1, 66}}, {0, 33, 66, 100}},
+        {"a short last chunk padded to whole sectors", 16384 + 1000, {{0, 94}}, {0, 94, 100}},
+        {"less than a sector", 100, {}, {0, 100}},
+        // 200 chunks: a percentage may repeat and is then not sent again.
+        {"two hundred chunks", 200 * 16384, {}, {}},
+    };
+    for (const Row& row : rows) {
+        support::freshCalculator();
+        const auto bytes = support::pattern(row.size, 7);
+        const std::string path = firmware("trace.bin", row.size, 7);
+        CHECK_EQ(transfer(path), kResultOk, row.label);
+        if (row.size < 200 * 16384) {
+            CHECK_LINES(support::traceText(0),
+                        support::expectedFileTrace(kOffset, row.size, row.progressAfter),
+                        row.label);
+            CHECK(support::progressSeen() == row.progress, row.label);
+        } else {
+            const std::vector<int> seen = support::progressSeen();
+            CHECK_EQ(seen.size(), std::size_t(101), row.label); // 0, 1..99, 100
+            for (std::size_t i = 1; i < seen.size(); ++i)
+                CHECK(seen[i] > seen[i - 1], row.label);
+        }
+        CHECK(unitHolds(0, kOffset, bytes), row.label);
+        // The padding of a short last chunk is zeros up to the sector's end.
+        const std::size_t padded = (row.size + 511) / 512 * 512;
+        const auto tail = virtual_calculator::readUnit(0, kOffset + row.size, padded - row.size);
+        CHECK(tail == std::vector<std::uint8_t>(padded - row.size, 0), row.label);
+        CHECK_EQ(virtual_calculator::writtenExtent(0), row.size ? kOffset + padded : 0, row.label);
+        CHECK_LINES(support::messagesSeen(), std::vector<std::string>{path}, row.label);
+    }
+}
+
+DEVICE_TEST(resultCodes) {
+    struct Row {
+        const char* label;
+        ResultCode code;
+        std::size_t dataWrites; // data writes the unit saw, failed ones included
+        bool flushed;
+        int progressCalls;
+        int messages;
+    };
+    const Row rows[] = {
+        {"104 no update disk", kResultNoDisk, 0, false, 0, 0},
+        {"105 file missing", kResultFileOpen, 0, false, 0, 0},
+        {"107 disk cannot be opened", kResultDiskOpen, 0, false, 0, 1},
+        {"109 file shrank", kResultFileRead, 0, true, 2, 1},
+        {"110 no buffer", kResultNoBuffer, 0, false, 0, 0},
+        {"112 writes refused", kResultWrite, 7, true, 2, 2},
+        {"113 path too long", kResultPathTooLong, 0, false, 0, 0},
+    };
+    for (const Row& row : rows) {
+#ifdef _WIN32
+        // The transfer shares the file with readers only, so nothing can
+        // shrink it there while it is read.
+        if (row.code == kResultFileRead)
+            continue;
+#endif
+        virtual_calculator::Options options;
+        std::string path = firmware("codes.bin", 3 * 16384, 3);
+        if (row.code == kResultNoDisk)
+            options.absent = true;
+        if (row.code == kResultDiskOpen)
+            options.unopenableUnit = 0;
+        if (row.code == kResultWrite)
+            options.refuseWriteAt = static_cast<std::int64_t>(kOffset + 16384);
+        support::freshCalculator(options);
+        if (row.code == kResultFileOpen)
+            path += ".missing";
+        if (row.code == kResultFileRead) {
+            shrinkTarget = path;
+            support::setProgressHook(shrinkFile);
+        }
+        if (row.code == kResultNoBuffer)
+            failChunkAllocationsForTest(1);
+        if (row.code == kResultPathTooLong)
+            path = support::tempDir("transfer") + "/" + std::string(260, 'p');
+        CHECK_EQ(transfer(path), row.code, row.label);
+        CHECK(!lastFailureText().empty(), row.label);
+
+        std::size_t dataWrites = 0;
+        bool flushed = false;
+        for (const auto& entry : virtual_calculator::trace(0)) {
+            if (entry.op == virtual_calculator::Op::Write && entry.command.empty() &&
+                entry.pos >= kOffset + 16384)
+                ++dataWrites;
+            flushed = flushed || entry.op == virtual_calculator::Op::Flush;
+        }
+        CHECK_EQ(dataWrites, row.dataWrites, row.label);
+        CHECK_EQ(flushed, row.flushed, row.label);
+        CHECK_EQ(support::progressSeen().size(), std::size_t(row.progressCalls), row.label);
+        CHECK_EQ(support::messagesSeen().size(), std::size_t(row.messages), row.label);
+    }
+}
+
+DEVICE_TEST(sevenAttemptsAtTheSamePosition) {
+    virtual_calculator::Options options;
+    options.refuseWriteAt = static_cast<std::int64_t>(kOffset);
+    support::freshCalculator(options);
+    CHECK_EQ(transfer(firmware("refused.bin", 16384, 1)), kResultWrite, "result");
+    std::vector<std::string> expected = {"R 87040 15360", "W 87040 512 PROGRESS 0", "R 87040 512"};
+    for (int i = 0; i < 7; ++i)
+        expected.push_back("W 1048576 16384 FAILED");
+    expected.push_back("F 0 0");
+    CHECK_LINES(support::traceText(0), expected, "trace");
+    const auto messages = support::messagesSeen();
+    CHECK(messages.size() == 2 && messages[1].rfind("Write Disk File: ", 0) == 0,
+          "the system text reaches the dialog");
+    CHECK(toUtf8(lastFailureText()).rfind("Write Disk File: ", 0) == 0, "failure text");
+}
+
+DEVICE_TEST(twoDisksInParallel) {
+    support::freshCalculator(2);
+    const std::size_t size = 10 * 16384;
+    const auto bytes = support::pattern(size, 11);
+    CHECK_EQ(transfer(firmware("two.bin", size, 11)), kResultOk, "result");
+    const auto expected = support::expectedFileTrace(
+        kOffset, size,
+        {{0, 10}, {1, 20}, {2, 30}, {3, 40}, {4, 50}, {5, 60}, {6, 70}, {7, 80}, {8, 90}});
+    for (int unit = 0; unit < 2; ++unit) {
+        CHECK(unitHolds(unit, kOffset, bytes), "unit " + std::to_string(unit));
+        CHECK_LINES(support::traceText(unit), expected, "unit " + std::to_string(unit));
+    }
+    CHECK_EQ(support::progressSeen().size(), std::size_t(22), "two interleaved sequences");
+    CHECK_EQ(support::messagesSeen().size(), std::size_t(2), "two messages at the start");
+}
+
+DEVICE_TEST(twoDisksOneUnopenable) {
+    virtual_calculator::Options options;
+    options.units = 2;
+    options.unopenableUnit = 0;
+    support::freshCalculator(options);
+    const auto bytes = support::pattern(40000, 5);
+    CHECK_EQ(transfer(firmware("one.bin", 40000, 5)), kResultDiskOpen, "result");
+    CHECK(unitHolds(1, kOffset, bytes), "the other disk holds the file");
+    CHECK(virtual_calculator::trace(0).empty(), "nothing touched the unopenable disk");
+    CHECK(toUtf8(lastFailureText()).find("denied") != std::string::npos, "failure text");
+}
+
+DEVICE_TEST(vanishAndComeBack) {
+    // Unplugged after two chunks: the rest of the writes fail, and the next
+    // transfer finds it again and succeeds.
+    virtual_calculator::Options options;
+    options.vanishAfterWrites = 2;
+    options.vanishMs = 0;
+    support::freshCalculator(options);
+    const auto bytes = support::pattern(5 * 16384, 9);
+    const std::string path = firmware("vanish.bin", bytes.size(), 9);
+    CHECK_EQ(transfer(path), kResultWrite, "first transfer");
+    CHECK_EQ(transfer(path), kResultOk, "second transfer");
+    CHECK(unitHolds(0, kOffset, bytes), "second transfer wrote the file");
+}
+
+DEVICE_TEST(releaseSendsFinish) {
+    support::freshCalculator(2);
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "result");
+    for (int unit = 0; unit < 2; ++unit) {
+        CHECK_LINES(support::traceText(unit),
+                    (std::vector<std::string>{"R 87040 15360", "W 87040 512 FINISH"}), "trace");
+        CHECK_EQ(virtual_calculator::finishCount(unit), 1, "finish count");
+    }
+    virtual_calculator::setAbsent(true);
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "absent");
+}
+
+DEVICE_TEST(imagesAtTheirOffsetsAndFilesLeft) {
+    // Three images, the first covering the control sector: data written there
+    // is data, and commands do not disturb it.
+    const std::string dir = support::tempDir("vcfiles");
+    std::remove((dir + "/unit0.img").c_str());
+    virtual_calculator::Options options;
+    options.dir = dir;
+    support::freshCalculator(options);
+    struct Image {
+        std::uint64_t offset;
+        std::size_t size;
+    };
+    const Image images[] = {{0, 200000}, {0x100000, 70001}, {0x500000, 16384 * 3}};
+    unsigned seed = 20;
+    for (const Image& image : images) {
+        const std::string path =
+            firmware("image" + std::to_string(seed) + ".bin", image.size, seed);
+        CHECK_EQ(transfer(path, image.offset), kResultOk, "transfer");
+        ++seed;
+    }
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    seed = 20;
+    for (const Image& image : images) {
+        const auto bytes = support::pattern(image.size, seed++);
+        CHECK(unitHolds(0, image.offset, bytes), "in memory");
+        CHECK(support::readFile(dir + "/unit0.img", image.offset, image.size) == bytes,
+              "in unit0.img");
+    }
+    const auto trace = support::readFile(dir + "/unit0.trace", 0, 1 << 20);
+    const std::string text(trace.begin(), trace.end());
+    CHECK(text.find("W 87040 512 FINISH\n") != std::string::npos, "trace file has the finish");
+    CHECK(text.find("W 0 16384\n") != std::string::npos, "trace file has data");
+    virtual_calculator::uninstall();
+}
+
+DEVICE_TEST(virtualCalculatorOptions) {
+    struct Row {
+        const char* text;
+        bool ok;
+        int units;
+        int appearMs;
+        std::string dir;
+    };
+    const Row rows[] = {
+        {"1", true, 1, 0, ""},
+        {"units=2,appear_ms=3000,dir=/tmp/vc", true, 2, 3000, "/tmp/vc"},
+        {"absent=1", true, 1, 0, ""},
+        {"units=0", false, 0, 0, ""},
+        {"units=x", false, 0, 0, ""},
+        {"colour=blue", false, 0, 0, ""},
+    };
+    for (const Row& row : rows) {
+        virtual_calculator::Options options;
+        std::string error;
+        CHECK_EQ(virtual_calculator::parseOptions(row.text, options, error), row.ok, row.text);
+        if (!row.ok) {
+            CHECK(!error.empty(), row.text);
+            continue;
+        }
+        CHECK_EQ(options.units, row.units, row.text);
+        CHECK_EQ(options.appearMs, row.appearMs, row.text);
+        CHECK_EQ(options.dir, row.dir, row.text);
+    }
+}

@@ -1,0 +1,352 @@
+// The worker's announcements under the situations a run goes through. The
+// pauses are divided so that a six-second countdown takes a fraction of that.
+#include "dialog_link.h"
+#include "pacing.h"
+#include "update_worker.h"
+
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+
+namespace {
+
+// The fake device: presence, the result of the next transfers, and a gate that
+// can hold a transfer while the test acts.
+std::atomic<bool> diskPresent{false};
+std::atomic<int> nextResult{0};
+std::atomic<int> transfers{0};
+std::atomic<bool> throwInTransfer{false};
+std::mutex gateLock;
+std::condition_variable gateChanged;
+bool gateOpen = true;
+bool inTransfer = false;
+
+bool fakePresent() {
+    return diskPresent.load();
+}
+
+ResultCode fakeTransfer(const char16_t*, std::uint64_t) {
+    if (throwInTransfer.load())
+        throw std::runtime_error("broken transfer");
+    std::unique_lock<std::mutex> lock(gateLock);
+    inTransfer = true;
+    gateChanged.notify_all();
+    gateChanged.wait(lock, [] { return gateOpen; });
+    inTransfer = false;
+    ++transfers;
+    return nextResult.load();
+}
+
+void setGate(bool open) {
+    std::lock_guard<std::mutex> lock(gateLock);
+    gateOpen = open;
+    gateChanged.notify_all();
+}
+
+class FakeDialog : public DialogLink {
+public:
+    void raiseUpdateProgress(int) override {}
+    void raiseUpdateMessage(const QString&) override {}
+};
+
+// Receives the worker's signals on the test thread, in the order sent.
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    QStringList events;
+    std::function<void(const QString&)> onEvent;
+
+    void attach(CUpdateWorker* w) {
+        connect(w, &CUpdateWorker::foundDevice, this, [this] { add("found"); });
+        connect(w, &CUpdateWorker::waitingStart, this, [this] { add("start"); });
+        connect(w, &CUpdateWorker::downloadActive, this, [this] { add("active"); });
+        connect(w, &CUpdateWorker::downloadInactive, this, [this] { add("inactive"); });
+        connect(w, &CUpdateWorker::waitingTicks, this,
+                [this](int t) { add(QStringLiteral("tick%1").arg(t)); });
+        connect(w, &CUpdateWorker::updaterRan, this,
+                [this](int c) { add(QStringLiteral("ran%1").arg(c)); });
+        connect(w, &CUpdateWorker::loopFailed, this,
+                [this](int c) { add(QStringLiteral("failed%1").arg(c)); });
+    }
+    // Events with the waiting ticks left out.
+    QStringList steps() const {
+        QStringList out;
+        for (const QString& e : events)
+            if (!e.startsWith("tick"))
+                out << e;
+        return out;
+    }
+
+private:
+    void add(const QString& e) {
+        events << e;
+        if (onEvent)
+            onEvent(e);
+    }
+};
+
+} // namespace
+
+class WorkerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noDiskOnlyTicks();
+    void diskAtStartCountsDownThenTransfers();
+    void startPressedShortensCountdown();
+    void failureRetriesWithoutCountdown();
+    void stopDuringTransferLetsItFinish();
+    void stopWhileWaitingEndsWithinOnePass_data();
+    void stopWhileWaitingEndsWithinOnePass();
+    void presentDiskWaitsForFirstFile();
+    void nextFileAlwaysStarts();
+    void startPressedAtAStepIsKept();
+    void exceptionEndsLoopAndTellsDialog();
+    void restartAfterStop();
+
+private:
+    void startWorker(bool withFile = true);
+    void stopWorker();
+
+    FakeDialog dialog_;
+    QThread* thread_ = nullptr;
+    CUpdateWorker* worker_ = nullptr;
+    Recorder* recorder_ = nullptr;
+};
+
+void WorkerTest::initTestCase() {
+    pacing::setTestDivisor(20);
+    setDialogLink(&dialog_);
+}
+
+void WorkerTest::init() {
+    diskPresent = false;
+    nextResult = 0;
+    transfers = 0;
+    throwInTransfer = false;
+    setGate(true);
+    dialog_.startCountdownMs = 0;
+    dialog_.transferActive = false;
+}
+
+void WorkerTest::cleanup() {
+    stopWorker();
+}
+
+void WorkerTest::startWorker(bool withFile) {
+    thread_ = new QThread();
+    worker_ = new CUpdateWorker();
+    worker_->setDevice(WorkerDevice{fakePresent, fakeTransfer});
+    if (withFile)
+        worker_->setFile(QStringLiteral("/fw/VELA_APP.DAT"), 0x500000);
+    worker_->moveToThread(thread_);
+    recorder_ = new Recorder();
+    recorder_->attach(worker_);
+    connect(thread_, &QThread::started, worker_, &CUpdateWorker::process);
+    thread_->start();
+}
+
+void WorkerTest::stopWorker() {
+    if (!thread_)
+        return;
+    setGate(true);
+    worker_->stopRequested = true;
+    thread_->quit();
+    QVERIFY(thread_->wait(20000));
+    delete worker_;
+    delete thread_;
+    delete recorder_;
+    thread_ = nullptr;
+    worker_ = nullptr;
+    recorder_ = nullptr;
+}
+
+void WorkerTest::noDiskOnlyTicks() {
+    startWorker();
+    QTRY_VERIFY(recorder_->events.size() >= 7);
+    QCOMPARE(recorder_->events.mid(0, 7),
+             QStringList({"tick1", "tick2", "tick3", "tick4", "tick0", "tick1", "tick2"}));
+    QVERIFY(recorder_->steps().isEmpty());
+}
+
+void WorkerTest::diskAtStartCountsDownThenTransfers() {
+    diskPresent = true;
+    startWorker();
+    QTRY_VERIFY(recorder_->events.contains("inactive"));
+    const QStringList expected = {"found", "tick1", "start",  "start", "start",   "start",
+                                  "start", "start", "active", "ran0",  "inactive"};
+    QCOMPARE(recorder_->events.mid(0, expected.size()), expected);
+    QCOMPARE(worker_->state.load(), int(CUpdateWorker::Succeeded));
+    QVERIFY(dialog_.transferActive.load());
+    // Idle after a success: no further transfer and no polling announcements.
+    QTest::qWait(200);
+    QCOMPARE(transfers.load(), 1);
+    QCOMPARE(recorder_->events.size(), expected.size());
+}
+
+void WorkerTest::startPressedShortensCountdown() {
+    diskPresent = true;
+    startWorker();
+    bool pressed = false;
+    recorder_->onEvent = [&](const QString& e) {
+        if (e == "start" && !pressed) {
+            pressed = true;
+            dialog_.startCountdownMs = 1000; // what the Start button does
+        }
+    };
+    QTRY_VERIFY(recorder_->events.contains("active"));
+    QCOMPARE(recorder_->steps().mid(0, 4), QStringList({"found", "start", "start", "active"}));
+}
+
+void WorkerTest::failureRetriesWithoutCountdown() {
+    diskPresent = true;
+    nextResult = 112;
+    startWorker();
+    QTRY_VERIFY(recorder_->events.contains("ran112"));
+    nextResult = 0;
+    diskPresent = false;
+    QTRY_VERIFY(recorder_->events.contains("tick0")); // polling again after the pause
+    diskPresent = true;
+    QTRY_VERIFY(recorder_->events.contains("ran0"));
+    QStringList steps = recorder_->steps();
+    QCOMPARE(steps.mid(steps.indexOf("ran112")),
+             QStringList({"ran112", "inactive", "active", "ran0", "inactive"}));
+    QCOMPARE(steps.count("found"), 1);
+}
+
+void WorkerTest::stopDuringTransferLetsItFinish() {
+    diskPresent = true;
+    setGate(false);
+    startWorker();
+    {
+        std::unique_lock<std::mutex> lock(gateLock);
+        QVERIFY(gateChanged.wait_for(lock, std::chrono::seconds(20), [] { return inTransfer; }));
+    }
+    worker_->stopRequested = true;
+    QTest::qWait(100);
+    QVERIFY(worker_->isRunning());
+    setGate(true);
+    QTRY_VERIFY(!worker_->isRunning());
+    QCOMPARE(recorder_->steps().mid(recorder_->steps().indexOf("active")),
+             QStringList({"active", "ran0", "inactive"}));
+}
+
+void WorkerTest::stopWhileWaitingEndsWithinOnePass_data() {
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<int>("result");
+    QTest::newRow("waiting for the device") << false << 0;
+    QTest::newRow("counting down") << true << 0;
+    QTest::newRow("after a failure") << true << 105;
+}
+
+void WorkerTest::stopWhileWaitingEndsWithinOnePass() {
+    QFETCH(bool, present);
+    QFETCH(int, result);
+    diskPresent = present;
+    nextResult = result;
+    startWorker();
+    if (result != 0)
+        QTRY_VERIFY(recorder_->events.contains(QStringLiteral("ran%1").arg(result)));
+    else if (present)
+        QTRY_VERIFY(recorder_->events.contains("start"));
+    else
+        QTRY_VERIFY(recorder_->events.contains("tick2"));
+    const int before = transfers.load();
+    worker_->stopRequested = true;
+    // The longest pass is the pause after a failure: 3000 ms, divided by 20.
+    QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 2000);
+    QCOMPARE(transfers.load(), before);
+}
+
+void WorkerTest::presentDiskWaitsForFirstFile() {
+    diskPresent = true;
+    startWorker(false);
+    QTRY_VERIFY(recorder_->events.size() >= 4);
+    QVERIFY(recorder_->steps().isEmpty());
+    worker_->setFile(QStringLiteral("/fw/VELA_APP.DAT"), 0x500000);
+    QTRY_VERIFY(recorder_->events.contains("found"));
+    // Armed by the worker itself before it announced the device.
+    QVERIFY(dialog_.startCountdownMs.load() > 0);
+}
+
+// A dialog that, like the real one, hands the next file over and stores
+// Transferring in its reaction to a success. Over many files, every success
+// must lead to the next transfer.
+void WorkerTest::nextFileAlwaysStarts() {
+    pacing::setTestDivisor(1000);
+    constexpr int kFiles = 300;
+    diskPresent = true;
+    startWorker();
+    int successes = 0;
+    recorder_->onEvent = [&](const QString& e) {
+        if (e == "ran0" && ++successes < kFiles) {
+            worker_->setFile(QStringLiteral("/fw/next"), 0);
+            worker_->state.store(CUpdateWorker::Transferring);
+        }
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(successes == kFiles, 60000);
+    QCOMPARE(transfers.load(), kFiles);
+    pacing::setTestDivisor(20);
+}
+
+// Pressing Start while the worker takes a countdown step: the 1000 written by
+// the dialog must never be overwritten by the worker's older value.
+void WorkerTest::startPressedAtAStepIsKept() {
+    pacing::setTestDivisor(200);
+    diskPresent = true;
+    startWorker();
+    int startsAfterPress = -1;
+    int presses = 0;
+    recorder_->onEvent = [&](const QString& e) {
+        if (e == "start") {
+            if (startsAfterPress >= 0)
+                ++startsAfterPress;
+            if (presses == 0) {
+                // Press as soon as possible after a step, repeatedly, to meet
+                // the worker's read-modify-write.
+                for (int i = 0; i < 2000; ++i)
+                    dialog_.startCountdownMs = 1000;
+                presses = 1;
+                startsAfterPress = 0;
+            }
+        }
+    };
+    QTRY_VERIFY(recorder_->events.contains("active"));
+    QVERIFY2(startsAfterPress <= 1, qPrintable(recorder_->steps().join(',')));
+    pacing::setTestDivisor(20);
+}
+
+void WorkerTest::exceptionEndsLoopAndTellsDialog() {
+    diskPresent = true;
+    throwInTransfer = true;
+    dialog_.startCountdownMs = 0;
+    startWorker();
+    QTRY_VERIFY(recorder_->events.contains("failed-2"));
+    QCOMPARE(worker_->result.load(), -2);
+    QVERIFY(!dialog_.transferActive.load());
+    QTRY_VERIFY(!worker_->isRunning());
+    QVERIFY(!recorder_->events.contains("ran-2"));
+}
+
+void WorkerTest::restartAfterStop() {
+    startWorker();
+    worker_->stopRequested = true;
+    QTRY_VERIFY(!worker_->isRunning());
+    diskPresent = true;
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_] { Q_UNUSED(w); }, Qt::BlockingQueuedConnection);
+    worker_->restart();
+    QTRY_VERIFY(recorder_->events.contains("inactive"));
+    QCOMPARE(recorder_->steps().count("found"), 1);
+    QCOMPARE(recorder_->steps().count("start"), 6);
+}
+
+QTEST_GUILESS_MAIN(WorkerTest)
+#include "worker_test.moc"
