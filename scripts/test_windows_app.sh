@@ -251,15 +251,18 @@ xvfb-run -a -s "-screen 0 1024x768x24" "$0" --under-x
 # A whole update against the virtual calculator, headless.
 if grep -aq UPDATER_VIRTUAL_CALCULATOR "$exe" ||
     strings -el "$exe" | grep -q UPDATER_VIRTUAL_CALCULATOR; then
-    fw=$work/firmware
+    # A space and Japanese in the folder name: the path must survive the
+    # command line, Qt and the device layer's wide-character calls.
+    fw="$work/Firmware ファーム"
     calc=$work/calculator
     mkdir -p "$fw" "$calc"
     # Sizes that end mid-chunk and mid-sector, so that padding shows.
     head -c 70000 /dev/urandom >"$fw/VELA_APP.DAT"
     head -c 40000 /dev/urandom >"$fw/VELA_MAIN.DAT"
     head -c 33333 /dev/urandom >"$fw/VELA_OS.ROM"
-    UPDATER_VIRTUAL_CALCULATOR="dir=$(winpath "$calc")" QT_QPA_PLATFORM=offscreen \
-        timeout 120 "$run" "$exe" "$(winpath "$fw")" 1 >"$work/update.log" 2>&1
+    # Wine turns the Unix arguments into UTF-16 by the locale's character set.
+    LC_ALL=C.UTF-8 UPDATER_VIRTUAL_CALCULATOR="dir=$(winpath "$calc")" \
+        QT_QPA_PLATFORM=offscreen timeout 120 "$run" "$exe" "$(winpath "$fw")" 1 >"$work/update.log" 2>&1
     code=$?
     if [ $code = 0 ]; then
         pass "an update with the virtual calculator ends with exit code 0"
