@@ -1,5 +1,7 @@
 #include "calc_fw_update_dialog.h"
 
+#include "device_log.h"
+#include "diagnostics.h"
 #include "language_table.h"
 #include "localised_text.h"
 #include "pacing.h"
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -33,6 +36,14 @@ const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
     "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
 
+// What the device layer knows of the last failure, or a plain description.
+QString failureCause(int code) {
+    if (code == -2)
+        return QStringLiteral("The update stopped unexpectedly.");
+    const std::u16string text = lastFailureText();
+    return QString::fromUtf16(text.data(), static_cast<int>(text.size()));
+}
+
 std::int32_t dialogLanguage() {
     return theDialog ? theDialog->language : 1;
 }
@@ -45,6 +56,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     theDialog = this;
     setDialogLink(this);
     setCurrentLanguageSource(dialogLanguage);
+    routeDeviceLog();
     registerSearchDirs();
     initUpdaterResources();
 
@@ -196,7 +208,13 @@ void CCalcFWUpdateMSDialog::abortUpdate() {
 }
 
 void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
+    qCInfo(lcUi) << "file" << currentIndex << "ended with" << code << "after"
+                 << worker->retryCount.load() << "failures";
     if (code != 0) {
+        // The number alone does not tell a user what to do; the cause stays
+        // in the fourth label until the next transfer starts.
+        spareLabel2->setText(failureCause(code));
+        widenForTexts();
         const int previous = worker->retryCount.fetch_add(1);
         if (previous < kMaxRetries) {
             statusLabel->setText(
@@ -251,6 +269,7 @@ void CCalcFWUpdateMSDialog::onWaitingStart() {
 }
 
 void CCalcFWUpdateMSDialog::onDownloadActive() {
+    spareLabel2->clear();
     bool expected = false;
     if (transferActive.compare_exchange_strong(expected, true))
         statusLabel->clear();
@@ -281,6 +300,23 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks) {
 
 void CCalcFWUpdateMSDialog::onUpdateMessage(const QString& text) {
     fileLabel->setText(text);
+    widenForTexts();
+}
+
+void CCalcFWUpdateMSDialog::widenForTexts() {
+    // The minimum width is fixed, so a long path or failure text would be cut
+    // off at the window's edge; the window grows instead (never shrinks), up to
+    // the width of the screen.
+    layout()->activate(); // the labels' present widths, not those of the last pass
+    int missing = 0;
+    for (const QLabel* label : {statusLabel, spareLabel1, fileLabel, spareLabel2})
+        missing = qMax(missing, label->sizeHint().width() - label->width());
+    if (missing <= 0)
+        return;
+    int wanted = width() + missing;
+    if (const QScreen* display = screen())
+        wanted = qMin(wanted, display->availableGeometry().width());
+    resize(wanted, height());
 }
 
 void CCalcFWUpdateMSDialog::onUpdateProgress(int percent) {
@@ -293,6 +329,7 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
+    spareLabel2->setText(failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
 }
 

@@ -92,6 +92,7 @@ public slots:
 private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
+    void widenForTexts();
 
     QPointer<QThread> workerThreadGuard_;
     bool workerShutDown_ = false;

@@ -123,5 +123,6 @@ void CCalcFWUpdateMSDialog::setCurrentFile() {
     const FirmwareFile& entry = fileList.at(currentIndex);
     cancelButton->show();
     fileLabel->setText(entry.path);
+    widenForTexts();
     worker->setFile(entry.path, entry.diskOffset);
 }

@@ -1,5 +1,7 @@
 #include "update_worker.h"
 
+#include "device_log.h"
+#include "diagnostics.h"
 #include "dialog_link.h"
 #include "pacing.h"
 #include "res_qstring.h"
@@ -130,6 +132,7 @@ void CUpdateWorker::process() {
         while (!leaveLoop())
             runPass();
     } catch (...) {
+        qCWarning(lcWorker) << "the update loop ended with an exception";
         result.store(-2);
         {
             std::lock_guard<std::mutex> lock(runLock_);
@@ -178,6 +181,7 @@ void CUpdateWorker::waitForDevicePass() {
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
     if (hasFile() && device_.present()) {
+        qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)
             return;
@@ -225,12 +229,15 @@ void CUpdateWorker::transferPass() {
     ResultCode code;
     if (path.size() > kMaxTransferPath) {
         code = kResultPathTooLong;
+        setLastFailureText(u"The firmware file's path is longer than 260 characters: "
+                           u"move the files to a shorter folder");
     } else {
         char16_t wide[kMaxTransferPath + 1];
         toWideBuffer(path, wide);
         code = device_.transfer(wide, offset);
     }
     result.store(code);
+    qCInfo(lcWorker) << "transfer of" << path << "at" << offset << "ended with" << code;
     // The next state is stored before the result is announced: the dialog's
     // reaction may store Transferring for the next file, and that store must
     // come last.

@@ -56,13 +56,13 @@ void FirmwareScanTest::scan_data() {
 
     const QString newSet = "VELA_APP.DAT@500000 VELA_MAIN.DAT@100000 VELA_OS.ROM@0";
     const QString legacySet = "PROGPACK.DAT@500000 SYSIMAGE.ROM@0 TABLES.DAT@100000";
-    QTest::newRow("new scheme")
-        << QStringList{"VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"} << true << newSet;
+    QTest::newRow("new scheme") << QStringList{"VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"}
+                                << true << newSet;
     QTest::newRow("legacy scheme")
         << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT"} << false << legacySet;
     QTest::newRow("all six names: new scheme wins")
-        << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT", "VELA_OS.ROM",
-                       "VELA_MAIN.DAT", "VELA_APP.DAT"}
+        << QStringList{"TABLES.DAT",  "SYSIMAGE.ROM",  "PROGPACK.DAT",
+                       "VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"}
         << true << newSet;
     QTest::newRow("legacy set plus one new name is never mixed")
         << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT", "VELA_OS.ROM"} << true
@@ -84,8 +84,8 @@ void FirmwareScanTest::scan_data() {
     QTest::newRow("one role twice, another missing")
         << QStringList{"VELA_APP.DAT", "vela_app.dat", "VELA_OS.ROM"} << true << QString();
     QTest::newRow("every role twice")
-        << QStringList{"VELA_APP.DAT", "vela_app.dat", "VELA_OS.ROM", "vela_os.rom",
-                       "VELA_MAIN.DAT", "vela_main.dat"}
+        << QStringList{"VELA_APP.DAT", "vela_app.dat",  "VELA_OS.ROM",
+                       "vela_os.rom",  "VELA_MAIN.DAT", "vela_main.dat"}
         << true << QString();
 }
 

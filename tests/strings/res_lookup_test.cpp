@@ -1,0 +1,300 @@
+// The lookup's passes, fallbacks, remembered failures and block cache.
+#include "memory_modules.h"
+
+#include "res_cache.h"
+#include "res_qstring.h"
+#include "res_string.h"
+
+#include <QtTest>
+
+#include <random>
+
+namespace {
+
+struct ModuleFile {
+    std::int32_t fileLanguage; // whose file name it takes
+    std::uint32_t key;
+    std::vector<std::uint32_t> fallbacks;
+    ResStringMap strings;
+    bool plain;
+};
+using ModuleFiles = std::vector<ModuleFile>;
+
+QString lookup(std::uint32_t id, std::int32_t language) {
+    const char16_t* text = getResString(id, language);
+    return text ? QString::fromUtf16(text) : QStringLiteral("<null>");
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ModuleFiles)
+
+class ResLookupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { setCurrentLanguageSource(testCurrentLanguageSource); }
+    void cleanup() { setCurrentLanguageSource(nullptr); }
+
+    void identifierZeroTouchesNoModule() {
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] = buildModule(1, {}, {{5, u"five"}});
+        const char16_t* text = getResString(0, 1);
+        QVERIFY(text != nullptr);
+        QCOMPARE(int(text[0]), 0);
+        QCOMPARE(memory.reads, 0);
+        QVERIFY(getResQString(0, 1).isEmpty());
+    }
+
+    void passes_data() {
+        QTest::addColumn<ModuleFiles>("modules");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<uint>("id");
+        QTest::addColumn<QString>("expected");
+
+        const ModuleFile english{
+            1, 1, {}, {{5, u"en five"}, {6, u"en six"}, {7, u"en seven"}}, false};
+        const ModuleFile french{3, 3, {1}, {{5, u"fr five"}, {7, u""}}, false};
+        const ModuleFile frenchOverride{3, 0x83, {}, {{5, u"fr override five"}}, false};
+        const ModuleFile german{4, 4, {3}, {{9, u"de nine"}}, true};
+        const ModuleFile frenchNoEnglish{3, 3, {5, 6, 7}, {{5, u"fr five"}}, false};
+
+        QTest::newRow("only English, current French")
+            << ModuleFiles{english} << 3 << 0 << 5u << "en five";
+        QTest::newRow("French has it") << ModuleFiles{english, french} << 3 << 0 << 5u << "fr five";
+        QTest::newRow("French lacks it")
+            << ModuleFiles{english, french} << 3 << 0 << 6u << "en six";
+        QTest::newRow("French text empty")
+            << ModuleFiles{english, french} << 3 << 0 << 7u << "en seven";
+        QTest::newRow("in neither") << ModuleFiles{english, french} << 3 << 0 << 8u << "<null>";
+        QTest::newRow("explicit language beats current")
+            << ModuleFiles{english, french} << 1 << 3 << 5u << "fr five";
+        QTest::newRow("override module is primary")
+            << ModuleFiles{english, frenchOverride} << 3 << 0 << 5u << "fr override five";
+        QTest::newRow("override lacks it, English base through slot 1")
+            << ModuleFiles{english, frenchOverride} << 3 << 0 << 6u << "en six";
+        QTest::newRow("German plain, then French, then English")
+            << ModuleFiles{english, french, german} << 4 << 0 << 5u << "fr five";
+        QTest::newRow("German plain has it")
+            << ModuleFiles{english, french, german} << 4 << 0 << 9u << "de nine";
+        QTest::newRow("invalid language uses English")
+            << ModuleFiles{english, french} << 3 << 9 << 5u << "en five";
+        QTest::newRow("list without English never reaches it")
+            << ModuleFiles{english, frenchNoEnglish} << 3 << 0 << 6u << "<null>";
+        QTest::newRow("no modules at all") << ModuleFiles{} << 3 << 0 << 5u << "<null>";
+        QTest::newRow("bit 31 never matches")
+            << ModuleFiles{english} << 1 << 0 << 0x80000005u << "<null>";
+        QTest::newRow("position beyond a plain block")
+            << ModuleFiles{english, {3, 3, {1}, {{0x200, u"fr block 1"}}, true}} << 3 << 0 << 0x201u
+            << "<null>";
+        QTest::newRow("position beyond a plain block falls back")
+            << ModuleFiles{{1, 1, {}, {{0x201, u"en 0x201"}}, false},
+                           {3, 3, {1}, {{0x200, u"fr block 1"}}, true}}
+            << 3 << 0 << 0x201u << "en 0x201";
+    }
+
+    void passes() {
+        QFETCH(ModuleFiles, modules);
+        QFETCH(int, current);
+        QFETCH(int, language);
+        QFETCH(uint, id);
+        QFETCH(QString, expected);
+        MemoryModules memory;
+        for (const ModuleFile& m : modules)
+            memory.files[moduleFileName(m.fileLanguage)] =
+                buildModule(m.key, m.fallbacks, m.strings, m.plain);
+        testCurrentLanguage() = current;
+        QCOMPARE(lookup(id, language), expected);
+        // The second time through, cache, registries and failed keys answer
+        // the same way.
+        QCOMPARE(lookup(id, language), expected);
+        QCOMPARE(getResQString(id, language), expected == "<null>" ? QString() : expected);
+    }
+
+    void failuresAreRemembered() {
+        MemoryModules memory;
+        testCurrentLanguage() = 3;
+        QVERIFY(getResString(5, 0) == nullptr);
+        QVERIFY(memory.reads > 0);
+        const int reads = memory.reads;
+        QVERIFY(getResString(5, 0) == nullptr);
+        QVERIFY(getResString(0x300, 3) == nullptr);
+        QVERIFY(getResString(6, 1) == nullptr);
+        QCOMPARE(memory.reads, reads);
+    }
+
+    void englishModuleStandsInForFrench() {
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] = buildModule(1, {}, {{5, u"five"}, {6, u"six"}});
+        testCurrentLanguage() = 3;
+        QCOMPARE(lookup(5, 0), QStringLiteral("five"));
+        // Same block: answered from the cache, and French's keys and English's
+        // override key are not looked for again.
+        const int reads = memory.reads;
+        QCOMPARE(lookup(6, 0), QStringLiteral("six"));
+        QCOMPARE(memory.reads, reads);
+    }
+
+    void unreadableIndexIsTriedAgain() {
+        MemoryModules memory;
+        std::vector<std::uint8_t> file = buildModule(1, {}, {{5, u"five"}});
+        memory.files[moduleFileName(1)] =
+            std::vector<std::uint8_t>(file.begin(), file.begin() + kResHeaderSize);
+        QVERIFY(getResString(5, 1) == nullptr);
+        memory.files[moduleFileName(1)] = file;
+        QCOMPARE(lookup(5, 1), QStringLiteral("five"));
+    }
+
+    void unreadableBlockIsNotCached() {
+        MemoryModules memory;
+        std::vector<std::uint8_t> file = buildModule(1, {}, {{5, u"five"}});
+        memory.files[moduleFileName(1)] = std::vector<std::uint8_t>(file.begin(), file.end() - 1);
+        QVERIFY(getResString(5, 1) == nullptr);
+        QVERIFY(resCachedBlocks().empty());
+        memory.files[moduleFileName(1)] = file;
+        QCOMPARE(lookup(5, 1), QStringLiteral("five"));
+    }
+
+    void unreadableDictionaryIsTriedAgain() {
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] = buildModule(1, {}, {{5, u"five"}});
+        memory.failingStart = kResHeaderSize; // where the writer puts the dictionary
+        QVERIFY(getResString(5, 1) == nullptr);
+        QVERIFY(resCachedBlocks().empty());
+        memory.failingStart = -1;
+        QCOMPARE(lookup(5, 1), QStringLiteral("five"));
+    }
+
+    void bit31NeverReachesBlockWithBit22() {
+        MemoryModules memory;
+        std::vector<std::uint8_t> file = buildModule(1, {}, {{1, u"one"}});
+        // Renumber the only block to 0x400000, the number that 0x80000001 >> 9 gives.
+        const std::size_t entry = wordAt(file, kResFieldIndexOffset);
+        setWordAt(file, entry, (wordAt(file, entry) & 0xFF800000u) | 0x400000u);
+        memory.files[moduleFileName(1)] = file;
+        QVERIFY(getResString(0x80000001u, 1) == nullptr);
+        QVERIFY(resCachedBlocks().empty());
+    }
+
+    void cacheOrder_data() {
+        QTest::addColumn<QList<int>>("blocks");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::addColumn<QList<int>>("rereadBlocks");
+        QTest::addColumn<QList<int>>("cachedBlocks");
+
+        QTest::newRow("first load")
+            << QList<int>{0} << QList<int>{0} << QList<int>{} << QList<int>{0};
+        QTest::newRow("new blocks go to the front")
+            << QList<int>{0, 1, 2, 3} << QList<int>{3, 0, 1, 2} << QList<int>{} << QList<int>{};
+        QTest::newRow("hit swaps with the front")
+            << QList<int>{0, 1, 2, 1} << QList<int>{1, 0, 2} << QList<int>{} << QList<int>{};
+        QTest::newRow("hit at the front changes nothing")
+            << QList<int>{0, 1, 1} << QList<int>{1, 0} << QList<int>{} << QList<int>{};
+        QTest::newRow("eleventh load evicts the former front")
+            << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}
+            << QList<int>{10, 0, 1, 2, 3, 4, 5, 6, 7, 8} << QList<int>{9} << QList<int>{0, 1, 8};
+        QTest::newRow("the block touched last is the next one evicted")
+            << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 3, 10}
+            << QList<int>{10, 0, 1, 2, 9, 4, 5, 6, 7, 8} << QList<int>{3} << QList<int>{9, 0};
+    }
+
+    // blocks: the blocks looked up in order; expected: the cache afterwards,
+    // front first; rereadBlocks / cachedBlocks: blocks whose next lookup must
+    // read the file again / must not.
+    void cacheOrder() {
+        QFETCH(QList<int>, blocks);
+        QFETCH(QList<int>, expected);
+        QFETCH(QList<int>, rereadBlocks);
+        QFETCH(QList<int>, cachedBlocks);
+        MemoryModules memory;
+        ResStringMap strings;
+        for (std::uint32_t b = 0; b < 12; ++b)
+            strings[b << 9 | 1] = u"block " + std::u16string(1, char16_t(u'A' + b));
+        memory.files[moduleFileName(1)] = buildModule(1, {}, strings);
+        for (const int b : blocks)
+            QCOMPARE(lookup(std::uint32_t(b) << 9 | 1, 1),
+                     QStringLiteral("block ") + QChar(u'A' + b));
+        const std::vector<ResBlockTag> tags = resCachedBlocks();
+        QList<int> order;
+        for (const ResBlockTag& tag : tags) {
+            QCOMPARE(tag.moduleKey, 1u);
+            order << int(tag.blockNumber);
+        }
+        QCOMPARE(order, expected);
+        for (const int b : cachedBlocks) {
+            const int reads = memory.reads;
+            QVERIFY(getResString(std::uint32_t(b) << 9 | 1, 1) != nullptr);
+            QCOMPARE(memory.reads, reads);
+        }
+        for (const int b : rereadBlocks) {
+            const int reads = memory.reads;
+            QVERIFY(getResString(std::uint32_t(b) << 9 | 1, 1) != nullptr);
+            QCOMPARE(memory.reads, reads + 1);
+        }
+    }
+
+    void missAtEmptyPositionLeavesOrder() {
+        MemoryModules memory;
+        memory.files[moduleFileName(1)] =
+            buildModule(1, {}, {{1, u"a"}, {3, u"c"}, {0x201, u"b1"}}, true);
+        QCOMPARE(lookup(1, 1), QStringLiteral("a"));
+        QCOMPARE(lookup(0x201, 1), QStringLiteral("b1"));
+        // Block 0 sits behind the front; a position beyond its strings leaves
+        // it there, an empty string at a valid position swaps it forward.
+        QCOMPARE(lookup(0x1F, 1), QStringLiteral("<null>"));
+        QCOMPARE(resCachedBlocks().front().blockNumber, 1u);
+        QCOMPARE(lookup(2, 1), QStringLiteral("<null>"));
+        QCOMPARE(resCachedBlocks().front().blockNumber, 0u);
+    }
+
+    void hostileHeaders_data() {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<uint>("value");
+        QTest::newRow("huge index count") << int(kResFieldIndexCount) << 0x7FFFFFFFu;
+        QTest::newRow("negative index count") << int(kResFieldIndexCount) << 0x80000000u;
+        QTest::newRow("index beyond the file") << int(kResFieldIndexOffset) << 0xFFFFFFF0u;
+        QTest::newRow("data base wraps") << int(kResFieldDataBase) << 0xFFFFFFFFu;
+        QTest::newRow("dictionary wraps") << int(kResFieldDictionaryOffset) << 0xFFFFFFF0u;
+        QTest::newRow("dictionary too long") << int(kResFieldDictionaryLength) << 0x7FFFFFFFu;
+        QTest::newRow("dictionary cut short") << int(kResFieldDictionaryLength) << 4u;
+        QTest::newRow("dictionary of one byte") << int(kResFieldDictionaryLength) << 1u;
+    }
+
+    void hostileHeaders() {
+        QFETCH(int, field);
+        QFETCH(uint, value);
+        MemoryModules memory;
+        std::vector<std::uint8_t> file = buildModule(1, {}, {{1, u"one"}, {0x400, u"two"}});
+        setWordAt(file, std::size_t(field), value);
+        memory.files[moduleFileName(1)] = file;
+        for (const std::uint32_t id : {1u, 0x400u, 2u})
+            (void)getResString(id, 1);
+        QVERIFY(resCachedBlocks().size() <= 2);
+    }
+
+    // Random damage to a coded module: no lookup may crash or read outside the
+    // file's bytes (run under the sanitizers), and lookups stay answerable.
+    void damagedModulesDoNoHarm() {
+        ResStringMap strings;
+        for (std::uint32_t id = 1; id < 40; ++id)
+            strings[id * 37] = u"text " + std::u16string(id % 7 + 1, char16_t(u'a' + id % 26));
+        const std::vector<std::uint8_t> good = buildModule(1, {}, strings);
+        std::mt19937 random(20261207);
+        for (int round = 0; round < 3000; ++round) {
+            MemoryModules memory;
+            std::vector<std::uint8_t> file = good;
+            const int damage = 1 + int(random() % 8);
+            for (int i = 0; i < damage; ++i)
+                file[random() % file.size()] = std::uint8_t(random());
+            if (round % 5 == 0)
+                file.resize(random() % file.size());
+            memory.files[moduleFileName(1)] = file;
+            for (const auto& entry : strings)
+                (void)getResString(entry.first, 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ResLookupTest)
+#include "res_lookup_test.moc"

@@ -1,0 +1,321 @@
+// Whole runs of the real dialog and worker against the virtual calculator,
+// with the pauses divided so the suite stays fast.
+#include "calc_fw_update_dialog.h"
+#include "pacing.h"
+#include "update_worker.h"
+#include "virtual_calculator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+constexpr int kDivisor = 25;
+
+struct Image {
+    QString name;
+    quint64 offset;
+    QByteArray bytes;
+};
+
+// A complete new-scheme folder; sizes chosen so that chunks, progress steps
+// and a final part-sector all occur.
+QList<Image> makeFirmware(const QString& dir, int scale = 1) {
+    QList<Image> images = {
+        {"VELA_APP.DAT", 0x500000, {}}, {"VELA_MAIN.DAT", 0x100000, {}}, {"VELA_OS.ROM", 0, {}}};
+    const int sizes[] = {70001 * scale, 40000 * scale, 16384 * 3 * scale};
+    for (int i = 0; i < images.size(); ++i) {
+        QByteArray bytes(sizes[i], Qt::Uninitialized);
+        QRandomGenerator rng(static_cast<quint32>(i + 1));
+        for (char& c : bytes)
+            c = static_cast<char>(rng.generate());
+        images[i].bytes = bytes;
+        QFile file(dir + '/' + images[i].name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    }
+    return images;
+}
+
+bool calculatorHolds(const QList<Image>& images) {
+    for (const Image& image : images) {
+        const std::vector<std::uint8_t> stored =
+            virtual_calculator::readUnit(0, image.offset, static_cast<size_t>(image.bytes.size()));
+        if (QByteArray(reinterpret_cast<const char*>(stored.data()), int(stored.size())) !=
+            image.bytes)
+            return false;
+    }
+    return true;
+}
+
+int finishCommands() {
+    return virtual_calculator::finishCount(0);
+}
+
+} // namespace
+
+class UpdateRunTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void wholeRunEndsInDoneAndExit();
+    void twoFailuresThenSuccess();
+    void sixFailuresEndTheRun();
+    void startButtonShortensCountdown();
+    void lateClickDoesNotAbort();
+    void closeRefusedDuringTransfer();
+    void transferFlagHeldAcrossFiles();
+    void cancelWhileWaitingAborts();
+    void browseCancelledChangesNothing();
+    void browseAfterFailedScanUpdates();
+
+private:
+    std::unique_ptr<CCalcFWUpdateMSDialog> start(const QString& folder);
+    QTemporaryDir firmwareDir_;
+    QList<Image> images_;
+};
+
+void UpdateRunTest::initTestCase() {
+    pacing::setTestDivisor(kDivisor);
+    QVERIFY(firmwareDir_.isValid());
+    images_ = makeFirmware(firmwareDir_.path());
+}
+
+void UpdateRunTest::init() {
+    virtual_calculator::install(virtual_calculator::Options{});
+}
+
+void UpdateRunTest::cleanup() {
+    virtual_calculator::uninstall();
+}
+
+std::unique_ptr<CCalcFWUpdateMSDialog> UpdateRunTest::start(const QString& folder) {
+    auto dialog = std::make_unique<CCalcFWUpdateMSDialog>(folder, 1);
+    dialog->show();
+    dialog->scanFirmwareFolder();
+    return dialog;
+}
+
+void UpdateRunTest::wholeRunEndsInDoneAndExit() {
+    auto dialog = start(firmwareDir_.path());
+    QStringList results;
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this,
+            [&](int) { results << dialog->statusLabel->text(); });
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
+    QElapsedTimer clock;
+    clock.start();
+    const int exitCode = QApplication::exec();
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(results, QStringList({"Update OK (0)", "Update OK (0)", "Done"}));
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("Done"));
+    QVERIFY(dialog->cancelButton->isHidden());
+    QVERIFY(dialog->progressBar->isHidden());
+    QVERIFY(dialog->fileLabel->text().isEmpty());
+    QVERIFY(calculatorHolds(images_));
+    QCOMPARE(finishCommands(), 1);
+    QVERIFY(!dialog->transferActive.load());
+}
+
+void UpdateRunTest::twoFailuresThenSuccess() {
+    // Writes into the application image fail until the second failure is shown.
+    virtual_calculator::refuseWritesAt(0x500000 + 16384);
+    auto dialog = start(firmwareDir_.path());
+    QStringList results;
+    QList<int> retries;
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [&](int code) {
+        results << dialog->statusLabel->text();
+        retries << dialog->worker->retryCount.load();
+        if (code != 0 && results.size() == 2)
+            virtual_calculator::refuseWritesAt(-1);
+        if (results.size() == 3)
+            dialog->worker->stopRequested = true; // enough: the next file has been handed over
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(results.size() >= 3, 30000);
+    QCOMPARE(results.mid(0, 3), QStringList({"Update failed (112), Retry: 1",
+                                             "Update failed (112), Retry: 2", "Update OK (0)"}));
+    QCOMPARE(retries.mid(0, 3), QList<int>({1, 2, 0}));
+    QCOMPARE(dialog->currentIndex, 1);
+}
+
+void UpdateRunTest::sixFailuresEndTheRun() {
+    virtual_calculator::refuseWritesAt(0x500000);
+    auto dialog = start(firmwareDir_.path());
+    QStringList results;
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this,
+            [&](int) { results << dialog->statusLabel->text(); });
+    QTRY_VERIFY_WITH_TIMEOUT(results.size() == 6, 60000);
+    QStringList expected;
+    for (int i = 1; i <= 5; ++i)
+        expected << QStringLiteral("Update failed (112), Retry: %1").arg(i);
+    expected << "Update failed (112)";
+    QCOMPARE(results, expected);
+    QVERIFY(dialog->isVisible()); // no automatic exit
+    QVERIFY(dialog->cancelButton->isHidden());
+    QVERIFY(dialog->progressBar->isHidden());
+    QVERIFY2(dialog->spareLabel2->text().startsWith("Write Disk File"),
+             qPrintable(dialog->spareLabel2->text()));
+    QCOMPARE(finishCommands(), 1);
+    QTRY_VERIFY(!dialog->worker->isRunning());
+    dialog->close();
+    QVERIFY(!dialog->isVisible());
+}
+
+void UpdateRunTest::startButtonShortensCountdown() {
+    auto dialog = start(firmwareDir_.path());
+    int steps = 0;
+    QStringList captions;
+    connect(dialog->worker, &CUpdateWorker::waitingStart, this, [&] {
+        ++steps;
+        captions << dialog->cancelButton->text();
+        if (steps == 2) {
+            QCOMPARE(dialog->statusLabel->text(), QString("Waiting to start") + QChar(0x2026));
+            dialog->cancelButton->click();
+        }
+    });
+    QSignalSpy active(dialog->worker, &CUpdateWorker::downloadActive);
+    QTRY_VERIFY_WITH_TIMEOUT(active.count() == 1, 30000);
+    QCOMPARE(steps, 3);
+    QCOMPARE(captions, QStringList({"Start - 4", "Start - 3", "Start - 3"}));
+    dialog->worker->stopRequested = true;
+}
+
+void UpdateRunTest::lateClickDoesNotAbort() {
+    auto dialog = start(firmwareDir_.path());
+    bool clicked = false;
+    connect(dialog->worker, &CUpdateWorker::downloadActive, this, [&] {
+        // The countdown has reached 0: the button must be off, and even a
+        // click that arrives now must not abort the transfer.
+        QVERIFY(!dialog->cancelButton->isEnabled());
+        QMetaObject::invokeMethod(dialog.get(), "onCancel");
+        clicked = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(clicked, 30000);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->statusLabel->text() != QLatin1String("Update aborted"));
+    QTRY_VERIFY(virtual_calculator::writtenExtent(0) > 0);
+    dialog->worker->stopRequested = true;
+}
+
+void UpdateRunTest::closeRefusedDuringTransfer() {
+    auto dialog = start(firmwareDir_.path());
+    int attempts = 0;
+    bool refused = true;
+    connect(dialog.get(), &CCalcFWUpdateMSDialog::updateProgress, this, [&](int) {
+        ++attempts;
+        dialog->close();
+        refused = refused && dialog->isVisible();
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        refused = refused && dialog->isVisible();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
+    QVERIFY(attempts > 3);
+    QVERIFY(refused);
+    // Outside a transfer the close button closes the window.
+    dialog->close();
+    QVERIFY(!dialog->isVisible());
+}
+
+void UpdateRunTest::transferFlagHeldAcrossFiles() {
+    // The second file's transfer starts while the first file's downloadInactive
+    // is still queued. Arrange exactly that: the GUI thread waits, after
+    // onUpdaterRan, until the second transfer runs; the transfer waits until
+    // onDownloadInactive has run, then looks at the flag.
+    auto dialog = start(firmwareDir_.path());
+    std::atomic<bool> secondStarted{false};
+    std::atomic<bool> inactiveHandled{false};
+    std::atomic<int> flagDuringSecond{-1};
+    int successes = 0;
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [&](int code) {
+        if (code == 0 && ++successes == 1) {
+            QElapsedTimer waited;
+            waited.start();
+            while (!secondStarted && waited.elapsed() < 5000)
+                QThread::msleep(1);
+        }
+    });
+    connect(dialog->worker, &CUpdateWorker::downloadInactive, this,
+            [&] { inactiveHandled = true; });
+    connect(
+        dialog.get(), &CCalcFWUpdateMSDialog::updateProgress, this,
+        [&](int percent) {
+            if (successes != 1 || percent != 0 || secondStarted)
+                return;
+            secondStarted = true;
+            QElapsedTimer waited;
+            waited.start();
+            while (!inactiveHandled && waited.elapsed() < 5000)
+                QThread::msleep(1);
+            flagDuringSecond = dialog->transferActive.load() ? 1 : 0;
+        },
+        Qt::DirectConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
+    QVERIFY(secondStarted);
+    QVERIFY(inactiveHandled);
+    QCOMPARE(flagDuringSecond.load(), 1);
+}
+
+void UpdateRunTest::cancelWhileWaitingAborts() {
+    virtual_calculator::setAbsent(true);
+    auto dialog = start(firmwareDir_.path());
+    QTRY_VERIFY(dialog->statusLabel->text().startsWith("Waiting for connection"));
+    dialog->cancelButton->click();
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("Update aborted"));
+    QVERIFY(!dialog->isVisible());
+    QTRY_VERIFY(!dialog->worker->isRunning());
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+void UpdateRunTest::browseCancelledChangesNothing() {
+    QTemporaryDir empty;
+    auto dialog = start(empty.path());
+    QVERIFY(dialog->browseButton->isVisible());
+    QTimer::singleShot(0, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            qobject_cast<QDialog*>(modal)->reject();
+    });
+    dialog->browseButton->click();
+    QCOMPARE(dialog->workFolder, empty.path());
+    QVERIFY(dialog->fileList.isEmpty());
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("No updates are available"));
+}
+
+void UpdateRunTest::browseAfterFailedScanUpdates() {
+    virtual_calculator::setAbsent(true);
+    QTemporaryDir empty;
+    auto dialog = start(empty.path());
+    QTRY_VERIFY(!dialog->worker->isRunning());
+    const QString good = firmwareDir_.path();
+    QTimer::singleShot(0, [good] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(chooser);
+        chooser->setDirectory(good);
+        QMetaObject::invokeMethod(chooser, "accept");
+    });
+    dialog->browseButton->click();
+    QCOMPARE(QDir(dialog->workFolder), QDir(good));
+    QCOMPARE(dialog->fileList.size(), 3);
+    QVERIFY(dialog->browseButton->isHidden());
+    QVERIFY(dialog->cancelButton->isVisible());
+    QVERIFY(dialog->cancelButton->isEnabled());
+    QVERIFY(dialog->progressBar->isVisible());
+    // Plug the calculator in: the whole update runs.
+    QTRY_VERIFY(dialog->statusLabel->text().startsWith("Waiting for connection"));
+    virtual_calculator::setAbsent(false);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
+    QVERIFY(calculatorHolds(images_));
+}
+
+QTEST_MAIN(UpdateRunTest)
+#include "update_run_test.moc"
