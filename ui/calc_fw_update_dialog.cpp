@@ -154,7 +154,11 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
     abortUpdate();
     // The worker reaches this dialog through the link; it must be gone first.
+    // Its loop has returned and its thread has ended, so nothing else refers
+    // to either object any more.
     shutdownWorker();
+    delete worker;
+    delete workerThreadGuard_.data();
     setDialogLink(nullptr);
     setCurrentLanguageSource(nullptr);
 }

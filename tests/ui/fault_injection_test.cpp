@@ -1,0 +1,292 @@
+// Faults from the calculator, the firmware files, the settings and the string
+// modules. In none of them may the updater crash, hang, or report success for
+// a file that did not arrive.
+#include "calc_fw_update_dialog.h"
+#include "pacing.h"
+#include "res_module.h"
+#include "res_string.h"
+#include "update_worker.h"
+#include "virtual_calculator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+struct Image {
+    QString name;
+    quint64 offset;
+    QByteArray bytes;
+};
+
+QList<Image> makeFirmware(const QString& dir) {
+    QList<Image> images = {
+        {"VELA_APP.DAT", 0x500000, {}}, {"VELA_MAIN.DAT", 0x100000, {}}, {"VELA_OS.ROM", 0, {}}};
+    const int sizes[] = {200000, 70000, 16384 * 5 + 3};
+    for (int i = 0; i < images.size(); ++i) {
+        QByteArray bytes(sizes[i], Qt::Uninitialized);
+        QRandomGenerator rng(static_cast<quint32>(7 * i + 3));
+        for (char& c : bytes)
+            c = static_cast<char>(rng.generate());
+        images[i].bytes = bytes;
+        QFile file(dir + '/' + images[i].name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    }
+    return images;
+}
+
+bool unitHolds(int unit, const Image& image) {
+    const std::vector<std::uint8_t> stored =
+        virtual_calculator::readUnit(unit, image.offset, static_cast<size_t>(image.bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(stored.data()), int(stored.size())) ==
+           image.bytes;
+}
+
+// Runs a dialog on folder until its run ends (progress bar hidden). Returns
+// the status texts shown after each file's result.
+QStringList runToEnd(CCalcFWUpdateMSDialog& dialog, int timeoutMs = 60000) {
+    QStringList results;
+    QObject::connect(dialog.worker, &CUpdateWorker::updaterRan, &dialog,
+                     [&](int) { results << dialog.statusLabel->text(); });
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QElapsedTimer clock;
+    clock.start();
+    while (dialog.progressBar->isVisible() && clock.elapsed() < timeoutMs)
+        QTest::qWait(10);
+    return results;
+}
+
+int successes(const QStringList& results) {
+    return static_cast<int>(std::count_if(results.begin(), results.end(), [](const QString& r) {
+        return r.startsWith("Update OK") || r == "Done";
+    }));
+}
+
+} // namespace
+
+class FaultInjectionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void diskVanishesMidTransfer();
+    void progressNeverAnswered();
+    void writesRefusedAtOnePosition();
+    void oneOfThreeDisksUnopenable();
+    void firmwareDeletedAfterScan();
+    void firmwareUnreadable();
+    void workFolderIsAFile();
+    void settingsHoldGarbage();
+    void truncatedModules();
+
+private:
+    QTemporaryDir firmwareDir_;
+    QList<Image> images_;
+};
+
+void FaultInjectionTest::initTestCase() {
+    pacing::setTestDivisor(25);
+    images_ = makeFirmware(firmwareDir_.path());
+}
+
+void FaultInjectionTest::cleanup() {
+    virtual_calculator::uninstall();
+}
+
+void FaultInjectionTest::diskVanishesMidTransfer() {
+    virtual_calculator::install({});
+    // Unplugged after five data writes of the first file, back 2 s later.
+    virtual_calculator::vanishAfterWrites(0, 5, 2000);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog);
+    QVERIFY2(results.size() == 4, qPrintable(results.join(" | ")));
+    QVERIFY(results.first().startsWith("Update failed ("));
+    QVERIFY(results.first().endsWith("Retry: 1"));
+    QCOMPARE(results.mid(1), QStringList({"Update OK (0)", "Update OK (0)", "Done"}));
+    for (const Image& image : images_)
+        QVERIFY2(unitHolds(0, image), qPrintable(image.name));
+}
+
+void FaultInjectionTest::progressNeverAnswered() {
+    virtual_calculator::Options options;
+    options.progressUnanswered = true;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    QCOMPARE(runToEnd(dialog), QStringList({"Update OK (0)", "Update OK (0)", "Done"}));
+    for (const Image& image : images_)
+        QVERIFY(unitHolds(0, image));
+}
+
+void FaultInjectionTest::writesRefusedAtOnePosition() {
+    virtual_calculator::Options options;
+    options.refuseWriteAt = 0x100000 + 16384; // second chunk of the master image
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog);
+    QCOMPARE(results.size(), 7);
+    QCOMPARE(results.first(), QStringLiteral("Update OK (0)"));
+    QCOMPARE(results.last(), QStringLiteral("Update failed (112)"));
+    QCOMPARE(successes(results), 1);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!unitHolds(0, images_[1]));
+}
+
+void FaultInjectionTest::oneOfThreeDisksUnopenable() {
+    virtual_calculator::Options options;
+    options.units = 3;
+    options.unopenableUnit = 1;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog);
+    QCOMPARE(results.size(), 6);
+    QCOMPARE(results.last(), QStringLiteral("Update failed (107)"));
+    QCOMPARE(successes(results), 0);
+    // The two disks that opened received the file all the same.
+    QVERIFY(unitHolds(0, images_[0]));
+    QVERIFY(unitHolds(2, images_[0]));
+    QVERIFY(!unitHolds(1, images_[0]));
+}
+
+void FaultInjectionTest::firmwareDeletedAfterScan() {
+    QTemporaryDir dir;
+    const QList<Image> images = makeFirmware(dir.path());
+    virtual_calculator::install({});
+    CCalcFWUpdateMSDialog dialog(dir.path(), 1);
+    connect(dialog.worker, &CUpdateWorker::downloadActive, this,
+            [&] { QFile::remove(dir.path() + "/VELA_MAIN.DAT"); });
+    const QStringList results = runToEnd(dialog);
+    QCOMPARE(results.size(), 7);
+    QCOMPARE(results.first(), QStringLiteral("Update OK (0)"));
+    QCOMPARE(results.last(), QStringLiteral("Update failed (105)"));
+    QCOMPARE(successes(results), 1);
+    QVERIFY(!dialog.spareLabel2->text().isEmpty());
+}
+
+// Root reads any file, so this case runs the test binary again as nobody.
+void FaultInjectionTest::firmwareUnreadable() {
+    if (::geteuid() == 0) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                QCoreApplication::applicationFilePath(), "-platform", "offscreen",
+                                "firmwareUnreadable"});
+        QVERIFY(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitCode() == 0, output.constData());
+        QVERIFY2(output.contains("PASS   : FaultInjectionTest::firmwareUnreadable()"),
+                 output.constData());
+        return;
+    }
+    QTemporaryDir dir;
+    makeFirmware(dir.path());
+    QVERIFY(QFile::setPermissions(dir.path() + "/VELA_APP.DAT", QFileDevice::WriteOwner));
+    QFile probe(dir.path() + "/VELA_APP.DAT");
+    QVERIFY(!probe.open(QIODevice::ReadOnly)); // really unreadable for this user
+    virtual_calculator::install({});
+    CCalcFWUpdateMSDialog dialog(dir.path(), 1);
+    const QStringList results = runToEnd(dialog);
+    QCOMPARE(results.size(), 6);
+    QCOMPARE(results.last(), QStringLiteral("Update failed (105)"));
+    QCOMPARE(successes(results), 0);
+    QVERIFY2(dialog.spareLabel2->text().contains("Permission denied"),
+             qPrintable(dialog.spareLabel2->text()));
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+void FaultInjectionTest::workFolderIsAFile() {
+    virtual_calculator::install({});
+    const QString file = firmwareDir_.path() + "/VELA_OS.ROM";
+    CCalcFWUpdateMSDialog dialog(file, 1);
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+    QVERIFY(dialog.browseButton->isVisible());
+    QVERIFY(dialog.fileList.isEmpty());
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+void FaultInjectionTest::settingsHoldGarbage() {
+    // The settings file of the suite, under this test's own configuration folder.
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QVERIFY(config.startsWith(QDir::tempPath()) || qEnvironmentVariableIsSet("XDG_CONFIG_HOME"));
+    QDir().mkpath(config + "/Orvane");
+    QFile settings(config + "/Orvane/Quillon.conf");
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    QByteArray garbage(4096, Qt::Uninitialized);
+    QRandomGenerator rng(42);
+    for (char& c : garbage)
+        c = static_cast<char>(rng.generate());
+    settings.write("[General]\nLanguage=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x18)\nWorkFolder=");
+    settings.write(garbage);
+    settings.close();
+
+    CCalcFWUpdateMSDialog dialog(QString(), 1);
+    QVERIFY(dialog.language >= 1 && dialog.language <= 8);
+    QVERIFY(dialog.workFolder.endsWith("/Firmware"));
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+}
+
+// Every prefix of a shipped module, read in place of the module: the lookup
+// gives the module's text or nothing, never anything else, and never crashes.
+void FaultInjectionTest::truncatedModules() {
+    QFile file(QStringLiteral(SHIPPED_MODULES_DIR "/HelpDe.orvaneresource"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    QVERIFY(whole.size() > 100);
+    const std::uint32_t ids[] = {0x2,   0x14,  0x209, 0x26E, 0x273,
+                                 0x277, 0x279, 0x291, 0x2E8, 0x1E5E};
+
+    auto readFrom = [](const QByteArray& bytes) {
+        return [bytes](const char16_t*, std::vector<std::uint8_t>& out, std::int64_t start,
+                       std::int64_t end) -> std::int64_t {
+            out.clear();
+            const std::int64_t bound = std::min<std::int64_t>(end, bytes.size());
+            if (start < 0 || start >= bound)
+                return 0;
+            out.assign(bytes.begin() + start, bytes.begin() + bound);
+            return bound - start;
+        };
+    };
+    QStringList full;
+    resetStringResources();
+    setResourceReader(readFrom(whole));
+    for (std::uint32_t id : ids) {
+        const char16_t* text = getResString(id, 4);
+        QVERIFY(text);
+        full << QString::fromUtf16(text);
+    }
+    int found = 0;
+    for (int length = 0; length < whole.size(); ++length) {
+        resetStringResources();
+        setResourceReader(readFrom(whole.left(length)));
+        for (size_t i = 0; i < std::size(ids); ++i) {
+            const char16_t* text = getResString(ids[i], 4);
+            if (text) {
+                ++found;
+                QCOMPARE(QString::fromUtf16(text), full[int(i)]);
+            }
+        }
+    }
+    setResourceReader({});
+    resetStringResources();
+    QVERIFY(found < int(std::size(ids)) * whole.size());
+}
+
+QTEST_MAIN(FaultInjectionTest)
+#include "fault_injection_test.moc"
