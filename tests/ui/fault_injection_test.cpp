@@ -20,7 +20,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -178,6 +180,9 @@ void FaultInjectionTest::firmwareDeletedAfterScan() {
 
 // Root reads any file, so this case runs the test binary again as nobody.
 void FaultInjectionTest::firmwareUnreadable() {
+#ifdef Q_OS_WIN
+    QSKIP("QFile cannot take the read right from the owner on Windows");
+#else
     if (::geteuid() == 0) {
         QProcess child;
         child.setProcessChannelMode(QProcess::MergedChannels);
@@ -205,6 +210,7 @@ void FaultInjectionTest::firmwareUnreadable() {
     QVERIFY2(dialog.spareLabel2->text().contains("Permission denied"),
              qPrintable(dialog.spareLabel2->text()));
     QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+#endif
 }
 
 void FaultInjectionTest::workFolderIsAFile() {
