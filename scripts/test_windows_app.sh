@@ -194,7 +194,37 @@ under_x() {
     fi
 }
 
+# The window title of a language, read from the shipped string module by the
+# Windows build of resmod; the dialog must show the same text.
+language_title() { # language
+    "$run" "$build/tools/resmod/resmod.exe" get --dir "$(winpath "$build/app/resource")" \
+        "$1" 0x277 2>/dev/null | tr -d '\r\n'
+}
+
+under_x_language() {
+    local pid shown
+    start_updater "$work/japanese.log" "$(winpath "$work/empty")" 8
+    pid=$updater_pid
+    if wait_for_window "$pid" 60; then
+        shown=$(xprop -id "$(windows_of "$pid" | head -n1)" _NET_WM_NAME |
+            sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p')
+        if [ -n "$UPDATER_TEST_JA_TITLE" ] && [ "$shown" = "$UPDATER_TEST_JA_TITLE" ]; then
+            pass "language 8 gives the window its Japanese title"
+        else
+            fail "language 8 gives the window its Japanese title" \
+                "shown \"$shown\", module \"$UPDATER_TEST_JA_TITLE\""
+        fi
+        close_updater
+        wait_for_end "$pid" 30
+    else
+        fail "language 8 gives the window its Japanese title" "no window"
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    fi
+}
+
 if [ "${1:-}" = --under-x ]; then
+    under_x_language
     under_x
     exit 0
 fi
@@ -240,8 +270,10 @@ else
     fail "the embedded manifest asks for execution level asInvoker"
 fi
 
-# A fresh prefix takes a while to create; do it once, before anything is timed.
-"$run" cmd /c exit 0 >/dev/null 2>&1
+# A fresh prefix takes a while to create; the first Windows program run here
+# makes it, before anything is timed.
+UPDATER_TEST_JA_TITLE=$(language_title 8)
+export UPDATER_TEST_JA_TITLE
 # Wine's desktop process picks its display driver when the first program of a
 # session starts; the session must end so that the next one starts under Xvfb.
 timeout 30 wineserver -w
