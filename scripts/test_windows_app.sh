@@ -7,6 +7,7 @@
 #     stays up, and ends with exit code 0 when its window gets WM_CLOSE
 #     (sent by Wine's taskkill, as a user's close button would);
 #   - the single-instance guard between two Windows processes;
+#   - language 8 gives the window the title of the shipped Japanese module;
 #   - with the virtual calculator, a whole update ends with exit code 0 and
 #     leaves the three images on the calculator;
 #   - the Qt Test and device test executables, through CTest, which runs them
