@@ -184,8 +184,9 @@ void UpdateRunTest::startButtonShortensCountdown() {
             dialog->cancelButton->click();
         }
     });
-    QSignalSpy active(dialog->worker, &CUpdateWorker::downloadActive);
-    QTRY_VERIFY_WITH_TIMEOUT(active.count() == 1, 30000);
+    int active = 0;
+    connect(dialog->worker, &CUpdateWorker::downloadActive, this, [&] { ++active; });
+    QTRY_VERIFY_WITH_TIMEOUT(active == 1, 30000);
     QCOMPARE(steps, 3);
     QCOMPARE(captions, QStringList({"Start - 4", "Start - 3", "Start - 3"}));
     dialog->worker->stopRequested = true;
