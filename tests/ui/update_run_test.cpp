@@ -228,37 +228,44 @@ void UpdateRunTest::closeRefusedDuringTransfer() {
     QVERIFY(!dialog->isVisible());
 }
 
+// Shared with the transfer thread; plain globals, so that the handler on that
+// thread reads nothing but atomics.
+namespace handover {
+std::atomic<CCalcFWUpdateMSDialog*> dialog{nullptr};
+std::atomic<int> successes{0};
+std::atomic<bool> secondStarted{false};
+std::atomic<bool> inactiveHandled{false};
+std::atomic<int> flagDuringSecond{-1};
+
+bool waitUntil(const std::atomic<bool>& flag) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!flag && waited.elapsed() < 5000)
+        QThread::msleep(1);
+    return flag;
+}
+} // namespace handover
+
 void UpdateRunTest::transferFlagHeldAcrossFiles() {
     // The second file's transfer starts while the first file's downloadInactive
     // is still queued. Arrange exactly that: the GUI thread waits, after
     // onUpdaterRan, until the second transfer runs; the transfer waits until
     // onDownloadInactive has run, then looks at the flag.
+    using namespace handover;
     auto dialog = start(firmwareDir_.path());
-    std::atomic<bool> secondStarted{false};
-    std::atomic<bool> inactiveHandled{false};
-    std::atomic<int> flagDuringSecond{-1};
-    int successes = 0;
-    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [&](int code) {
-        if (code == 0 && ++successes == 1) {
-            QElapsedTimer waited;
-            waited.start();
-            while (!secondStarted && waited.elapsed() < 5000)
-                QThread::msleep(1);
-        }
+    handover::dialog = dialog.get();
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [](int code) {
+        if (code == 0 && ++successes == 1)
+            waitUntil(secondStarted);
     });
-    connect(dialog->worker, &CUpdateWorker::downloadInactive, this,
-            [&] { inactiveHandled = true; });
+    connect(dialog->worker, &CUpdateWorker::downloadInactive, this, [] { inactiveHandled = true; });
     connect(
         dialog.get(), &CCalcFWUpdateMSDialog::updateProgress, this,
-        [&](int percent) {
-            if (successes != 1 || percent != 0 || secondStarted)
+        [](int percent) {
+            if (successes != 1 || percent != 0 || secondStarted.exchange(true))
                 return;
-            secondStarted = true;
-            QElapsedTimer waited;
-            waited.start();
-            while (!inactiveHandled && waited.elapsed() < 5000)
-                QThread::msleep(1);
-            flagDuringSecond = dialog->transferActive.load() ? 1 : 0;
+            waitUntil(inactiveHandled);
+            flagDuringSecond = handover::dialog.load()->transferActive.load() ? 1 : 0;
         },
         Qt::DirectConnection);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
