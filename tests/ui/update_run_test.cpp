@@ -1,6 +1,7 @@
 // Whole runs of the real dialog and worker against the virtual calculator,
 // with the pauses divided so the suite stays fast.
 #include "calc_fw_update_dialog.h"
+#include "firmware_fixture.h"
 #include "pacing.h"
 #include "update_worker.h"
 #include "virtual_calculator.h"
@@ -21,40 +22,15 @@ namespace {
 
 constexpr int kDivisor = 25;
 
-struct Image {
-    QString name;
-    quint64 offset;
-    QByteArray bytes;
-};
-
-// A complete new-scheme folder; sizes chosen so that chunks, progress steps
-// and a final part-sector all occur.
-QList<Image> makeFirmware(const QString& dir, int scale = 1) {
-    QList<Image> images = {
-        {"VELA_APP.DAT", 0x500000, {}}, {"VELA_MAIN.DAT", 0x100000, {}}, {"VELA_OS.ROM", 0, {}}};
-    const int sizes[] = {70001 * scale, 40000 * scale, 16384 * 3 * scale};
-    for (int i = 0; i < images.size(); ++i) {
-        QByteArray bytes(sizes[i], Qt::Uninitialized);
-        QRandomGenerator rng(static_cast<quint32>(i + 1));
-        for (char& c : bytes)
-            c = static_cast<char>(rng.generate());
-        images[i].bytes = bytes;
-        QFile file(dir + '/' + images[i].name);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    }
-    return images;
+// Sizes chosen so that chunks, progress steps and a final part-sector all occur.
+QList<FirmwareImage> makeFirmware(const QString& dir) {
+    const int sizes[3] = {70001, 40000, 16384 * 3};
+    return makeFirmware(dir, sizes);
 }
 
-bool calculatorHolds(const QList<Image>& images) {
-    for (const Image& image : images) {
-        const std::vector<std::uint8_t> stored =
-            virtual_calculator::readUnit(0, image.offset, static_cast<size_t>(image.bytes.size()));
-        if (QByteArray(reinterpret_cast<const char*>(stored.data()), int(stored.size())) !=
-            image.bytes)
-            return false;
-    }
-    return true;
+bool calculatorHolds(const QList<FirmwareImage>& images) {
+    return std::all_of(images.begin(), images.end(),
+                       [](const FirmwareImage& image) { return unitHolds(0, image); });
 }
 
 int finishCommands() {
@@ -84,7 +60,7 @@ private slots:
 private:
     std::unique_ptr<CCalcFWUpdateMSDialog> start(const QString& folder);
     QTemporaryDir firmwareDir_;
-    QList<Image> images_;
+    QList<FirmwareImage> images_;
 };
 
 void UpdateRunTest::initTestCase() {
