@@ -54,6 +54,7 @@ private slots:
     void closeRefusedDuringTransfer();
     void transferFlagHeldAcrossFiles();
     void cancelWhileWaitingAborts();
+    void closeWhileWaitingEndsWithZero();
     void browseCancelledChangesNothing();
     void browseAfterFailedScanUpdates();
 
@@ -259,6 +260,17 @@ void UpdateRunTest::cancelWhileWaitingAborts() {
     QVERIFY(!dialog->isVisible());
     QTRY_VERIFY(!dialog->worker->isRunning());
     QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+void UpdateRunTest::closeWhileWaitingEndsWithZero() {
+    virtual_calculator::setAbsent(true);
+    auto dialog = start(firmwareDir_.path());
+    QTimer::singleShot(300, dialog.get(), [&] { dialog->close(); });
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0); // the last window closed
+    // A close is no abort: the worker was not told to stop, nothing was sent.
+    QVERIFY(!dialog->worker->stopRequested.load());
+    QCOMPARE(finishCommands(), 0);
 }
 
 void UpdateRunTest::browseCancelledChangesNothing() {
