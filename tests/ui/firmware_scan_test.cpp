@@ -76,7 +76,7 @@ void FirmwareScanTest::scan_data() {
     QTest::newRow("unrelated files ignored")
         << QStringList{"readme.txt", "VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT", "x.bin"}
         << true << newSet;
-    QTest::newRow("hidden firmware file is not found")
+    QTest::newRow("dot file is not a firmware name")
         << QStringList{".VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"} << true << QString();
     QTest::newRow("two of three") << QStringList{"VELA_MAIN.DAT", "VELA_APP.DAT"} << true
                                   << QString();
