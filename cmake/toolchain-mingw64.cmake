@@ -17,3 +17,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # Link the C and C++ runtimes statically, so that Wine and a plain Windows
 # machine need no mingw DLLs beside the executable.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# A release executable ships without symbols: Windows debuggers cannot read
+# mingw's DWARF anyway, and it halves the size of Updater.exe.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

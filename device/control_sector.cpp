@@ -37,8 +37,13 @@ std::uint32_t recordField(const ControlRecord& record, std::size_t offset) {
     return value;
 }
 
-bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
-                     ControlResponse& response) {
+namespace {
+
+// Writes the record into the control sector and, when a response is wanted,
+// reads the sector back at once. The disk's position is put back where it
+// was, so a report between two data chunks does not disturb the data stream.
+bool writeControlRecord(diskio::BlockIo& disk, const ControlRecord& record,
+                        ControlResponse* response) {
     AlignedBuffer io(kControlRecordBytes);
     if (!io.valid())
         return false;
@@ -46,28 +51,29 @@ bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
     const bool haveRemembered = disk.tell(remembered);
     std::memcpy(io.data(), record.bytes.data(), kControlRecordBytes);
     const bool wrote = disk.seek(kControlSectorPos) && disk.write(io.data(), kControlRecordBytes);
-    // The response is read even after a failed write: a calculator that took
-    // the record may still have answered.
-    std::size_t got = 0;
-    const bool read = disk.seek(kControlSectorPos) &&
-                      disk.read(io.data(), kControlRecordBytes, got) && got == kControlRecordBytes;
-    std::memcpy(response.bytes.data(), io.data(), kControlRecordBytes);
+    bool read = true;
+    if (response != nullptr) {
+        // The response is read even after a failed write: a calculator that
+        // took the record may still have answered.
+        std::size_t got = 0;
+        read = disk.seek(kControlSectorPos) && disk.read(io.data(), kControlRecordBytes, got) &&
+               got == kControlRecordBytes;
+        std::memcpy(response->bytes.data(), io.data(), kControlRecordBytes);
+    }
     if (haveRemembered)
         (void)disk.seek(remembered);
     return wrote && read;
 }
 
+} // namespace
+
+bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
+                     ControlResponse& response) {
+    return writeControlRecord(disk, record, &response);
+}
+
 bool controlWrite(diskio::BlockIo& disk, const ControlRecord& record) {
-    AlignedBuffer io(kControlRecordBytes);
-    if (!io.valid())
-        return false;
-    std::uint64_t remembered = 0;
-    const bool haveRemembered = disk.tell(remembered);
-    std::memcpy(io.data(), record.bytes.data(), kControlRecordBytes);
-    const bool wrote = disk.seek(kControlSectorPos) && disk.write(io.data(), kControlRecordBytes);
-    if (haveRemembered)
-        (void)disk.seek(remembered);
-    return wrote;
+    return writeControlRecord(disk, record, nullptr);
 }
 
 bool readControlArea(diskio::BlockIo& disk, bool final) {

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev qtbase5-dev-tools
-  xvfb xauth imagemagick fonts-noto-cjk
+  xvfb xauth x11-utils imagemagick fonts-noto-cjk
   g++-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev
   util-linux

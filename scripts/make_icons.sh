@@ -36,8 +36,18 @@ folder() { # size file
     -fill '#f3c761' -draw 'roundrectangle 16,100 240,224 16,16' \
     -resize "${s}x${s}" -strip "$out"
 }
+folder16() {
+  # Drawn on the pixel grid: a scaled-down folder is blurry at this size.
+  convert -size 16x16 xc:none \
+    -fill '#b8862b' -draw 'rectangle 1,2 6,4' -draw 'rectangle 1,4 14,13' \
+    -fill '#e6b34a' -draw 'rectangle 2,3 5,4' -draw 'rectangle 2,5 13,12' \
+    -fill '#f3c761' -draw 'rectangle 2,7 13,12' \
+    -strip "$1"
+}
 calc 64 resources/CalculatorIconX64.png
 calc16 resources/CalculatorIconX16.png
 calc 256 resources/CalculatorIconX256.png
-folder 16 icons/varFolder_16x16.png
+folder16 icons/varFolder_16x16.png
 folder 32 icons/varFolder_32x32.png
+# The icon resource of Updater.exe, for Explorer and the taskbar.
+convert resources/CalculatorIconX256.png -define icon:auto-resize=256,64,48,32,16 app/windows/updater.ico

@@ -2,16 +2,22 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <algorithm>
+
+// Silent unless QT_LOGGING_RULES turns it on.
+Q_LOGGING_CATEGORY(lcStrings, "updater.strings", QtWarningMsg)
 
 std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& out,
                               std::int64_t start, std::int64_t end) {
     out.clear();
     const QString path = QStringLiteral("resource:") + QString::fromUtf16(name);
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
+        qCInfo(lcStrings) << "no module file" << QFileInfo(path).filePath();
         return 0;
+    }
     QFile file(path);
     // A failed open or seek shows up as a short read, which the caller rejects.
     (void)file.open(QIODevice::ReadOnly);
@@ -24,5 +30,6 @@ std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& o
         file.read(reinterpret_cast<char*>(out.data()), static_cast<qint64>(out.size()));
     const std::int64_t count = got < 0 ? 0 : got;
     out.resize(static_cast<std::size_t>(count));
+    qCDebug(lcStrings) << "read" << count << "bytes from" << start << "of" << file.fileName();
     return count;
 }

@@ -57,7 +57,12 @@ void reportMessage(const char16_t* text) {
 
 CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
 
-CUpdateWorker::~CUpdateWorker() = default;
+CUpdateWorker::~CUpdateWorker() {
+    // The loop's last step (leaving it) happens under this lock. Taking it
+    // orders that step before the destruction for every observer, including
+    // ThreadSanitizer, which cannot see the join inside QThread::wait().
+    std::lock_guard<std::mutex> lock(runLock_);
+}
 
 void CUpdateWorker::setFile(const QString& path, std::uint64_t diskOffset) {
     std::lock_guard<std::mutex> lock(fileLock_);
@@ -104,7 +109,8 @@ void CUpdateWorker::restart() {
     // A loop that is still winding down sees stopRequested cleared and goes on;
     // otherwise a fresh one is queued on the worker's thread.
     if (startLoop)
-        QMetaObject::invokeMethod(this, &CUpdateWorker::process, Qt::QueuedConnection);
+        // By name, so that the queued call is built inside Qt.
+        QMetaObject::invokeMethod(this, "process", Qt::QueuedConnection);
 }
 
 bool CUpdateWorker::leaveLoop() {
@@ -134,10 +140,6 @@ void CUpdateWorker::process() {
     } catch (...) {
         qCWarning(lcWorker) << "the update loop ended with an exception";
         result.store(-2);
-        {
-            std::lock_guard<std::mutex> lock(runLock_);
-            running_ = false;
-        }
         // The dialog would otherwise keep refusing to close: it never hears
         // of a transfer's end once the loop is gone.
         if (DialogLink* link = dialogLink())
@@ -146,6 +148,8 @@ void CUpdateWorker::process() {
             emit loopFailed(-2);
         } catch (...) {
         }
+        std::lock_guard<std::mutex> lock(runLock_);
+        running_ = false;
     }
 }
 

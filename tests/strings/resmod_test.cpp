@@ -35,7 +35,8 @@ struct Run {
 
 Run resmod(const QStringList& arguments) {
     QProcess process;
-    process.start(QStringLiteral(RESMOD_PATH), arguments);
+    // Text mode: a Windows console program ends its lines with "\r\n".
+    process.start(QStringLiteral(RESMOD_PATH), arguments, QIODevice::ReadWrite | QIODevice::Text);
     if (!process.waitForFinished(30000))
         return {-1, {}, {}};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,

@@ -76,7 +76,7 @@ void FirmwareScanTest::scan_data() {
     QTest::newRow("unrelated files ignored")
         << QStringList{"readme.txt", "VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT", "x.bin"}
         << true << newSet;
-    QTest::newRow("hidden firmware file is not found")
+    QTest::newRow("dot file is not a firmware name")
         << QStringList{".VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"} << true << QString();
     QTest::newRow("two of three") << QStringList{"VELA_MAIN.DAT", "VELA_APP.DAT"} << true
                                   << QString();
@@ -95,6 +95,10 @@ void FirmwareScanTest::scan() {
     QFETCH(QString, expected);
     QTemporaryDir dir;
     populate(dir.path(), entries);
+    // Windows file systems fold case: "vela_app.dat" is then "VELA_APP.DAT".
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+    if (QDir(dir.path()).entryList(all).size() < entries.size())
+        QSKIP("names that differ only in case are one file here");
 
     CCalcFWUpdateMSDialog dialog(dir.path(), 1);
     dialog.scanFirmwareFolder();

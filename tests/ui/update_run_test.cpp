@@ -1,6 +1,7 @@
 // Whole runs of the real dialog and worker against the virtual calculator,
 // with the pauses divided so the suite stays fast.
 #include "calc_fw_update_dialog.h"
+#include "firmware_fixture.h"
 #include "pacing.h"
 #include "update_worker.h"
 #include "virtual_calculator.h"
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -21,40 +23,15 @@ namespace {
 
 constexpr int kDivisor = 25;
 
-struct Image {
-    QString name;
-    quint64 offset;
-    QByteArray bytes;
-};
-
-// A complete new-scheme folder; sizes chosen so that chunks, progress steps
-// and a final part-sector all occur.
-QList<Image> makeFirmware(const QString& dir, int scale = 1) {
-    QList<Image> images = {
-        {"VELA_APP.DAT", 0x500000, {}}, {"VELA_MAIN.DAT", 0x100000, {}}, {"VELA_OS.ROM", 0, {}}};
-    const int sizes[] = {70001 * scale, 40000 * scale, 16384 * 3 * scale};
-    for (int i = 0; i < images.size(); ++i) {
-        QByteArray bytes(sizes[i], Qt::Uninitialized);
-        QRandomGenerator rng(static_cast<quint32>(i + 1));
-        for (char& c : bytes)
-            c = static_cast<char>(rng.generate());
-        images[i].bytes = bytes;
-        QFile file(dir + '/' + images[i].name);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    }
-    return images;
+// Sizes chosen so that chunks, progress steps and a final part-sector all occur.
+QList<FirmwareImage> makeFirmware(const QString& dir) {
+    const int sizes[3] = {70001, 40000, 16384 * 3};
+    return makeFirmware(dir, sizes);
 }
 
-bool calculatorHolds(const QList<Image>& images) {
-    for (const Image& image : images) {
-        const std::vector<std::uint8_t> stored =
-            virtual_calculator::readUnit(0, image.offset, static_cast<size_t>(image.bytes.size()));
-        if (QByteArray(reinterpret_cast<const char*>(stored.data()), int(stored.size())) !=
-            image.bytes)
-            return false;
-    }
-    return true;
+bool calculatorHolds(const QList<FirmwareImage>& images) {
+    return std::all_of(images.begin(), images.end(),
+                       [](const FirmwareImage& image) { return unitHolds(0, image); });
 }
 
 int finishCommands() {
@@ -78,13 +55,14 @@ private slots:
     void closeRefusedDuringTransfer();
     void transferFlagHeldAcrossFiles();
     void cancelWhileWaitingAborts();
+    void closeWhileWaitingEndsWithZero();
     void browseCancelledChangesNothing();
     void browseAfterFailedScanUpdates();
 
 private:
     std::unique_ptr<CCalcFWUpdateMSDialog> start(const QString& folder);
     QTemporaryDir firmwareDir_;
-    QList<Image> images_;
+    QList<FirmwareImage> images_;
 };
 
 void UpdateRunTest::initTestCase() {
@@ -173,6 +151,10 @@ void UpdateRunTest::sixFailuresEndTheRun() {
 }
 
 void UpdateRunTest::startButtonShortensCountdown() {
+    // Steps of 250 ms: the click on the GUI thread lands within the step it
+    // was meant for, even on a loaded machine.
+    pacing::setTestDivisor(4);
+    auto restore = qScopeGuard([] { pacing::setTestDivisor(kDivisor); });
     auto dialog = start(firmwareDir_.path());
     int steps = 0;
     QStringList captions;
@@ -184,8 +166,9 @@ void UpdateRunTest::startButtonShortensCountdown() {
             dialog->cancelButton->click();
         }
     });
-    QSignalSpy active(dialog->worker, &CUpdateWorker::downloadActive);
-    QTRY_VERIFY_WITH_TIMEOUT(active.count() == 1, 30000);
+    int active = 0;
+    connect(dialog->worker, &CUpdateWorker::downloadActive, this, [&] { ++active; });
+    QTRY_VERIFY_WITH_TIMEOUT(active == 1, 30000);
     QCOMPARE(steps, 3);
     QCOMPARE(captions, QStringList({"Start - 4", "Start - 3", "Start - 3"}));
     dialog->worker->stopRequested = true;
@@ -227,37 +210,44 @@ void UpdateRunTest::closeRefusedDuringTransfer() {
     QVERIFY(!dialog->isVisible());
 }
 
+// Shared with the transfer thread; plain globals, so that the handler on that
+// thread reads nothing but atomics.
+namespace handover {
+std::atomic<CCalcFWUpdateMSDialog*> dialog{nullptr};
+std::atomic<int> successes{0};
+std::atomic<bool> secondStarted{false};
+std::atomic<bool> inactiveHandled{false};
+std::atomic<int> flagDuringSecond{-1};
+
+bool waitUntil(const std::atomic<bool>& flag) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!flag && waited.elapsed() < 5000)
+        QThread::msleep(1);
+    return flag;
+}
+} // namespace handover
+
 void UpdateRunTest::transferFlagHeldAcrossFiles() {
     // The second file's transfer starts while the first file's downloadInactive
     // is still queued. Arrange exactly that: the GUI thread waits, after
     // onUpdaterRan, until the second transfer runs; the transfer waits until
     // onDownloadInactive has run, then looks at the flag.
+    using namespace handover;
     auto dialog = start(firmwareDir_.path());
-    std::atomic<bool> secondStarted{false};
-    std::atomic<bool> inactiveHandled{false};
-    std::atomic<int> flagDuringSecond{-1};
-    int successes = 0;
-    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [&](int code) {
-        if (code == 0 && ++successes == 1) {
-            QElapsedTimer waited;
-            waited.start();
-            while (!secondStarted && waited.elapsed() < 5000)
-                QThread::msleep(1);
-        }
+    handover::dialog = dialog.get();
+    connect(dialog->worker, &CUpdateWorker::updaterRan, this, [](int code) {
+        if (code == 0 && ++successes == 1)
+            waitUntil(secondStarted);
     });
-    connect(dialog->worker, &CUpdateWorker::downloadInactive, this,
-            [&] { inactiveHandled = true; });
+    connect(dialog->worker, &CUpdateWorker::downloadInactive, this, [] { inactiveHandled = true; });
     connect(
         dialog.get(), &CCalcFWUpdateMSDialog::updateProgress, this,
-        [&](int percent) {
-            if (successes != 1 || percent != 0 || secondStarted)
+        [](int percent) {
+            if (successes != 1 || percent != 0 || secondStarted.exchange(true))
                 return;
-            secondStarted = true;
-            QElapsedTimer waited;
-            waited.start();
-            while (!inactiveHandled && waited.elapsed() < 5000)
-                QThread::msleep(1);
-            flagDuringSecond = dialog->transferActive.load() ? 1 : 0;
+            waitUntil(inactiveHandled);
+            flagDuringSecond = handover::dialog.load()->transferActive.load() ? 1 : 0;
         },
         Qt::DirectConnection);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
@@ -275,6 +265,17 @@ void UpdateRunTest::cancelWhileWaitingAborts() {
     QVERIFY(!dialog->isVisible());
     QTRY_VERIFY(!dialog->worker->isRunning());
     QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+void UpdateRunTest::closeWhileWaitingEndsWithZero() {
+    virtual_calculator::setAbsent(true);
+    auto dialog = start(firmwareDir_.path());
+    QTimer::singleShot(300, dialog.get(), [&] { dialog->close(); });
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0); // the last window closed
+    // A close is no abort: the worker was not told to stop, nothing was sent.
+    QVERIFY(!dialog->worker->stopRequested.load());
+    QCOMPARE(finishCommands(), 0);
 }
 
 void UpdateRunTest::browseCancelledChangesNothing() {

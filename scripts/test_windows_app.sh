@@ -1,0 +1,350 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows application (scripts/build_windows.sh) and checks
+# Updater.exe under Wine:
+#   - the executable itself: GUI subsystem, no mingw or Qt DLLs, the version
+#     resource and the manifest;
+#   - under Xvfb with Qt's windows platform: it starts and shows its dialog,
+#     stays up, and ends with exit code 0 when its window gets WM_CLOSE
+#     (sent by Wine's taskkill, as a user's close button would);
+#   - the single-instance guard between two Windows processes;
+#   - language 8 gives the window the title of the shipped Japanese module;
+#   - with the virtual calculator, a whole update ends with exit code 0 and
+#     leaves the three images on the calculator;
+#   - the Qt Test and device test executables, through CTest, which runs them
+#     under Wine.
+# Prints one line per check and closes with "N passed, N failed"; exits
+# non-zero when a check failed. When the Windows build cannot be made here
+# (no static Qt archive, no mingw-w64, no Wine or Xvfb) it says so and exits
+# 0, or 1 with UPDATER_REQUIRE_WINDOWS=1.
+#
+# Environment: UPDATER_WIN_BUILD_DIR (default build-winapp),
+# UPDATER_WINE_CTEST_EXCLUDE (a CTest -E pattern for tests that cannot run
+# under Wine).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+skip() {
+    echo "SKIP: Windows application tests: $1"
+    [ "${UPDATER_REQUIRE_WINDOWS:-0}" = 1 ] && exit 1
+    exit 0
+}
+
+if [ "${1:-}" != --under-x ]; then
+    for tool in wine xvfb-run xwininfo xprop import x86_64-w64-mingw32-objdump flock; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/deps.sh)"
+    done
+    status=0
+    scripts/build_windows.sh || status=$?
+    [ $status -eq 77 ] && skip "the Windows build cannot be made on this machine"
+    if [ $status -ne 0 ]; then
+        echo "FAIL: cross-build of Updater.exe"
+        echo "0 passed, 1 failed"
+        exit 1
+    fi
+fi
+
+build=$(cd "${UPDATER_WIN_BUILD_DIR:-build-winapp}" && pwd)
+exe=$build/app/Updater.exe
+run=$build/wine_run.sh
+work=$build/wintest
+results=$work/results
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+
+pass() {
+    echo "PASS: $1"
+    echo pass >>"$results"
+}
+fail() {
+    echo "FAIL: $1${2:+ ($2)}"
+    echo fail >>"$results"
+}
+check() { # name command...
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+# A Windows path for a Linux one, as Wine maps the root to drive Z:.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# ---------------------------------------------------------------- under Xvfb
+
+# Visible top-level windows of one process. Wine marks each X window with the
+# Unix process id of its Windows process, which is the id of our background job.
+windows_of() {
+    local id
+    for id in $(xwininfo -root -children | awk '/^ +0x/ {print $1}'); do
+        xprop -id "$id" _NET_WM_PID 2>/dev/null | grep -q "= $1\$" || continue
+        xwininfo -id "$id" 2>/dev/null | grep -q IsViewable && echo "$id"
+    done
+}
+
+wait_for_window() { # pid seconds
+    local i
+    for ((i = 0; i < $2 * 2; i++)); do
+        [ -n "$(windows_of "$1")" ] && return 0
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.5
+    done
+    return 1
+}
+
+# Waits for a background job to end; its exit code goes to $ended_code.
+# Fails (and ends the job) when it is still running after the given seconds.
+wait_for_end() { # pid seconds
+    local i
+    for ((i = 0; i < $2 * 2; i++)); do
+        if ! kill -0 "$1" 2>/dev/null; then
+            wait "$1"
+            ended_code=$?
+            return 0
+        fi
+        sleep 0.5
+    done
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+    ended_code=timeout
+    return 1
+}
+
+# WM_CLOSE to every top-level window of Updater.exe, like the close button.
+close_updater() {
+    "$run" taskkill /im Updater.exe >/dev/null 2>&1
+}
+
+start_updater() { # log args...; sets $updater_pid
+    local log=$1
+    shift
+    "$run" "$exe" "$@" >"$log" 2>&1 &
+    updater_pid=$!
+}
+
+under_x() {
+    local empty first second third crashed
+    empty=$(winpath "$work/empty")
+
+    # Start, show, stay up, close.
+    start_updater "$work/first.log" "$empty" 1
+    first=$updater_pid
+    if wait_for_window "$first" 60; then
+        pass "Updater.exe starts and shows its dialog"
+        import -window root "$work/no_updates.png"
+        sleep 2
+        check "Updater.exe stays up with an empty firmware folder" kill -0 "$first"
+
+        # Single instance: a second start ends at once, with 0, showing nothing.
+        start_updater "$work/second.log" "$empty" 1
+        second=$updater_pid
+        if wait_for_end "$second" 30 && [ "$ended_code" = 0 ]; then
+            pass "a second instance exits 0 while the first runs"
+        else
+            fail "a second instance exits 0 while the first runs" "exit $ended_code"
+        fi
+        check "the first instance keeps running after the second start" kill -0 "$first"
+        if [ "$(windows_of "$first" | wc -l)" -ge 1 ]; then
+            pass "the first instance keeps its window"
+        else
+            fail "the first instance keeps its window"
+        fi
+
+        close_updater
+        if wait_for_end "$first" 30 && [ "$ended_code" = 0 ]; then
+            pass "closing the window ends Updater.exe with exit code 0"
+        else
+            fail "closing the window ends Updater.exe with exit code 0" "exit $ended_code"
+        fi
+    else
+        fail "Updater.exe starts and shows its dialog" "see $work/first.log"
+        kill "$first" 2>/dev/null
+        wait "$first" 2>/dev/null
+    fi
+
+    # Once the first instance has ended, a new start succeeds.
+    start_updater "$work/third.log" "$empty" 1
+    third=$updater_pid
+    if wait_for_window "$third" 60; then
+        pass "a new start succeeds after the first instance ended"
+        close_updater
+        wait_for_end "$third" 30
+    else
+        fail "a new start succeeds after the first instance ended"
+        kill "$third" 2>/dev/null
+        wait "$third" 2>/dev/null
+    fi
+
+    # A crash must not lock the user out: the system frees the guard when the
+    # process that held it dies.
+    start_updater "$work/crashed.log" "$empty" 1
+    crashed=$updater_pid
+    if wait_for_window "$crashed" 60; then
+        kill -KILL "$crashed"
+        wait "$crashed" 2>/dev/null
+        start_updater "$work/after_crash.log" "$empty" 1
+        third=$updater_pid
+        if wait_for_window "$third" 60; then
+            pass "a new start succeeds after the first instance was killed"
+        else
+            fail "a new start succeeds after the first instance was killed"
+        fi
+        close_updater
+        wait_for_end "$third" 30
+    else
+        fail "a new start succeeds after the first instance was killed" "no first window"
+        kill "$crashed" 2>/dev/null
+        wait "$crashed" 2>/dev/null
+    fi
+}
+
+# The window title of a language, read from the shipped string module by the
+# Windows build of resmod; the dialog must show the same text.
+language_title() { # language
+    "$run" "$build/tools/resmod/resmod.exe" get --dir "$(winpath "$build/app/resource")" \
+        "$1" 0x277 2>/dev/null | tr -d '\r\n'
+}
+
+under_x_language() {
+    local pid shown
+    start_updater "$work/japanese.log" "$(winpath "$work/empty")" 8
+    pid=$updater_pid
+    if wait_for_window "$pid" 60; then
+        shown=$(xprop -id "$(windows_of "$pid" | head -n1)" _NET_WM_NAME |
+            sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p')
+        if [ -n "$UPDATER_TEST_JA_TITLE" ] && [ "$shown" = "$UPDATER_TEST_JA_TITLE" ]; then
+            pass "language 8 gives the window its Japanese title"
+        else
+            fail "language 8 gives the window its Japanese title" \
+                "shown \"$shown\", module \"$UPDATER_TEST_JA_TITLE\""
+        fi
+        close_updater
+        wait_for_end "$pid" 30
+    else
+        fail "language 8 gives the window its Japanese title" "no window"
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    fi
+}
+
+if [ "${1:-}" = --under-x ]; then
+    under_x_language
+    under_x
+    exit 0
+fi
+
+# ------------------------------------------------------------------ outside
+
+rm -rf "$work"
+mkdir -p "$work/empty"
+: >"$results"
+
+# The executable as Windows sees it.
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+if grep -q 'Subsystem.*(Windows GUI)' <<<"$headers"; then
+    pass "Updater.exe is a GUI subsystem program"
+else
+    fail "Updater.exe is a GUI subsystem program"
+fi
+foreign=$(grep 'DLL Name:' <<<"$headers" | grep -iE 'lib[a-z_0-9-]*\.dll|qt5|mingw|pthread')
+if [ -z "$foreign" ]; then
+    pass "Updater.exe needs no mingw or Qt DLLs"
+else
+    fail "Updater.exe needs no mingw or Qt DLLs" "$(echo $foreign)"
+fi
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt").0
+strings_el=$(strings -el "$exe")
+while IFS='|' read -r key value; do
+    if grep -A1 -x "$key" <<<"$strings_el" | tail -n1 | grep -qxF "$value"; then
+        pass "version resource: $key is \"$value\""
+    else
+        fail "version resource: $key is \"$value\""
+    fi
+done <<EOF
+FileDescription|Updater Utility
+OriginalFilename|Updater.exe
+ProductName|Updater
+FileVersion|$version
+ProductVersion|$version
+EOF
+if grep -q 'Entry: ID: 0x000018' <<<"$headers" &&
+    grep -aq 'requestedExecutionLevel level="asInvoker"' "$exe"; then
+    pass "the embedded manifest asks for execution level asInvoker"
+else
+    fail "the embedded manifest asks for execution level asInvoker"
+fi
+
+# A fresh prefix takes a while to create; the first Windows program run here
+# makes it, before anything is timed.
+UPDATER_TEST_JA_TITLE=$(language_title 8)
+export UPDATER_TEST_JA_TITLE
+# Wine's desktop process picks its display driver when the first program of a
+# session starts; the session must end so that the next one starts under Xvfb.
+timeout 30 wineserver -w
+
+xvfb-run -a -s "-screen 0 1024x768x24" "$0" --under-x
+
+# A whole update against the virtual calculator, headless.
+if grep -aq UPDATER_VIRTUAL_CALCULATOR "$exe" ||
+    strings -el "$exe" | grep -q UPDATER_VIRTUAL_CALCULATOR; then
+    # A space and Japanese in the folder name: the path must survive the
+    # command line, Qt and the device layer's wide-character calls.
+    fw="$work/Firmware ファーム"
+    calc=$work/calculator
+    mkdir -p "$fw" "$calc"
+    # Sizes that end mid-chunk and mid-sector, so that padding shows.
+    head -c 70000 /dev/urandom >"$fw/VELA_APP.DAT"
+    head -c 40000 /dev/urandom >"$fw/VELA_MAIN.DAT"
+    head -c 33333 /dev/urandom >"$fw/VELA_OS.ROM"
+    # Wine turns the Unix arguments into UTF-16 by the locale's character set.
+    LC_ALL=C.UTF-8 UPDATER_VIRTUAL_CALCULATOR="dir=$(winpath "$calc")" \
+        QT_QPA_PLATFORM=offscreen timeout 120 "$run" "$exe" "$(winpath "$fw")" 1 >"$work/update.log" 2>&1
+    code=$?
+    if [ $code = 0 ]; then
+        pass "an update with the virtual calculator ends with exit code 0"
+    else
+        fail "an update with the virtual calculator ends with exit code 0" "exit $code"
+    fi
+    while read -r name offset; do
+        size=$(stat -c %s "$fw/$name")
+        if [ -f "$calc/unit0.img" ] &&
+            cmp -s -n "$size" -i "0:$offset" "$fw/$name" "$calc/unit0.img"; then
+            pass "the calculator holds $name at $offset"
+        else
+            fail "the calculator holds $name at $offset"
+        fi
+    done <<EOF
+VELA_OS.ROM 0
+VELA_MAIN.DAT 1048576
+VELA_APP.DAT 5242880
+EOF
+    if grep -q "FINISH" "$calc/unit0.trace" 2>/dev/null; then
+        pass "the calculator received the finish command"
+    else
+        fail "the calculator received the finish command"
+    fi
+else
+    echo "SKIP: update with the virtual calculator (this build has none yet)"
+fi
+
+# The test executables of tests/, each run under Wine by CTest.
+ctest_log=$work/ctest.log
+ctest --test-dir "$build" -j2 --output-on-failure --timeout 300 \
+    ${UPDATER_WINE_CTEST_EXCLUDE:+-E "$UPDATER_WINE_CTEST_EXCLUDE"} >"$ctest_log" 2>&1
+summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$ctest_log")
+if [ -n "$summary" ]; then
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+    for ((i = 0; i < total - bad; i++)); do echo pass >>"$results"; done
+    for ((i = 0; i < bad; i++)); do echo fail >>"$results"; done
+    echo "CTest under Wine: $summary"
+    [ "$bad" -gt 0 ] && grep -E '^[[:space:]]+[0-9]+ - ' "$ctest_log" | sed 's/^/FAIL: ctest /'
+else
+    echo "CTest under Wine: no tests"
+fi
+
+# Nothing of ours may linger in the prefix.
+timeout 30 wineserver -w
+
+passed=$(grep -c pass "$results")
+failed=$(grep -c fail "$results")
+echo "Screenshot of the dialog: $work/no_updates.png"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
