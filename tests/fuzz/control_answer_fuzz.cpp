@@ -13,7 +13,8 @@
 // first six exchanges, write and read both succeeded and the status word read
 // back is 0x8000BEDC, and it stops there; only whole 512-byte records of the
 // progress command are written, at the control sector only; the position is
-// put back whenever the disk let it.
+// put back whenever the disk let it. Then the finish command, on the next
+// exchange of the script: written once, nothing read back, position kept.
 #include "control_sector.h"
 #include "fuzz_check.h"
 
@@ -47,9 +48,12 @@ public:
 
     bool seek(std::uint64_t pos) override {
         ++seeks_;
-        const std::uint8_t fault = seeks_ == 1   ? kSeekWriteFails
-                                   : seeks_ == 2 ? kSeekReadFails
-                                                 : kSeekBackFails;
+        // A progress exchange seeks to write, to read and back; the finish
+        // command only to write and back.
+        const bool readFollows = command_ == CMD_PROGRESS;
+        const std::uint8_t fault = seeks_ == 1                  ? kSeekWriteFails
+                                   : seeks_ == 2 && readFollows ? kSeekReadFails
+                                                                : kSeekBackFails;
         if (current_.faults & fault)
             return false;
         pos_ = pos;
@@ -76,6 +80,7 @@ public:
     bool read(void* buffer, std::size_t len, std::size_t& got) override {
         FUZZ_CHECK(pos_ == kControlSectorPos && len == kControlRecordBytes);
         got = 0;
+        ++reads_;
         if (current_.faults & kReadFails)
             return false;
         std::memcpy(buffer, current_.answer, current_.answerLength);
@@ -89,7 +94,7 @@ public:
         FUZZ_CHECK(pos_ == kControlSectorPos && len == kControlRecordBytes);
         ControlRecord written;
         std::memcpy(written.bytes.data(), buffer, len);
-        const ControlRecord expected = makeControlRecord(CMD_PROGRESS, percent_);
+        const ControlRecord expected = makeControlRecord(command_, percent_);
         FUZZ_CHECK(std::memcmp(written.bytes.data(), expected.bytes.data(), 20) == 0);
         if (current_.faults & kWriteFails)
             return false;
@@ -124,7 +129,9 @@ public:
     std::size_t offset_ = 0;
     std::uint64_t pos_;
     std::uint32_t percent_;
+    std::uint32_t command_ = CMD_PROGRESS;
     int exchanges_ = 0;
+    int reads_ = 0;
     int seeks_ = 0;
     Exchange current_;
     bool wroteOk_ = false;
@@ -177,5 +184,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(disk.exchanges_ == expectedExchanges);
     if (positionKept)
         FUZZ_CHECK(disk.pos_ == start);
+
+    // The finish command, on the script's next exchange: one write, nothing
+    // read back, the position put back as before.
+    const std::uint64_t before = disk.pos_;
+    const int readsBefore = disk.reads_;
+    disk.command_ = CMD_FINISH;
+    disk.percent_ = 0;
+    disk.resetOutcome();
+    const bool finished = sendFinish(disk);
+    FUZZ_CHECK(disk.exchanges_ == expectedExchanges + 1);
+    FUZZ_CHECK(disk.reads_ == readsBefore);
+    FUZZ_CHECK(finished == disk.wroteOk_);
+    if (!(disk.current_.faults & (kTellFails | kSeekBackFails)))
+        FUZZ_CHECK(disk.pos_ == before);
     return 0;
 }
