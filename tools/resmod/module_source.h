@@ -16,5 +16,3 @@ using ResStringMap = std::map<std::uint32_t, std::u16string>;
 // Reads a string identifier, decimal or 0x-hexadecimal, the whole of text.
 [[nodiscard]] bool parseResId(const std::string& text, std::uint32_t& id);
 
-// UTF-16 to UTF-8 for printing; unpaired surrogates become U+FFFD.
-[[nodiscard]] std::string toUtf8(const std::u16string& text);

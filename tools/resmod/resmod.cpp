@@ -3,6 +3,7 @@
 //   resmod get --dir DIR [--current L] LANGUAGE ID
 //   resmod list FILE
 #include "module_source.h"
+#include "text_utf.h"
 #include "module_writer.h"
 
 #include "res_module.h"
