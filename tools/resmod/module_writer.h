@@ -14,7 +14,7 @@ struct ModuleSpec {
     ResStringMap strings;                 // identifier -> text
 };
 
-// Builds the whole module file. Fails (with a reason) when the spec cannot be
+// Builds the whole module file. Fails (with a reason) when the module cannot be
 // written: more than three fallbacks, an identifier that cannot be stored, a
 // text holding a zero unit, or a code tree too large for 16-bit skips.
 [[nodiscard]] bool writeModule(const ModuleSpec& spec, std::vector<std::uint8_t>& file,
