@@ -128,8 +128,9 @@ under_x() {
     first=$updater_pid
     if wait_for_window "$first" 60; then
         pass "Updater.exe starts and shows its dialog"
-        import -window root "$work/no_updates.png"
         sleep 2
+        # Taken once the dialog has had time to paint; at mapping it is still black.
+        import -window root "$work/no_updates.png"
         check "Updater.exe stays up with an empty firmware folder" kill -0 "$first"
 
         # Single instance: a second start ends at once, with 0, showing nothing.
