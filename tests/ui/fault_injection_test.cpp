@@ -44,6 +44,9 @@ QStringList runToEnd(CCalcFWUpdateMSDialog& dialog, int timeoutMs = 60000) {
     clock.start();
     while (dialog.progressBar->isVisible() && clock.elapsed() < timeoutMs)
         QTest::qWait(10);
+    // The last result's own queued call may still wait behind the dialog's slot
+    // that ended the run.
+    QCoreApplication::sendPostedEvents();
     return results;
 }
 
