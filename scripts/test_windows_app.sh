@@ -128,9 +128,13 @@ under_x() {
     first=$updater_pid
     if wait_for_window "$first" 60; then
         pass "Updater.exe starts and shows its dialog"
-        sleep 2
-        # Taken once the dialog has had time to paint; at mapping it is still black.
-        import -window root "$work/no_updates.png"
+        # Wine maps the window before it paints it: wait until the picture
+        # holds more than the black root window (a few hundred bytes as PNG).
+        for _ in $(seq 1 30); do
+            sleep 1
+            import -window root "$work/no_updates.png"
+            [ "$(stat -c %s "$work/no_updates.png")" -gt 2000 ] && break
+        done
         check "Updater.exe stays up with an empty firmware folder" kill -0 "$first"
 
         # Single instance: a second start ends at once, with 0, showing nothing.

@@ -260,6 +260,8 @@ void CCalcFWUpdateMSDialog::onCancel() {
 }
 
 void CCalcFWUpdateMSDialog::onWaitingStart() {
+    if (runEnded())
+        return;
     const int left = startCountdownMs.load();
     if (left != 0) {
         statusLabel->setText(localisedText(kTextWaitingToStart));
@@ -294,7 +296,16 @@ void CCalcFWUpdateMSDialog::onFoundDevice() {
     // again here could only stretch a countdown that has already begun.
 }
 
+bool CCalcFWUpdateMSDialog::runEnded() const {
+    // After finishUpdate the worker may still deliver a waiting announcement
+    // it sent just before it saw the stop, for example when the first scan
+    // came late on a slow start; it must not cover the final text.
+    return worker->stopRequested.load();
+}
+
 void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks) {
+    if (runEnded())
+        return;
     QString text = localisedText(kTextWaitingForConnection);
     text.chop(1);
     for (int i = 0; i < ticks; ++i)

@@ -93,6 +93,8 @@ private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
     void widenForTexts();
+    // True once the dialog has told the worker to stop.
+    [[nodiscard]] bool runEnded() const;
 
     QPointer<QThread> workerThreadGuard_;
     bool workerShutDown_ = false;

@@ -22,6 +22,7 @@ private slots:
     void folderArgument();
     void waitingTicksText_data();
     void waitingTicksText();
+    void lateWaitingSignalKeepsFinalText();
     void closeRefusedDuringTransfer_data();
     void closeRefusedDuringTransfer();
 
@@ -124,6 +125,17 @@ void DialogTest::waitingTicksText() {
     CCalcFWUpdateMSDialog dialog(folder_.path(), 1);
     QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingTicks", Q_ARG(int, ticks)));
     QCOMPARE(dialog.statusLabel->text(), text);
+}
+
+// On a slow start the worker may announce its wait just before the first scan
+// ends the run; that announcement arrives after "No updates are available".
+void DialogTest::lateWaitingSignalKeepsFinalText() {
+    CCalcFWUpdateMSDialog dialog(folder_.path(), 1);
+    dialog.scanFirmwareFolder();
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingTicks", Q_ARG(int, 2)));
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingStart"));
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
 }
 
 void DialogTest::closeRefusedDuringTransfer_data() {
