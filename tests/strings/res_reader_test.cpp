@@ -59,6 +59,11 @@ private slots:
 
     // No module file stays open between reads, whatever the outcome.
     void filesAreClosedAgain() {
+#ifdef Q_OS_WIN
+        // Under Wine /proc shows the emulator's own descriptors, which come
+        // and go on their own; Windows has no such list.
+        QSKIP("open files are counted through /proc on Linux");
+#endif
         const QDir fds(QStringLiteral("/proc/self/fd"));
         if (!fds.exists())
             QSKIP("no /proc to count open files");
