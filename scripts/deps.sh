@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev qtbase5-dev-tools
   xvfb xauth x11-utils imagemagick fonts-noto-cjk
-  g++-mingw-w64-x86-64 wine64
+  g++-mingw-w64-x86-64 wine wine64 fonts-wine
   clang libclang-rt-14-dev
   util-linux
 )
