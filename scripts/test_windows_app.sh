@@ -101,10 +101,15 @@ wait_for_end() { # pid seconds
         fi
         sleep 0.5
     done
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
+    end_job "$1"
     ended_code=timeout
     return 1
+}
+
+# Ends a background job that is no longer wanted and reaps it.
+end_job() { # pid
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
 }
 
 # WM_CLOSE to every top-level window of Updater.exe, like the close button.
@@ -160,8 +165,7 @@ under_x() {
         fi
     else
         fail "Updater.exe starts and shows its dialog" "see $work/first.log"
-        kill "$first" 2>/dev/null
-        wait "$first" 2>/dev/null
+        end_job "$first"
     fi
 
     # Once the first instance has ended, a new start succeeds.
@@ -173,8 +177,7 @@ under_x() {
         wait_for_end "$third" 30
     else
         fail "a new start succeeds after the first instance ended"
-        kill "$third" 2>/dev/null
-        wait "$third" 2>/dev/null
+        end_job "$third"
     fi
 
     # A crash must not lock the user out: the system frees the guard when the
@@ -195,8 +198,7 @@ under_x() {
         wait_for_end "$third" 30
     else
         fail "a new start succeeds after the first instance was killed" "no first window"
-        kill "$crashed" 2>/dev/null
-        wait "$crashed" 2>/dev/null
+        end_job "$crashed"
     fi
 }
 
@@ -224,8 +226,7 @@ under_x_language() {
         wait_for_end "$pid" 30
     else
         fail "language 8 gives the window its Japanese title" "no window"
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        end_job "$pid"
     fi
 }
 
