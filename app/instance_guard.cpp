@@ -1,4 +1,4 @@
-#include "instance_guard.h"
+#include "app/instance_guard.h"
 
 const char kInstanceKey[] = "MIRELU";
 

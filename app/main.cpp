@@ -1,7 +1,7 @@
-#include "calc_fw_update_dialog.h"
-#include "command_line.h"
-#include "instance_guard.h"
-#include "startup_probe.h"
+#include "app/command_line.h"
+#include "app/instance_guard.h"
+#include "app/startup_probe.h"
+#include "ui/calc_fw_update_dialog.h"
 
 #include <QApplication>
 

@@ -4,8 +4,9 @@
 // cache). Prints one line per identifier:
 //   id=<id> language=<n> cold_ns=<median> warm_ns=<mean> ratio=<cold/warm>
 // Usage: bench_strings <folder of the string modules>
-#include "res_module.h"
-#include "res_string.h"
+#include "strings/res_cache.h"
+#include "strings/res_module.h"
+#include "strings/res_string.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
     for (const Lookup& l : lookups) {
         std::vector<double> cold;
         for (int round = 0; round < kColdRounds; ++round) {
-            resetStringResources();
+            testing::resetStringResources();
             const auto start = Clock::now();
             const char16_t* text = getResString(l.id, l.language);
             cold.push_back(nsSince(start));

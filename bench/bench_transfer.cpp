@@ -2,10 +2,10 @@
 // by-id folder shows, with every fixed pause divided away, and counts the
 // control-sector exchanges it made, so that a script can issue the same I/O
 // with dd for comparison. Output: "seconds=<s> exchanges=<n> result=<code>".
-#include "device_log.h"
-#include "pacing.h"
-#include "text_utf.h"
-#include "update_disk.h"
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+#include "device/pacing.h"
+#include "device/update_disk.h"
 
 #include <atomic>
 #include <chrono>

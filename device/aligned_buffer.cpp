@@ -1,4 +1,4 @@
-#include "aligned_buffer.h"
+#include "device/aligned_buffer.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,16 +1,13 @@
-#include "control_sector.h"
+#include "device/control_sector.h"
 
-#include "aligned_buffer.h"
-#include "device_log.h"
+#include "base/byte_order.h"
+
+#include "device/aligned_buffer.h"
+#include "device/device_log.h"
 
 #include <cstring>
 
 namespace {
-
-void putField(ControlRecord& record, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        record.bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 std::string hex(std::uint32_t value) {
     char text[16];
@@ -22,19 +19,16 @@ std::string hex(std::uint32_t value) {
 
 ControlRecord makeControlRecord(std::uint32_t command, std::uint32_t argument) {
     ControlRecord record;
-    putField(record, 0, kCommandMagic);
-    putField(record, 4, kCommandSignature);
-    putField(record, 8, static_cast<std::uint32_t>(kControlRecordBytes));
-    putField(record, 12, command);
-    putField(record, 16, argument);
+    writeLE32(record.bytes.data() + 0, kCommandMagic);
+    writeLE32(record.bytes.data() + 4, kCommandSignature);
+    writeLE32(record.bytes.data() + 8, static_cast<std::uint32_t>(kControlRecordBytes));
+    writeLE32(record.bytes.data() + 12, command);
+    writeLE32(record.bytes.data() + 16, argument);
     return record;
 }
 
 std::uint32_t recordField(const ControlRecord& record, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | record.bytes[offset + i];
-    return value;
+    return readLE32(record.bytes.data() + offset);
 }
 
 namespace {

@@ -4,7 +4,7 @@
 // its response.
 #pragma once
 
-#include "disk_io.h"
+#include "device/disk_io.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "device_log.h"
+#include "device/device_log.h"
 
 #include <atomic>
 #include <mutex>

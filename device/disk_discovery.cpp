@@ -1,9 +1,9 @@
-#include "disk_discovery.h"
+#include "device/disk_discovery.h"
 
-#include "device_log.h"
-#include "pacing.h"
-#include "text_utf.h"
-#include "update_disk.h"
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+#include "device/pacing.h"
+#include "device/update_disk.h"
 
 #include <algorithm>
 #include <atomic>

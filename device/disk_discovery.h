@@ -1,7 +1,7 @@
 // Finding the calculator's update disk among the present disks.
 #pragma once
 
-#include "disk_io.h"
+#include "device/disk_io.h"
 
 #include <cstdint>
 #include <mutex>

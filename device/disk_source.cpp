@@ -1,6 +1,6 @@
-#include "disk_io.h"
+#include "device/disk_io.h"
 
-#include "virtual_calculator.h"
+#include "device/virtual/virtual_calculator.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,10 +1,10 @@
-#include "file_transfer.h"
+#include "device/file_transfer.h"
 
-#include "aligned_buffer.h"
-#include "control_sector.h"
-#include "device_log.h"
-#include "pacing.h"
-#include "text_utf.h"
+#include "base/utf16_text.h"
+#include "device/aligned_buffer.h"
+#include "device/control_sector.h"
+#include "device/device_log.h"
+#include "device/pacing.h"
 
 #include <algorithm>
 #include <atomic>

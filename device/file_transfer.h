@@ -3,8 +3,8 @@
 // update_disk.h; the pieces here are exposed for the tests.
 #pragma once
 
-#include "disk_discovery.h"
-#include "update_disk.h"
+#include "device/disk_discovery.h"
+#include "device/update_disk.h"
 
 #include <cstdint>
 #include <string>

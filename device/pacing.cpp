@@ -1,6 +1,6 @@
-#include "pacing.h"
+#include "device/pacing.h"
 
-#include "platform.h"
+#include "device/platform.h"
 
 #include <atomic>
 

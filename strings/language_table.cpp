@@ -1,4 +1,4 @@
-#include "language_table.h"
+#include "strings/language_table.h"
 
 const LanguageInfo languageTable[kLastLanguage] = {
     {9, "en", "EN", "en", "English"},

@@ -1,6 +1,8 @@
-#include "res_decode.h"
+#include "strings/res_decode.h"
 
-#include "res_text.h"
+#include "base/byte_order.h"
+
+#include "strings/res_text.h"
 
 namespace {
 
@@ -41,10 +43,6 @@ private:
 
 enum class Walk { Symbol, EndOfInput, Corrupt };
 
-std::uint16_t read16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 Walk decodeSymbol(BitReader& bits, ResBytes tree, char16_t& symbol) {
     std::size_t node = 0;
     for (;;) {
@@ -56,7 +54,7 @@ Walk decodeSymbol(BitReader& bits, ResBytes tree, char16_t& symbol) {
         if (node >= tree.size || tree.size - node < 3)
             return Walk::Corrupt;
         const std::uint8_t type = tree.data[node];
-        const std::uint16_t value = read16(tree.data + node + 1);
+        const std::uint16_t value = readLE16(tree.data + node + 1);
         switch (type) {
         case kResNodeBranch:
             node += bit == 0 ? 3 : 3 + std::size_t{value};
@@ -78,7 +76,7 @@ Walk decodeSymbol(BitReader& bits, ResBytes tree, char16_t& symbol) {
         case kResNodeTwoLeaves:
             if (tree.size - node < 5)
                 return Walk::Corrupt;
-            symbol = bit == 0 ? value : read16(tree.data + node + 3);
+            symbol = bit == 0 ? value : readLE16(tree.data + node + 3);
             return Walk::Symbol;
         default:
             symbol = value;

@@ -1,7 +1,7 @@
-#include "res_cache.h"
-#include "res_decode.h"
-#include "res_module.h"
-#include "res_string.h"
+#include "strings/res_cache.h"
+#include "strings/res_decode.h"
+#include "strings/res_module.h"
+#include "strings/res_string.h"
 
 #include <atomic>
 #include <memory>
@@ -11,12 +11,6 @@ namespace {
 
 std::atomic<CurrentLanguageFn> languageSource{nullptr};
 const char16_t emptyText[1] = {0};
-
-// Position 0 is the front. Released with the registries at exit.
-std::vector<std::unique_ptr<ResBlock>>& blockCache() {
-    static std::vector<std::unique_ptr<ResBlock>> cache;
-    return cache;
-}
 
 constexpr std::uint32_t kUnaddressableBit = 0x80000000;
 
@@ -35,7 +29,7 @@ const char16_t* lookInModule(ResModule& m, std::uint32_t id) {
     const std::uint32_t blockNumber = id >> 9;
     const std::uint32_t position = id & 0x1FF;
     const std::uint32_t key = m.header.moduleKey();
-    auto& cache = blockCache();
+    auto& cache = resBlockCache();
 
     if (addressable) {
         for (std::size_t i = cache.size(); i-- > 0;) {
@@ -137,16 +131,4 @@ const char16_t* getResString(std::uint32_t id, std::int32_t language) {
         }
     }
     return nullptr;
-}
-
-std::vector<ResBlockTag> resCachedBlocks() {
-    std::vector<ResBlockTag> tags;
-    for (const auto& block : blockCache())
-        tags.push_back(ResBlockTag{block->moduleKey, block->blockNumber});
-    return tags;
-}
-
-void resetStringResources() {
-    blockCache().clear();
-    resetResModules();
 }

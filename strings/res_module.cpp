@@ -1,8 +1,10 @@
-#include "res_module.h"
+#include "strings/res_module.h"
 
-#include "language_table.h"
-#include "res_string.h"
-#include "res_text.h"
+#include "base/byte_order.h"
+
+#include "strings/language_table.h"
+#include "strings/res_string.h"
+#include "strings/res_text.h"
 
 #include <algorithm>
 
@@ -25,11 +27,6 @@ ResReadFn& moduleReader() {
     return reader;
 }
 
-std::uint32_t readWord(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // Every module should name English among its languages so that a text it
 // lacks can still be found; the first empty slot gets it.
 void fixUpLanguageList(ResModuleHeader& header) {
@@ -47,7 +44,7 @@ void fixUpLanguageList(ResModuleHeader& header) {
 } // namespace
 
 std::uint32_t ResModuleHeader::word(std::size_t offset) const {
-    return readWord(bytes.data() + offset);
+    return readLE32(bytes.data() + offset);
 }
 
 void ResModuleHeader::setWord(std::size_t offset, std::uint32_t value) {
@@ -60,10 +57,10 @@ std::unique_ptr<ResModule> openResModule(const char16_t* name, const ResReadFn& 
     if (reader(name, bytes, 0, kResMinHeaderSize) != static_cast<std::int64_t>(kResMinHeaderSize) ||
         bytes.size() < kResMinHeaderSize)
         return nullptr;
-    const std::uint32_t version = readWord(bytes.data() + kResFieldVersion);
-    if (readWord(bytes.data()) != kResMagic || (version != kResVersionA && version != kResVersionB))
+    const std::uint32_t version = readLE32(bytes.data() + kResFieldVersion);
+    if (readLE32(bytes.data()) != kResMagic || (version != kResVersionA && version != kResVersionB))
         return nullptr;
-    const std::uint32_t headerLength = readWord(bytes.data() + kResFieldHeaderLength);
+    const std::uint32_t headerLength = readLE32(bytes.data() + kResFieldHeaderLength);
     if (headerLength < kResMinHeaderSize || headerLength > kResHeaderSize)
         return nullptr;
 
@@ -72,7 +69,7 @@ std::unique_ptr<ResModule> openResModule(const char16_t* name, const ResReadFn& 
         return nullptr;
     // A shorter header is widened: fields it does not store read as 0. The
     // second read's length field decides, as that is the header in hand.
-    const std::uint32_t storedLength = readWord(bytes.data() + kResFieldHeaderLength);
+    const std::uint32_t storedLength = readLE32(bytes.data() + kResFieldHeaderLength);
     auto module = std::make_unique<ResModule>();
     std::copy_n(bytes.begin(), headerLength, module->header.bytes.begin());
     if (storedLength < kResHeaderSize)
@@ -140,7 +137,7 @@ bool loadResIndex(ResModule& module) {
     module.index.resize(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < module.index.size(); ++i) {
         const std::uint8_t* p = bytes.data() + i * kResIndexEntrySize;
-        module.index[i] = ResIndexEntry{readWord(p), readWord(p + 4), readWord(p + 8)};
+        module.index[i] = ResIndexEntry{readLE32(p), readLE32(p + 4), readLE32(p + 8)};
     }
     module.indexLoaded = true;
     return true;
@@ -163,9 +160,11 @@ bool loadResDictionary(ResModule& module) {
     return true;
 }
 
+namespace testing {
 void setResourceReader(ResReadFn reader) {
     moduleReader() = reader ? std::move(reader) : ResReadFn(readResourceFile);
 }
+} // namespace testing
 
 void resetResModules() {
     loadedModules().clear();

@@ -3,7 +3,7 @@
 // key for which no module could be found.
 #pragma once
 
-#include "res_reader.h"
+#include "strings/res_reader.h"
 
 #include <array>
 #include <cstddef>
@@ -96,9 +96,12 @@ struct ResModule {
 [[nodiscard]] bool loadResIndex(ResModule& module);
 [[nodiscard]] bool loadResDictionary(ResModule& module);
 
-// Seams for tests and fuzzers: the reader that findResModule hands to new
-// modules (readResourceFile by default; an empty function restores it), and
-// the release of every registered module, failed key and cached block.
-void setResourceReader(ResReadFn reader);
-void resetStringResources();
+// Releases every registered module and failed key (the cache holds blocks of
+// them: see testing::resetStringResources).
 void resetResModules();
+
+namespace testing {
+// The reader that findResModule hands to new modules (readResourceFile by
+// default; an empty function restores it), for tests and fuzzers.
+void setResourceReader(ResReadFn reader);
+} // namespace testing

@@ -1,6 +1,6 @@
-#include "res_qstring.h"
+#include "strings/res_qstring.h"
 
-#include "res_string.h"
+#include "strings/res_string.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "res_reader.h"
+#include "strings/res_reader.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,9 @@
-#include "res_text.h"
+#include "strings/res_text.h"
+
+#include "base/byte_order.h"
+#include "base/utf16_text.h"
+
+#include <cstdint>
 
 ResTextBuilder resTextBuilder(char16_t* buffer, std::size_t units) {
     buffer[0] = 0;
@@ -17,22 +22,16 @@ void resTextAppend(ResTextBuilder& builder, const char16_t* text) {
 }
 
 std::int64_t resTextLength(const char16_t* text) {
-    if (text == nullptr)
-        return 0;
-    return resTextEnd(text) - text;
+    return static_cast<std::int64_t>(boundedLength(text, SIZE_MAX));
 }
 
 const char16_t* resTextEnd(const char16_t* text) {
-    if (text == nullptr)
-        return nullptr;
-    while (*text != 0)
-        ++text;
-    return text;
+    return text == nullptr ? nullptr : text + boundedLength(text, SIZE_MAX);
 }
 
 void resCopyLE16(char16_t* dest, const std::uint8_t* src, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k)
-        dest[k] = static_cast<char16_t>(src[2 * k] | (src[2 * k + 1] << 8));
+        dest[k] = static_cast<char16_t>(readLE16(src + 2 * k));
 }
 
 char16_t resToUpper(char16_t c) {

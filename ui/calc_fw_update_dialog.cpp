@@ -1,15 +1,15 @@
-#include "calc_fw_update_dialog.h"
+#include "ui/calc_fw_update_dialog.h"
 
-#include "device_log.h"
-#include "diagnostics.h"
-#include "language_table.h"
-#include "localised_text.h"
-#include "pacing.h"
-#include "res_string.h"
-#include "resources.h"
-#include "settings.h"
-#include "update_disk.h"
-#include "update_worker.h"
+#include "device/device_log.h"
+#include "device/pacing.h"
+#include "device/update_disk.h"
+#include "resources/resources.h"
+#include "settings/settings.h"
+#include "strings/language_table.h"
+#include "strings/res_string.h"
+#include "ui/localised_text.h"
+#include "worker/diagnostics.h"
+#include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,8 +3,8 @@
 // buttons and progress.
 #pragma once
 
-#include "dialog_link.h"
-#include "firmware_file.h"
+#include "firmware/firmware_file.h"
+#include "worker/dialog_link.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -44,8 +44,6 @@ public:
 
     // Firmware discovery.
     void scanFirmwareFolder();
-    void detectNamingScheme();
-    [[nodiscard]] static bool isNewSchemeName(const QString& name);
     void setCurrentFile();
 
     // End of a run.

@@ -1,6 +1,6 @@
-#include "localised_text.h"
+#include "ui/localised_text.h"
 
-#include "res_qstring.h"
+#include "strings/res_qstring.h"
 
 QString englishText(std::uint32_t id) {
     switch (id) {

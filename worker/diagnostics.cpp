@@ -1,6 +1,6 @@
-#include "diagnostics.h"
+#include "worker/diagnostics.h"
 
-#include "device_log.h"
+#include "device/device_log.h"
 
 // Info and debug are off unless the rules ask for them.
 Q_LOGGING_CATEGORY(lcDevice, "updater.device", QtWarningMsg)

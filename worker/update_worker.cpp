@@ -1,18 +1,16 @@
-#include "update_worker.h"
+#include "worker/update_worker.h"
 
-#include "device_log.h"
-#include "diagnostics.h"
-#include "dialog_link.h"
-#include "pacing.h"
-#include "res_qstring.h"
+#include "device/device_log.h"
+#include "device/pacing.h"
+#include "strings/res_qstring.h"
+#include "worker/diagnostics.h"
+#include "worker/dialog_link.h"
 
 #include <QMetaObject>
 
 #include <exception>
 
 namespace {
-
-std::atomic<DialogLink*> theLink{nullptr};
 
 bool realPresent() {
     return isUpdateDiskPresent(updateVendorId, updateProductId);
@@ -32,14 +30,6 @@ constexpr int kAfterFailureMs = 3000;
 constexpr int kStartCountdownMs = 5250;
 
 } // namespace
-
-DialogLink* dialogLink() {
-    return theLink.load(std::memory_order_acquire);
-}
-
-void setDialogLink(DialogLink* link) {
-    theLink.store(link, std::memory_order_release);
-}
 
 WorkerDevice realWorkerDevice() {
     return WorkerDevice{realPresent, realTransfer};

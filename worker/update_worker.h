@@ -3,7 +3,7 @@
 // decides which file comes next by writing the worker's fields.
 #pragma once
 
-#include "update_disk.h"
+#include "device/update_disk.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
 // The update disk on Linux: udev's /dev/disk/by-id links, opened exclusively
 // for direct, synchronous access.
-#include "device_log.h"
-#include "disk_discovery.h"
-#include "disk_io.h"
-#include "linux/posix_io.h"
-#include "text_utf.h"
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+#include "device/disk_discovery.h"
+#include "device/disk_io.h"
+#include "device/linux/posix_io.h"
 
 #include <cerrno>
 #include <climits>

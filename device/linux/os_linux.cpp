@@ -1,8 +1,8 @@
 // Files, threads and sleeping on Linux.
-#include "disk_io.h"
-#include "linux/posix_io.h"
-#include "platform.h"
-#include "text_utf.h"
+#include "base/utf16_text.h"
+#include "device/disk_io.h"
+#include "device/linux/posix_io.h"
+#include "device/platform.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 // A file descriptor that closes itself, and BlockIo over it.
 #pragma once
 
-#include "disk_io.h"
+#include "device/disk_io.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
 // The update disk on Windows: the present disk-class device interfaces, from
 // SetupAPI, opened for unbuffered write-through access.
-#include "device_log.h"
-#include "disk_io.h"
-#include "windows/win_handles.h"
-#include "windows/windows_disks.h"
+#include "device/device_log.h"
+#include "device/disk_io.h"
+#include "device/windows/win_handles.h"
+#include "device/windows/windows_disks.h"
 
 #include <cstdlib>
 #include <mutex>

@@ -1,7 +1,7 @@
 // Files, threads and sleeping on Windows.
-#include "disk_io.h"
-#include "platform.h"
-#include "windows/win_handles.h"
+#include "device/disk_io.h"
+#include "device/platform.h"
+#include "device/windows/win_handles.h"
 
 #include <vector>
 

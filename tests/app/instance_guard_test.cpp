@@ -1,6 +1,6 @@
 // Starts the real Updater binary several times. The guard is machine-wide, so
 // these tests hold a CTest resource lock and check effects, not only codes.
-#include "instance_guard.h"
+#include "app/instance_guard.h"
 
 #include <QProcess>
 #include <QSharedMemory>

@@ -1,6 +1,6 @@
 #include "harness.h"
 
-#include "pacing.h"
+#include "device/pacing.h"
 
 #include <cstdio>
 #include <cstring>

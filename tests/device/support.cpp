@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "text_utf.h"
+#include "base/utf16_text.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // transfer callbacks, and the virtual calculator's trace as text.
 #pragma once
 
-#include "virtual_calculator.h"
+#include "device/virtual/virtual_calculator.h"
 
 #include <cstdint>
 #include <string>

@@ -8,10 +8,10 @@
 // "-part<digits>" links, sorted; a name matches exactly when its lower-cased
 // form starts with "usb-<vendor>_<product>" followed by '_' or '-'; a scan
 // fills the table with the first 16 matching paths that fit, in listing order.
-#include "disk_discovery.h"
+#include "base/utf16_text.h"
+#include "device/disk_discovery.h"
+#include "device/update_disk.h"
 #include "fuzz_check.h"
-#include "text_utf.h"
-#include "update_disk.h"
 
 #include <algorithm>
 #include <cstddef>

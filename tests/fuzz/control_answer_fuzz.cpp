@@ -15,7 +15,9 @@
 // progress command are written, at the control sector only; the position is
 // put back whenever the disk let it. Then the finish command, on the next
 // exchange of the script: written once, nothing read back, position kept.
-#include "control_sector.h"
+#include "device/control_sector.h"
+
+#include "base/byte_order.h"
 #include "fuzz_check.h"
 
 #include <cstddef>
@@ -115,8 +117,7 @@ public:
         if (!wroteOk_ || !readOk_)
             return false;
         const std::uint8_t* s = current_.answer + 12;
-        const std::uint32_t status = std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 |
-                                     std::uint32_t(s[2]) << 16 | std::uint32_t(s[3]) << 24;
+        const std::uint32_t status = readLE32(s);
         return status == (kAcceptedBit | CMD_PROGRESS);
     }
     void resetOutcome() {

@@ -2,10 +2,12 @@
 // the shipped module files whole, the dictionary and every block of each of
 // them (coded, and re-encoded plain), and small hand-made control-sector
 // scripts and by-id listings. Usage: fuzz_seeds <module folder> <out folder>
-#include "control_sector.h"
-#include "res_decode.h"
-#include "res_module.h"
-#include "res_text.h"
+#include "device/control_sector.h"
+
+#include "base/byte_order.h"
+#include "strings/res_decode.h"
+#include "strings/res_module.h"
+#include "strings/res_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,15 +31,6 @@ bool writeSeed(const fs::path& dir, const std::string& name, const std::vector<s
     std::ofstream out(dir / name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     return bool(out);
-}
-
-void put16(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    b.push_back(std::uint8_t(v));
-    b.push_back(std::uint8_t(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    put16(b, v);
-    put16(b, v >> 16);
 }
 
 // The module file is the one name the reader knows; the name asked for is
@@ -77,8 +70,8 @@ int moduleSeeds(const fs::path& modules, const fs::path& out) {
             const std::string name = stem + "-" + std::to_string(e.blockNumber());
             std::vector<std::uint8_t> seed;
             seed.push_back(coded ? 1 : 0);
-            put16(seed, e.highestPosition());
-            put32(seed, coded ? std::uint32_t(module->dictionary.size()) : 0);
+            appendLE16(seed, e.highestPosition());
+            appendLE32(seed, coded ? std::uint32_t(module->dictionary.size()) : 0);
             if (coded)
                 seed.insert(seed.end(), module->dictionary.begin(), module->dictionary.end());
             seed.insert(seed.end(), block.begin(), block.end());
@@ -90,12 +83,12 @@ int moduleSeeds(const fs::path& modules, const fs::path& out) {
             const ResBytes tree{module->dictionary.data(), module->dictionary.size()};
             decodeResBlock(decoded, ResBytes{block.data(), block.size()}, &tree, 0);
             std::vector<std::uint8_t> plain{0};
-            put16(plain, std::uint32_t(decoded.count() ? decoded.count() - 1 : 0));
-            put32(plain, 0);
+            appendLE16(plain, std::uint32_t(decoded.count() ? decoded.count() - 1 : 0));
+            appendLE32(plain, 0);
             for (const char16_t* s : decoded.strings) {
                 for (; *s; ++s)
-                    put16(plain, *s);
-                put16(plain, 0);
+                    appendLE16(plain, *s);
+                appendLE16(plain, 0);
             }
             written += writeSeed(out / "res_decode_fuzz", name + "-plain", plain);
         }
@@ -128,15 +121,15 @@ int controlSeeds(const fs::path& out) {
     int written = 0;
     for (const Script& s : scripts) {
         std::vector<std::uint8_t> seed{50};
-        put32(seed, 0x100000);
-        put32(seed, 0);
+        appendLE32(seed, 0x100000);
+        appendLE32(seed, 0);
         for (const auto& [faults, status] : s.exchanges)
             exchange(seed, faults, status);
         written += writeSeed(out / "control_answer_fuzz", s.name, seed);
     }
     std::vector<std::uint8_t> shortRead{100};
-    put32(shortRead, 87040);
-    put32(shortRead, 0);
+    appendLE32(shortRead, 87040);
+    appendLE32(shortRead, 0);
     exchange(shortRead, 0, accepted);
     shortRead.resize(shortRead.size() - 100);
     written += writeSeed(out / "control_answer_fuzz", "short-read", shortRead);

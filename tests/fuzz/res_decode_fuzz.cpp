@@ -6,8 +6,8 @@
 // Dictionary and block are copied into buffers of their exact size so that
 // AddressSanitizer sees the first byte read past either of them.
 #include "fuzz_check.h"
-#include "res_decode.h"
-#include "res_text.h"
+#include "strings/res_decode.h"
+#include "strings/res_text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,9 +4,12 @@
 // inside its bytes, and a text handed out must end inside the block it
 // came from.
 #include "fuzz_check.h"
-#include "res_module.h"
-#include "res_string.h"
-#include "res_text.h"
+
+#include "base/byte_order.h"
+#include "strings/res_cache.h"
+#include "strings/res_module.h"
+#include "strings/res_string.h"
+#include "strings/res_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,11 +30,6 @@ std::int64_t readInput(const char16_t*, std::vector<std::uint8_t>& out, std::int
     return bound - start;
 }
 
-std::uint32_t word(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
 std::int32_t languageOfInput() {
     return inputLanguage;
 }
@@ -43,14 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The module's own key names the language asked for, so that every seed
     // module is found (key 3 is looked up as French, 0x83 as French override).
     inputLanguage = size >= 13 ? std::int32_t(data[12] & 0x7F) : 1;
-    resetStringResources();
-    setResourceReader(readInput);
+    testing::resetStringResources();
+    testing::setResourceReader(readInput);
     setCurrentLanguageSource(languageOfInput);
 
     if (auto module = openResModule(u"HelpEn.orvaneresource", readInput)) {
         // English joins the language list in its first empty slot, when the
         // file leaves one; bytes beyond the stored header count as zero.
-        const std::uint32_t headerLength = word(data + 8);
+        const std::uint32_t headerLength = readLE32(data + 8);
         bool englishExpected = false;
         for (std::size_t slot = 0; slot < 4; ++slot) {
             std::uint8_t bytes[4] = {};
@@ -58,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const std::size_t at = 12 + 4 * slot + i;
                 bytes[i] = at < headerLength ? data[at] : 0;
             }
-            const std::uint32_t stored = word(bytes);
+            const std::uint32_t stored = readLE32(bytes);
             englishExpected = englishExpected || stored == 0 || stored == 1;
         }
         bool namesEnglish = false;

@@ -3,7 +3,10 @@
 #pragma once
 
 #include "module_writer.h"
-#include "res_module.h"
+
+#include "base/byte_order.h"
+#include "strings/res_cache.h"
+#include "strings/res_module.h"
 
 #include <cstdint>
 #include <map>
@@ -14,14 +17,14 @@ class MemoryModules {
 public:
     // Installs the reader and forgets every module, failed key and block.
     MemoryModules() {
-        resetStringResources();
-        setResourceReader([this](const char16_t* name, std::vector<std::uint8_t>& out,
-                                 std::int64_t start,
-                                 std::int64_t end) { return read(name, out, start, end); });
+        testing::resetStringResources();
+        testing::setResourceReader(
+            [this](const char16_t* name, std::vector<std::uint8_t>& out, std::int64_t start,
+                   std::int64_t end) { return read(name, out, start, end); });
     }
     ~MemoryModules() {
-        setResourceReader({});
-        resetStringResources();
+        testing::setResourceReader({});
+        testing::resetStringResources();
     }
     MemoryModules(const MemoryModules&) = delete;
     MemoryModules& operator=(const MemoryModules&) = delete;
@@ -68,13 +71,11 @@ inline std::vector<std::uint8_t> buildModule(std::uint32_t key,
 }
 
 inline std::uint32_t wordAt(const std::vector<std::uint8_t>& file, std::size_t offset) {
-    return std::uint32_t(file[offset]) | std::uint32_t(file[offset + 1]) << 8 |
-           std::uint32_t(file[offset + 2]) << 16 | std::uint32_t(file[offset + 3]) << 24;
+    return readLE32(file.data() + offset);
 }
 
 inline void setWordAt(std::vector<std::uint8_t>& file, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        file[offset + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+    writeLE32(file.data() + offset, value);
 }
 
 // The language that language 0 stands for while a test runs.

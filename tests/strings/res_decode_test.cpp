@@ -1,5 +1,5 @@
 // Both block encodings, decoded straight from hand-made bytes.
-#include "res_decode.h"
+#include "strings/res_decode.h"
 
 #include <QtTest>
 

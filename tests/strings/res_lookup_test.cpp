@@ -1,9 +1,9 @@
 // The lookup's passes, fallbacks, remembered failures and block cache.
 #include "memory_modules.h"
 
-#include "res_cache.h"
-#include "res_qstring.h"
-#include "res_string.h"
+#include "strings/res_cache.h"
+#include "strings/res_qstring.h"
+#include "strings/res_string.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // Opening module files and choosing the module for a key.
 #include "memory_modules.h"
 
-#include "res_string.h"
+#include "strings/res_string.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // Reading byte ranges of module files through the "resource:" search path.
-#include "res_reader.h"
+#include "strings/res_reader.h"
 
 #include <QDir>
 #include <QFile>

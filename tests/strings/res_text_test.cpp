@@ -1,5 +1,5 @@
 // The UTF-16 text routines and the upper-case table.
-#include "res_text.h"
+#include "strings/res_text.h"
 
 #include <QtTest>
 

@@ -2,8 +2,8 @@
 // own lookup, the command-line tool, and the eight shipped modules.
 #include "memory_modules.h"
 
-#include "res_cache.h"
-#include "res_string.h"
+#include "strings/res_cache.h"
+#include "strings/res_string.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The window as a user first sees it, and the rules for closing it.
-#include "calc_fw_update_dialog.h"
-#include "pacing.h"
-#include "update_worker.h"
+#include "device/pacing.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

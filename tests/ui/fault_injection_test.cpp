@@ -1,13 +1,14 @@
 // Faults from the calculator, the firmware files, the settings and the string
 // modules. In none of them may the updater crash, hang, or report success for
 // a file that did not arrive.
-#include "calc_fw_update_dialog.h"
+#include "device/pacing.h"
+#include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
-#include "pacing.h"
-#include "res_module.h"
-#include "res_string.h"
-#include "update_worker.h"
-#include "virtual_calculator.h"
+#include "strings/res_cache.h"
+#include "strings/res_module.h"
+#include "strings/res_string.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QDir>
@@ -249,8 +250,8 @@ void FaultInjectionTest::truncatedModules() {
         };
     };
     QStringList full;
-    resetStringResources();
-    setResourceReader(readFrom(whole));
+    testing::resetStringResources();
+    testing::setResourceReader(readFrom(whole));
     for (std::uint32_t id : ids) {
         const char16_t* text = getResString(id, 4);
         QVERIFY(text);
@@ -258,8 +259,8 @@ void FaultInjectionTest::truncatedModules() {
     }
     int found = 0;
     for (int length = 0; length < whole.size(); ++length) {
-        resetStringResources();
-        setResourceReader(readFrom(whole.left(length)));
+        testing::resetStringResources();
+        testing::setResourceReader(readFrom(whole.left(length)));
         for (size_t i = 0; i < std::size(ids); ++i) {
             const char16_t* text = getResString(ids[i], 4);
             if (text) {
@@ -268,8 +269,8 @@ void FaultInjectionTest::truncatedModules() {
             }
         }
     }
-    setResourceReader({});
-    resetStringResources();
+    testing::setResourceReader({});
+    testing::resetStringResources();
     QVERIFY(found < int(std::size(ids)) * whole.size());
 }
 

@@ -2,7 +2,7 @@
 // calculator holds.
 #pragma once
 
-#include "virtual_calculator.h"
+#include "device/virtual/virtual_calculator.h"
 
 #include <QByteArray>
 #include <QFile>

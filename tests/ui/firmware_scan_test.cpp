@@ -1,8 +1,8 @@
 // Which files of a folder become the update, in which order, at which offsets.
-#include "calc_fw_update_dialog.h"
-#include "firmware_scan.h"
-#include "pacing.h"
-#include "update_worker.h"
+#include "device/pacing.h"
+#include "firmware/firmware_scan.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The dialog's texts come from the shipped string modules in the chosen
 // language. Built beside Updater, so that it reads the same resource folder.
-#include "calc_fw_update_dialog.h"
-#include "pacing.h"
-#include "update_worker.h"
+#include "device/pacing.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,10 +1,10 @@
 // Whole runs of the real dialog and worker against the virtual calculator,
 // with the pauses divided so the suite stays fast.
-#include "calc_fw_update_dialog.h"
+#include "device/pacing.h"
+#include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
-#include "pacing.h"
-#include "update_worker.h"
-#include "virtual_calculator.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The worker's announcements under the situations a run goes through. The
 // pauses are divided so that a six-second countdown takes a fraction of that.
-#include "dialog_link.h"
-#include "pacing.h"
-#include "update_worker.h"
+#include "device/pacing.h"
+#include "worker/dialog_link.h"
+#include "worker/update_worker.h"
 
 #include <QThread>
 #include <QtTest>

@@ -1,7 +1,9 @@
 #include "module_writer.h"
 
-#include "res_decode.h"
-#include "res_module.h"
+#include "base/byte_order.h"
+
+#include "strings/res_decode.h"
+#include "strings/res_module.h"
 
 #include <algorithm>
 #include <map>
@@ -26,16 +28,6 @@ struct Node {
     std::size_t size = 0; // bytes of this subtree in the dictionary
     bool leaf() const { return !zero; }
 };
-
-void put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
 
 // Huffman tree over the symbol frequencies; ties broken by creation order so
 // that the same source always gives the same file.
@@ -110,28 +102,28 @@ bool emit(const Node& node, std::vector<std::uint8_t>& out,
     };
     if (zero.leaf() && one.leaf()) {
         out.push_back(kResNodeTwoLeaves);
-        put16(out, zero.symbol);
-        put16(out, one.symbol);
+        appendLE16(out, zero.symbol);
+        appendLE16(out, one.symbol);
         leafCode(zero, false);
         leafCode(one, true);
         return true;
     }
     if (zero.leaf()) {
         out.push_back(kResNodeLeafOnZero);
-        put16(out, zero.symbol);
+        appendLE16(out, zero.symbol);
         leafCode(zero, false);
         return subtree(one, true);
     }
     if (one.leaf()) {
         out.push_back(kResNodeLeafOnOne);
-        put16(out, one.symbol);
+        appendLE16(out, one.symbol);
         leafCode(one, true);
         return subtree(zero, false);
     }
     if (zero.size > 0xFFFF)
         return false;
     out.push_back(kResNodeBranch);
-    put16(out, static_cast<std::uint32_t>(zero.size));
+    appendLE16(out, static_cast<std::uint16_t>(zero.size));
     return subtree(zero, false) && subtree(one, true);
 }
 
@@ -199,7 +191,7 @@ bool writeModule(const ModuleSpec& spec, std::vector<std::uint8_t>& file, std::s
         if (root->leaf()) {
             // One symbol only (every string empty): a leaf node decodes it on either bit.
             dictionary.push_back(kResNodeOnlyLeaf);
-            put16(dictionary, root->symbol);
+            appendLE16(dictionary, root->symbol);
             codes[root->symbol] = {false};
         } else {
             layOut(*root);
@@ -218,8 +210,8 @@ bool writeModule(const ModuleSpec& spec, std::vector<std::uint8_t>& file, std::s
         if (spec.plain) {
             for (const std::u16string& text : block.strings) {
                 for (const char16_t unit : text)
-                    put16(data, unit);
-                put16(data, 0);
+                    appendLE16(data, unit);
+                appendLE16(data, 0);
             }
         } else {
             BitWriter bits(data);
@@ -261,9 +253,9 @@ bool writeModule(const ModuleSpec& spec, std::vector<std::uint8_t>& file, std::s
     file.assign(header.bytes.begin(), header.bytes.end());
     file.insert(file.end(), dictionary.begin(), dictionary.end());
     for (const ResIndexEntry& entry : index) {
-        put32(file, entry.blockWord);
-        put32(file, entry.blockOffset);
-        put32(file, entry.lengthWord);
+        appendLE32(file, entry.blockWord);
+        appendLE32(file, entry.blockOffset);
+        appendLE32(file, entry.lengthWord);
     }
     file.insert(file.end(), data.begin(), data.end());
     return true;

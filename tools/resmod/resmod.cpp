@@ -3,11 +3,13 @@
 //   resmod get --dir DIR [--current L] LANGUAGE ID
 //   resmod list FILE
 #include "module_source.h"
-#include "text_utf.h"
+
+#include "base/byte_order.h"
+#include "base/utf16_text.h"
 #include "module_writer.h"
 
-#include "res_module.h"
-#include "res_string.h"
+#include "strings/res_module.h"
+#include "strings/res_string.h"
 
 #include <QDir>
 #include <QString>
@@ -175,9 +177,7 @@ int list(int argc, char** argv) {
     std::printf("version           0x%08" PRIX32 "\n", h.word(kResFieldVersion));
     std::vector<std::uint8_t> stored;
     if (reader(u"module", stored, 0, kResMinHeaderSize) == std::int64_t(kResMinHeaderSize))
-        std::printf("header length     %" PRIu32 " bytes stored\n",
-                    std::uint32_t(stored[8]) | std::uint32_t(stored[9]) << 8 |
-                        std::uint32_t(stored[10]) << 16 | std::uint32_t(stored[11]) << 24);
+        std::printf("header length     %" PRIu32 " bytes stored\n", readLE32(stored.data() + 8));
     std::printf("module key        0x%" PRIX32 "%s\n", h.moduleKey(),
                 (h.moduleKey() & kResOverrideBit) ? " (override)" : "");
     std::printf("languages         0x%" PRIX32 " 0x%" PRIX32 " 0x%" PRIX32 " 0x%" PRIX32

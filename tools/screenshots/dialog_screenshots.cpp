@@ -4,10 +4,10 @@
 // takes seconds.
 //
 //   dialog_screenshots OUTDIR [LANGUAGE]
-#include "calc_fw_update_dialog.h"
-#include "pacing.h"
-#include "update_worker.h"
-#include "virtual_calculator.h"
+#include "device/pacing.h"
+#include "device/virtual/virtual_calculator.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QDir>

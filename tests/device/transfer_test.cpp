@@ -1,9 +1,9 @@
-#include "aligned_buffer.h"
-#include "device_log.h"
-#include "file_transfer.h"
+#include "base/utf16_text.h"
+#include "device/aligned_buffer.h"
+#include "device/device_log.h"
+#include "device/file_transfer.h"
 #include "harness.h"
 #include "support.h"
-#include "text_utf.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
 // The Linux backend against a by-id folder of the test's own, whose links
 // lead to plain files (and /dev/full) instead of USB disks.
-#include "device_log.h"
-#include "disk_discovery.h"
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+#include "device/disk_discovery.h"
+#include "device/update_disk.h"
 #include "harness.h"
 #include "support.h"
-#include "text_utf.h"
-#include "update_disk.h"
 
 #include <cstdlib>
 #include <string>

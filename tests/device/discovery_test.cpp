@@ -1,9 +1,9 @@
-#include "disk_discovery.h"
+#include "base/utf16_text.h"
+#include "device/disk_discovery.h"
+#include "device/platform.h"
+#include "device/update_disk.h"
 #include "harness.h"
-#include "platform.h"
 #include "support.h"
-#include "text_utf.h"
-#include "update_disk.h"
 
 namespace {
 

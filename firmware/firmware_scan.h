@@ -2,7 +2,7 @@
 // rules can be tested on their own.
 #pragma once
 
-#include "firmware_file.h"
+#include "firmware/firmware_file.h"
 
 #include <QFileInfoList>
 #include <QString>
@@ -13,7 +13,6 @@
 [[nodiscard]] QFileInfoList firmwareFolderListing(const QString& folder);
 
 [[nodiscard]] bool isNewSchemeFileName(const QString& name);
-[[nodiscard]] bool isLegacySchemeFileName(const QString& name);
 
 struct FirmwareScan {
     bool newNamingScheme = false;

@@ -1,6 +1,6 @@
 // Stored settings, the system language and the default work folder, read from
 // a real settings store under a temporary home folder.
-#include "settings.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "control_sector.h"
+#include "device/control_sector.h"
 #include "harness.h"
 #include "support.h"
 

@@ -1,10 +1,10 @@
-#include "virtual_calculator.h"
+#include "device/virtual/virtual_calculator.h"
 
-#include "control_sector.h"
-#include "device_log.h"
-#include "disk_io.h"
-#include "pacing.h"
-#include "text_utf.h"
+#include "base/utf16_text.h"
+#include "device/control_sector.h"
+#include "device/device_log.h"
+#include "device/disk_io.h"
+#include "device/pacing.h"
 
 #include <array>
 #include <chrono>

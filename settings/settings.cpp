@@ -1,6 +1,6 @@
-#include "settings.h"
+#include "settings/settings.h"
 
-#include "language_table.h"
+#include "strings/language_table.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "text_utf.h"
+#include "base/utf16_text.h"
 
 std::string toUtf8(const std::u16string& text) {
     std::string out;

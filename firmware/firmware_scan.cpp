@@ -1,12 +1,6 @@
-#include "firmware_scan.h"
-
-#include "calc_fw_update_dialog.h"
-#include "localised_text.h"
-#include "update_worker.h"
+#include "firmware/firmware_scan.h"
 
 #include <QDir>
-#include <QLabel>
-#include <QPushButton>
 
 #include <algorithm>
 #include <array>
@@ -59,10 +53,6 @@ bool isNewSchemeFileName(const QString& name) {
     return roleOf(name, true) >= 0;
 }
 
-bool isLegacySchemeFileName(const QString& name) {
-    return roleOf(name, false) >= 0;
-}
-
 FirmwareScan scanFirmwareFiles(const QString& folder) {
     FirmwareScan scan;
     const QFileInfoList listing = firmwareFolderListing(folder);
@@ -90,39 +80,4 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
     if (!complete)
         scan.files.clear();
     return scan;
-}
-
-bool CCalcFWUpdateMSDialog::isNewSchemeName(const QString& name) {
-    return isNewSchemeFileName(name);
-}
-
-void CCalcFWUpdateMSDialog::detectNamingScheme() {
-    newNamingScheme = scanFirmwareFiles(workFolder).newNamingScheme;
-}
-
-void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
-    browseButton->hide();
-    fileList.clear();
-    const FirmwareScan scan = scanFirmwareFiles(workFolder);
-    newNamingScheme = scan.newNamingScheme;
-    fileList = scan.files;
-    if (fileList.size() == 3) {
-        currentIndex = 0;
-        setCurrentFile();
-        // An earlier scan that found nothing has stopped the run; this one
-        // starts it again, so that the calculator is updated once plugged in.
-        if (worker->stopRequested.load())
-            prepareNewRun();
-        return;
-    }
-    finishUpdate(localisedText(kTextNoUpdates));
-    browseButton->show();
-}
-
-void CCalcFWUpdateMSDialog::setCurrentFile() {
-    const FirmwareFile& entry = fileList.at(currentIndex);
-    cancelButton->show();
-    fileLabel->setText(entry.path);
-    widenForTexts();
-    worker->setFile(entry.path, entry.diskOffset);
 }

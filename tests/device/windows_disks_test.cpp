@@ -1,13 +1,13 @@
 // The Win32 backend against files standing in for update disks: the list of
 // disks comes from the test, everything after it is CreateFileW, ReadFile,
 // WriteFile, SetFilePointer, FlushFileBuffers and the transfer threads.
-#include "device_log.h"
-#include "disk_discovery.h"
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+#include "device/disk_discovery.h"
+#include "device/update_disk.h"
+#include "device/windows/windows_disks.h"
 #include "harness.h"
 #include "support.h"
-#include "text_utf.h"
-#include "update_disk.h"
-#include "windows/windows_disks.h"
 
 namespace {
 

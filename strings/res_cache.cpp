@@ -1,0 +1,24 @@
+#include "strings/res_cache.h"
+
+#include "strings/res_decode.h"
+#include "strings/res_module.h"
+
+std::vector<std::unique_ptr<ResBlock>>& resBlockCache() {
+    // Released with the module registries at exit.
+    static std::vector<std::unique_ptr<ResBlock>> cache;
+    return cache;
+}
+
+std::vector<ResBlockTag> resCachedBlocks() {
+    std::vector<ResBlockTag> tags;
+    for (const auto& block : resBlockCache())
+        tags.push_back(ResBlockTag{block->moduleKey, block->blockNumber});
+    return tags;
+}
+
+namespace testing {
+void resetStringResources() {
+    resBlockCache().clear();
+    resetResModules();
+}
+} // namespace testing
