@@ -10,7 +10,7 @@
 #      against a minimal Qt dialog built here, both offscreen;
 #   5. the Updater's peak resident memory (VmHWM) during a whole update of 16
 #      virtual disks (and of 16 loop devices), against an idle Updater.
-# Parts 1, 2 (loop devices) and 5 (loop devices) need root for losetup.
+# Steps 1, 2 (loop devices) and 5 (loop devices) need root for losetup.
 # Usage: bench/run_all.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."

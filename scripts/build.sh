@@ -2,5 +2,5 @@
 # Configures and builds the Linux application and its tests into build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2
+cmake --preset release >/dev/null
+cmake --build --preset release

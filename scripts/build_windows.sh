@@ -37,12 +37,6 @@ if [ ! -f "$qt/.unpacked" ] || [ "$(cat "$qt/.unpacked")" != "$stamp" ]; then
     echo "$stamp" >"$qt/.unpacked"
 fi
 
-generator=()
-if command -v ninja >/dev/null && [ ! -f "$build/CMakeCache.txt" ]; then
-    generator=(-G Ninja)
-fi
-cmake -S . -B "$build" "${generator[@]}" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-    -DCMAKE_PREFIX_PATH="$qt" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The preset's folder is build-winapp; another one keeps the same settings.
+cmake --preset windows -B "$build" -DCMAKE_PREFIX_PATH="$qt" >/dev/null
 cmake --build "$build" -j2

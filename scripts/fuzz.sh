@@ -11,14 +11,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
-targets=("$@")
-[ ${#targets[@]} -gt 0 ] ||
-  targets=(res_module_fuzz res_decode_fuzz control_answer_fuzz by_id_names_fuzz)
 dir=build-fuzz
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DUPDATER_FUZZ=ON >/dev/null
-cmake --build "$dir" -j2 --target fuzz_targets
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+# Every target, as tests/fuzz/CMakeLists.txt lists them, unless named here.
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || read -r -a targets <"$dir/tests/fuzz/targets.txt"
 
 mkdir -p "$dir/artifacts" "$dir/logs"
 "$dir/tests/fuzz/fuzz_seeds" "$dir/resources/strings/resource" "$dir/corpus"

@@ -14,7 +14,7 @@ stage() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
 
 stage "Linux build and tests"
 scripts/build.sh
-ctest --test-dir build --output-on-failure -j2
+ctest --preset release
 
 if [ "${UPDATER_TEST_QUICK:-0}" = 1 ]; then
   exit 0

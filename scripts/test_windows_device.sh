@@ -17,12 +17,8 @@ if [ -z "$wine_bin" ]; then
   exit 1
 fi
 
-cmake -S . -B build-win -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-  -DUPDATER_DEVICE_ONLY=ON \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$wine_bin" >/dev/null
-cmake --build build-win -j2
+cmake --preset windows-device -DCMAKE_CROSSCOMPILING_EMULATOR="$wine_bin" >/dev/null
+cmake --build --preset windows-device
 
 # A private prefix keeps the user's own Wine setup out of it; the first start
 # creates it, which takes a while.

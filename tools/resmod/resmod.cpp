@@ -1,5 +1,6 @@
 // resmod: compiles, inspects and queries string resource modules.
 //   resmod build --key K [--fallback K2 ...] [--plain] SOURCE OUTPUT
+//   resmod shipped SOURCE_DIR OUTPUT_DIR
 //   resmod get --dir DIR [--current L] LANGUAGE ID
 //   resmod list FILE
 #include "module_source.h"
@@ -8,6 +9,7 @@
 #include "base/utf16_text.h"
 #include "module_writer.h"
 
+#include "strings/language_table.h"
 #include "strings/res_module.h"
 #include "strings/res_string.h"
 
@@ -29,6 +31,7 @@ constexpr int kUsageError = 2;
 
 int usage() {
     std::fputs("usage: resmod build --key K [--fallback K2 ...] [--plain] SOURCE OUTPUT\n"
+               "       resmod shipped SOURCE_DIR OUTPUT_DIR\n"
                "       resmod get --dir DIR [--current L] LANGUAGE ID\n"
                "       resmod list FILE\n",
                stderr);
@@ -70,6 +73,32 @@ ResReadFn fileReader(const std::string& path) {
     };
 }
 
+int compile(ModuleSpec& spec, const std::string& sourcePath, const std::string& outputPath) {
+    std::string source;
+    if (!readFile(sourcePath, source)) {
+        std::fprintf(stderr, "resmod: cannot read %s\n", sourcePath.c_str());
+        return 1;
+    }
+    std::string error;
+    if (!parseModuleSource(source, spec.strings, error)) {
+        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), error.c_str());
+        return 1;
+    }
+    std::vector<std::uint8_t> module;
+    if (!writeModule(spec, module, error)) {
+        std::fprintf(stderr, "resmod: %s\n", error.c_str());
+        return 1;
+    }
+    std::ofstream out(outputPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(module.data()), std::streamsize(module.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "resmod: cannot write %s\n", outputPath.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int build(int argc, char** argv) {
     ModuleSpec spec;
     bool haveKey = false;
@@ -98,27 +127,31 @@ int build(int argc, char** argv) {
     }
     if (!haveKey || files.size() != 2)
         return usage();
-    std::string source;
-    if (!readFile(files[0], source)) {
-        std::fprintf(stderr, "resmod: cannot read %s\n", files[0].c_str());
-        return 1;
-    }
-    std::string error;
-    if (!parseModuleSource(source, spec.strings, error)) {
-        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), error.c_str());
-        return 1;
-    }
-    std::vector<std::uint8_t> module;
-    if (!writeModule(spec, module, error)) {
-        std::fprintf(stderr, "resmod: %s\n", error.c_str());
-        return 1;
-    }
-    std::ofstream out(files[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(module.data()), std::streamsize(module.size()));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "resmod: cannot write %s\n", files[1].c_str());
-        return 1;
+    return compile(spec, files[0], files[1]);
+}
+
+// The modules the updater ships, one per language of the language table: the
+// source <code>.txt of each, compiled under the file name the lookup opens,
+// English as every other language's fallback. The table is the one list of
+// languages; the build asks this command instead of repeating it.
+int shipped(int argc, char** argv) {
+    if (argc != 2)
+        return usage();
+    const std::string sources = argv[0];
+    const std::string output = argv[1];
+    for (std::int32_t language = kFirstLanguage; language <= kLastLanguage; ++language) {
+        ModuleSpec spec;
+        spec.key = static_cast<std::uint32_t>(language);
+        if (language != kEnglish)
+            spec.fallbacks.push_back(kEnglish);
+        char16_t name[kResFileNameUnits];
+        if (!resModuleFileName(language, name))
+            return 1;
+        const std::string code = languageTable[language - 1].matchCode;
+        const int status = compile(spec, sources + "/" + code + ".txt",
+                                   output + "/" + toUtf8(std::u16string(name)));
+        if (status != 0)
+            return status;
     }
     return 0;
 }
@@ -211,6 +244,8 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "build")
         return build(argc - 2, argv + 2);
+    if (command == "shipped")
+        return shipped(argc - 2, argv + 2);
     if (command == "get")
         return get(argc - 2, argv + 2);
     if (command == "list")
