@@ -70,13 +70,12 @@ bool controlWrite(diskio::BlockIo& disk, const ControlRecord& record) {
     return writeControlRecord(disk, record, nullptr);
 }
 
-bool readControlArea(diskio::BlockIo& disk, bool final) {
+void readControlArea(diskio::BlockIo& disk, bool final) {
     AlignedBuffer area(16384);
     if (area.valid() && disk.seek(kControlSectorPos)) {
         std::size_t got = 0;
         (void)disk.read(area.data(), final ? kFinalControlAreaBytes : kControlAreaBytes, got);
     }
-    return true;
 }
 
 bool sendProgress(diskio::BlockIo& disk, std::uint32_t percent) {

@@ -41,8 +41,9 @@ using ControlResponse = ControlRecord;
 [[nodiscard]] bool controlWrite(diskio::BlockIo& disk, const ControlRecord& record);
 
 // Reads 30 sectors (31 when final) from 87040 and discards them. The position
-// is left after the data read. Always reports success.
-bool readControlArea(diskio::BlockIo& disk, bool final);
+// is left after the data read. Nothing depends on what the read brings back,
+// or on whether it succeeds, so there is no outcome to report.
+void readControlArea(diskio::BlockIo& disk, bool final);
 
 // Up to six exchanges until the calculator accepts the progress.
 [[nodiscard]] bool sendProgress(diskio::BlockIo& disk, std::uint32_t percent);

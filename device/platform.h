@@ -1,4 +1,5 @@
-// The narrow seam between the portable device logic and the operating system.
+// Sleeping, the one operating-system service that pacing needs; the disks,
+// files and threads are in disk_io.h.
 #pragma once
 
 namespace platform {

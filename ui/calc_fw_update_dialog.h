@@ -33,9 +33,9 @@ public:
     QPushButton* cancelButton = nullptr;
     QPushButton* browseButton = nullptr;
     QLabel* statusLabel = nullptr;
-    QLabel* spareLabel1 = nullptr;
+    QLabel* spareLabel1 = nullptr; // an empty line between the status and the file
     QLabel* fileLabel = nullptr;
-    QLabel* spareLabel2 = nullptr;
+    QLabel* spareLabel2 = nullptr; // the cause of the last failure, and warnings
     int currentIndex = 0;
     FirmwareFileList fileList;
     QThread* workerThread = nullptr;

@@ -15,8 +15,11 @@ public:
     // 1000 ms steps, always through a compare-and-swap so that neither write
     // is lost).
     std::atomic<int> startCountdownMs{0};
-    // True while a file transfer runs; the window refuses to close then.
-    // Set by both threads, cleared only by the GUI thread.
+    // True while a file transfer runs; the window refuses to close then. The
+    // worker sets it when a transfer starts and clears it when its loop ends
+    // by an exception (the dialog would never hear of the transfer's end);
+    // the GUI thread sets it in onDownloadActive and clears it when the
+    // transfer is over or the run ends.
     std::atomic<bool> transferActive{false};
 
     // Raised on transfer threads; delivered to the GUI thread queued.

@@ -4,12 +4,10 @@
 #include "worker/update_worker.h"
 
 #include <QApplication>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QVBoxLayout>
 #include <QtTest>
 
 class DialogTest : public QObject {
@@ -48,10 +46,6 @@ void DialogTest::firstState() {
     QCOMPARE(dialog.minimumWidth(), 525);
     dialog.resize(300, dialog.height());
     QCOMPARE(dialog.width(), 525);
-    QCOMPARE(dialog.progressBar->styleSheet(),
-             QStringLiteral("QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; "
-                            "text-align: center; padding: 2px; } QProgressBar::chunk { "
-                            "background-color: #0096d6; width: 5px; }"));
     QCOMPARE(dialog.progressBar->minimum(), 0);
     QCOMPARE(dialog.progressBar->maximum(), 100);
     QVERIFY(dialog.progressBar->isVisible());
@@ -68,26 +62,54 @@ void DialogTest::firstState() {
     QVERIFY(dialog.isWindow());
 }
 
+// Where each part of the window is, as a user sees it: the four text lines
+// one under the other with the calculator's picture to their right, then the
+// bar, then Browse and Cancel in the bottom right corner; the bar fills in
+// the calculator's blue.
 void DialogTest::layoutOrder() {
     CCalcFWUpdateMSDialog dialog(folder_.path(), 1);
-    auto* main = qobject_cast<QVBoxLayout*>(dialog.layout());
-    QVERIFY(main);
-    auto* top = qobject_cast<QHBoxLayout*>(main->itemAt(0)->layout());
-    QVERIFY(top);
-    auto* labels = qobject_cast<QVBoxLayout*>(top->itemAt(0)->layout());
-    QVERIFY(labels);
-    QCOMPARE(labels->itemAt(0)->widget(), dialog.statusLabel);
-    QCOMPARE(labels->itemAt(1)->widget(), dialog.spareLabel1);
-    QCOMPARE(labels->itemAt(2)->widget(), dialog.fileLabel);
-    QCOMPARE(labels->itemAt(3)->widget(), dialog.spareLabel2);
-    auto* picture = qobject_cast<QLabel*>(top->itemAt(2)->widget());
+    dialog.browseButton->show();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto box = [&](const QWidget* w) { return QRect(w->mapTo(&dialog, QPoint()), w->size()); };
+    const QList<QLabel*> lines{dialog.statusLabel, dialog.spareLabel1, dialog.fileLabel,
+                               dialog.spareLabel2};
+    for (int i = 1; i < lines.size(); ++i) {
+        QVERIFY2(box(lines[i]).top() >= box(lines[i - 1]).bottom(), qPrintable(QString::number(i)));
+        QCOMPARE(box(lines[i]).left(), box(lines[0]).left());
+    }
+    QLabel* picture = nullptr;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (!label->pixmap(Qt::ReturnByValue).isNull())
+            picture = label;
+    }
     QVERIFY(picture);
     QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(64, 64));
-    QCOMPARE(main->itemAt(3)->widget(), dialog.progressBar);
-    auto* buttons = qobject_cast<QHBoxLayout*>(main->itemAt(5)->layout());
-    QVERIFY(buttons);
-    QCOMPARE(buttons->itemAt(1)->widget(), dialog.browseButton);
-    QCOMPARE(buttons->itemAt(2)->widget(), dialog.cancelButton);
+    QVERIFY(box(picture).left() > box(dialog.statusLabel).left());
+    QVERIFY(box(picture).top() < box(dialog.spareLabel2).bottom());
+    QVERIFY(box(dialog.progressBar).top() > box(dialog.spareLabel2).bottom());
+    QVERIFY(box(dialog.progressBar).top() > box(picture).bottom());
+    QVERIFY(box(dialog.cancelButton).top() > box(dialog.progressBar).bottom());
+    QCOMPARE(box(dialog.browseButton).top(), box(dialog.cancelButton).top());
+    QVERIFY(box(dialog.browseButton).right() < box(dialog.cancelButton).left());
+    QVERIFY(box(dialog.cancelButton).right() > dialog.width() - 30);
+
+    dialog.progressBar->setValue(50);
+    const QImage bar = dialog.progressBar->grab().toImage();
+    // Half full: blue in the left part of the bar, none in the right part.
+    int blueLeft = 0, blueRight = 0;
+    for (int y = 0; y < bar.height(); ++y) {
+        for (int x = 0; x < bar.width(); ++x) {
+            if (bar.pixelColor(x, y) != QColor(0x00, 0x96, 0xd6))
+                continue;
+            if (x < bar.width() * 2 / 5)
+                ++blueLeft;
+            else if (x > bar.width() * 3 / 5)
+                ++blueRight;
+        }
+    }
+    QVERIFY(blueLeft > bar.height() * 10);
+    QCOMPARE(blueRight, 0);
 }
 
 void DialogTest::folderArgument_data() {
