@@ -124,28 +124,4 @@ void freshCalculator(int units) {
     freshCalculator(options);
 }
 
-std::vector<std::string> expectedFileTrace(std::uint64_t diskOffset, std::uint64_t size,
-                                           const std::vector<std::pair<int, int>>& progressAfter) {
-    const auto exchange = [](std::vector<std::string>& out, int percent) {
-        out.push_back("W 87040 512 PROGRESS " + std::to_string(percent));
-        out.push_back("R 87040 512");
-    };
-    std::vector<std::string> out{"R 87040 15360"};
-    exchange(out, 0);
-    int chunk = 0;
-    for (std::uint64_t at = 0; at < size; at += 16384, ++chunk) {
-        const std::uint64_t rest = size - at < 16384 ? size - at : 16384;
-        const std::uint64_t padded = (rest + 511) / 512 * 512;
-        out.push_back("W " + std::to_string(diskOffset + at) + " " + std::to_string(padded));
-        for (const auto& [after, percent] : progressAfter) {
-            if (after == chunk)
-                exchange(out, percent);
-        }
-    }
-    out.push_back("F 0 0");
-    exchange(out, 100);
-    out.push_back("R 87040 15872");
-    return out;
-}
-
 } // namespace support

@@ -35,9 +35,4 @@ std::vector<std::string> traceText(int unit);
 void freshCalculator(const virtual_calculator::Options& options);
 void freshCalculator(int units = 1);
 
-// The expected per-file operations for a file whose progress reports follow
-// the chunk numbers in `progressAfter` (chunk index -> percent).
-std::vector<std::string> expectedFileTrace(std::uint64_t diskOffset, std::uint64_t size,
-                                           const std::vector<std::pair<int, int>>& progressAfter);
-
 } // namespace support
