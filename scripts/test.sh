@@ -8,7 +8,7 @@
 # UPDATER_TEST_QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh "$([ "${UPDATER_TEST_QUICK:-0}" = 1 ] && echo quick || echo test)"
 
 stage() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
 
