@@ -6,6 +6,7 @@
 #   scripts/deps.sh package build the .deb (scripts/package.sh)
 #   scripts/deps.sh quick   the Linux build and its tests (UPDATER_TEST_QUICK=1)
 #   scripts/deps.sh test    everything the whole test command runs
+#   scripts/deps.sh qt-windows  the static Qt for mingw (scripts/build_qt_windows.sh)
 #
 # Each list names every tool the scripts of that task call that a minimal
 # Debian 12 (debootstrap --variant=minbase) lacks; scripts/check_fresh_machine.sh
@@ -35,14 +36,18 @@ test=(
   util-linux mount
 )
 
+# Qt's configure and build of qtbase, cross-compiled; xz unpacks its source.
+qt_windows=(g++-mingw-w64-x86-64 make perl xz-utils)
+
 task=${1:-run}
 case "$task" in
   run) packages=("${run[@]}") ;;
   package) packages=("${run[@]}" "${package[@]}") ;;
   quick) packages=("${run[@]}" "${quick[@]}") ;;
   test) packages=("${run[@]}" "${package[@]}" "${quick[@]}" "${test[@]}") ;;
+  qt-windows) packages=("${qt_windows[@]}") ;;
   *)
-    echo "usage: scripts/deps.sh [run|package|quick|test]" >&2
+    echo "usage: scripts/deps.sh [run|package|quick|test|qt-windows]" >&2
     exit 2
     ;;
 esac
