@@ -176,39 +176,10 @@ for tool in debootstrap git unshare chroot; do
     command -v "$tool" >/dev/null || { echo "check_fresh_machine.sh: $tool missing (scripts/deps.sh test)" >&2; exit 1; }
 done
 
-# This machine's Debian entries for the suite, as "URI SUITE COMPONENTS...",
-# from the deb822 .sources files and the one-line .list files.
-apt_entries() {
-    local f
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] || continue
-        awk '
-            function flush() {
-                if (types ~ /(^| )deb( |$)/ && enabled != "no")
-                    for (u = 1; u <= nu; u++) for (s = 1; s <= ns; s++)
-                        print uris[u], suites[s], comps
-                types = comps = enabled = ""; nu = ns = 0
-            }
-            /^#/ { next }
-            /^[ \t]*$/ { flush(); next }
-            {
-                key = tolower($1); sub(/:$/, "", key)
-                value = $0; sub(/^[^:]*:[ \t]*/, "", value)
-                if (key == "types") types = value
-                else if (key == "uris") nu = split(value, uris, " ")
-                else if (key == "suites") ns = split(value, suites, " ")
-                else if (key == "components") comps = value
-                else if (key == "enabled") enabled = tolower(value)
-            }
-            END { flush() }' "$f"
-    done
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] || continue
-        sed -e 's/#.*//' -e 's/\[[^]]*\]//' "$f" | awk '$1 == "deb" && NF >= 4 { $1 = ""; sub(/^ /, ""); print }'
-    done
-}
-entries=$(apt_entries | awk -v s="$suite" '$2 == s || index($2, s "-") == 1')
-mirror=$(awk -v s="$suite" '$2 == s { print $1; exit }' <<<"$entries")
+# shellcheck source=scripts/apt_sources.sh
+. scripts/apt_sources.sh
+entries=$(apt_entries "$suite")
+mirror=$(apt_mirror "$suite")
 if [ -z "$mirror" ]; then
     echo "check_fresh_machine.sh: no \"deb\" entry for $suite in this machine's apt sources" >&2
     exit 1
