@@ -325,6 +325,8 @@ registry_value() { # name
 }
 if scripts/package.sh windows "$build" >"$work/installer.log" 2>&1 && [ -f "$setup" ]; then
     pass "makensis builds $(basename "$setup")"
+    check "the installer's manifest asks for elevation (requireAdministrator)" \
+        grep -aq 'requestedExecutionLevel level="requireAdministrator"' "$setup"
     "$run" "$setup" /S >"$work/install.log" 2>&1
     code=$?
     timeout 60 wineserver -w
