@@ -37,7 +37,7 @@ apt_options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourcePar
 cd "$work"
 if [ ! -d "qtbase-everywhere-src-$version" ]; then
     apt-get "${apt_options[@]}" update
-    apt-get "${apt_options[@]}" source --download-only "qtbase-opensource-src=$version+dfsg-*"
+    apt-get "${apt_options[@]}" source --download-only qtbase-opensource-src
     tar xf "qtbase-opensource-src_$version+dfsg.orig.tar.xz"
 fi
 
