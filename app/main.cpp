@@ -5,7 +5,25 @@
 
 #include <QApplication>
 
+namespace {
+
+QtMessageHandler qtMessageHandler = nullptr;
+
+// Qt's offscreen platform warns each time a window's size hints change that it
+// cannot hand them on: there is no window manager to take them. In a headless
+// run those lines were all a user saw; every other message goes through.
+void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& context,
+                                  const QString& message) {
+    if (type == QtWarningMsg &&
+        message == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    qtMessageHandler(type, context, message);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    qtMessageHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
     QApplication application(argc, argv);
     installStartupProbe(application);
 

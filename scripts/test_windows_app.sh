@@ -11,7 +11,11 @@
 #   - with the virtual calculator, a whole update ends with exit code 0 and
 #     leaves the three images on the calculator;
 #   - the Qt Test and device test executables, through CTest, which runs them
-#     under Wine.
+#     under Wine;
+#   - the installer (scripts/package.sh windows): a silent install puts
+#     Updater.exe with resource/ and icons/ under Program Files, a Start-menu
+#     shortcut and an Add/Remove Programs entry; the installed Updater.exe
+#     shows its dialog in Japanese; a silent uninstall leaves nothing behind.
 # Prints one line per check and closes with "N passed, N failed"; exits
 # non-zero when a check failed. When the Windows build cannot be made here
 # (no static Qt archive, no mingw-w64, no Wine or Xvfb) it says so and exits
@@ -230,9 +234,34 @@ under_x_language() {
     fi
 }
 
+# The installed program finds its string modules beside it: its title is
+# the Japanese one.
+under_x_installed() {
+    local pid shown
+    [ -n "${UPDATER_TEST_INSTALLED_EXE:-}" ] || return 0
+    "$run" "$UPDATER_TEST_INSTALLED_EXE" "$(winpath "$work/empty")" 8 >"$work/installed.log" 2>&1 &
+    pid=$!
+    if wait_for_window "$pid" 60; then
+        shown=$(xprop -id "$(windows_of "$pid" | head -n1)" _NET_WM_NAME |
+            sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p')
+        if [ -n "$UPDATER_TEST_JA_TITLE" ] && [ "$shown" = "$UPDATER_TEST_JA_TITLE" ]; then
+            pass "the installed Updater.exe shows its dialog, with its string modules"
+        else
+            fail "the installed Updater.exe shows its dialog, with its string modules" \
+                "shown \"$shown\", module \"$UPDATER_TEST_JA_TITLE\""
+        fi
+        close_updater
+        wait_for_end "$pid" 30
+    else
+        fail "the installed Updater.exe shows its dialog, with its string modules" "no window"
+        end_job "$pid"
+    fi
+}
+
 if [ "${1:-}" = --under-x ]; then
     under_x_language
     under_x
+    under_x_installed
     exit 0
 fi
 
@@ -281,11 +310,77 @@ fi
 # makes it, before anything is timed.
 UPDATER_TEST_JA_TITLE=$(language_title 8)
 export UPDATER_TEST_JA_TITLE
+
+# The installer, silently, as an administrator's deployment runs it. Wine's
+# menu builder would copy the shortcut into this machine's own menus: off.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+product="Vela Firmware Updater"
+installed="$WINEPREFIX/drive_c/Program Files/Orvane/$product"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$product.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaFirmwareUpdater'
+setup=$build/VelaUpdaterSetup-${version%.0}.exe
+registry_value() { # name
+    "$run" reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+if scripts/package.sh windows "$build" >"$work/installer.log" 2>&1 && [ -f "$setup" ]; then
+    pass "makensis builds $(basename "$setup")"
+    check "the installer's manifest asks for elevation (requireAdministrator)" \
+        grep -aq 'requestedExecutionLevel level="requireAdministrator"' "$setup"
+    "$run" "$setup" /S >"$work/install.log" 2>&1
+    code=$?
+    timeout 60 wineserver -w
+    if [ $code = 0 ]; then pass "the installer runs silently (/S)"; else fail "the installer runs silently (/S)" "exit $code"; fi
+    check "installed: Updater.exe under Program Files" test -f "$installed/Updater.exe"
+    check "installed: the eight string modules in resource/" \
+        test "$(find "$installed/resource" -name '*.orvaneresource' 2>/dev/null | wc -l)" -eq 8
+    check "installed: icons/" test -f "$installed/icons/varFolder_16x16.png"
+    check "installed: the uninstaller" test -f "$installed/Uninstall.exe"
+    if grep -aq 'Updater.exe' "$shortcut" 2>/dev/null; then
+        pass "installed: a Start-menu shortcut to Updater.exe"
+    else
+        fail "installed: a Start-menu shortcut to Updater.exe"
+    fi
+    while IFS='|' read -r name value; do
+        got=$(registry_value "$name")
+        if [ "$got" = "$value" ]; then
+            pass "Add/Remove Programs: $name is \"$value\""
+        else
+            fail "Add/Remove Programs: $name is \"$value\"" "found \"$got\""
+        fi
+    done <<EOF2
+DisplayName|$product
+DisplayVersion|${version%.0}
+Publisher|Orvane
+DisplayIcon|C:\\Program Files\\Orvane\\$product\\Updater.exe,0
+QuietUninstallString|"C:\\Program Files\\Orvane\\$product\\Uninstall.exe" /S
+EOF2
+    export UPDATER_TEST_INSTALLED_EXE="C:\\Program Files\\Orvane\\$product\\Updater.exe"
+else
+    fail "makensis builds $(basename "$setup")" "see $work/installer.log"
+fi
 # Wine's desktop process picks its display driver when the first program of a
 # session starts; the session must end so that the next one starts under Xvfb.
 timeout 30 wineserver -w
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --under-x
+
+# The uninstaller, silently: nothing of the program may stay behind.
+if [ -n "${UPDATER_TEST_INSTALLED_EXE:-}" ]; then
+    "$run" "C:\\Program Files\\Orvane\\$product\\Uninstall.exe" /S >"$work/uninstall.log" 2>&1
+    code=$?
+    # The uninstaller runs on from a copy of itself: wait for it to end.
+    timeout 60 wineserver -w
+    if [ $code = 0 ]; then pass "the uninstaller runs silently (/S)"; else fail "the uninstaller runs silently (/S)" "exit $code"; fi
+    check "uninstalled: no program folder (nor an empty Orvane folder)" \
+        test ! -e "$WINEPREFIX/drive_c/Program Files/Orvane"
+    check "uninstalled: no Start-menu shortcut" test ! -e "$shortcut"
+    if "$run" reg query "$uninstall_key" >/dev/null 2>&1; then
+        fail "uninstalled: no Add/Remove Programs entry"
+    else
+        pass "uninstalled: no Add/Remove Programs entry"
+    fi
+fi
 
 # A whole update against the virtual calculator, headless.
 if grep -aq UPDATER_VIRTUAL_CALCULATOR "$exe" ||
