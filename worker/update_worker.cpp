@@ -2,6 +2,7 @@
 
 #include "device_log.h"
 #include "diagnostics.h"
+#include "disk_discovery.h"
 #include "dialog_link.h"
 #include "pacing.h"
 #include "res_qstring.h"
@@ -14,8 +15,8 @@ namespace {
 
 std::atomic<DialogLink*> theLink{nullptr};
 
-bool realPresent() {
-    return isUpdateDiskPresent(updateVendorId, updateProductId);
+int realConnected() {
+    return countUpdateDisks(updateVendorId, updateProductId);
 }
 
 ResultCode realTransfer(const char16_t* path, std::uint64_t diskOffset) {
@@ -42,7 +43,7 @@ void setDialogLink(DialogLink* link) {
 }
 
 WorkerDevice realWorkerDevice() {
-    return WorkerDevice{realPresent, realTransfer};
+    return WorkerDevice{realConnected, realTransfer};
 }
 
 void reportProgress(int percent) {
@@ -184,7 +185,10 @@ void CUpdateWorker::waitForDevicePass() {
     tick = (tick + 1) % 5;
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
-    if (hasFile() && device_.present()) {
+    const int connected = hasFile() ? device_.connected() : 0;
+    if (connected > kMaxUpdateDisks) {
+        emit tooManyDisks(connected);
+    } else if (connected > 0) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)

@@ -23,7 +23,9 @@ public:
             paths = present;
         return true;
     }
-    diskio::OpenResult openDisk(const std::u16string&) override { return {nullptr, u"no"}; }
+    diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, u"no"};
+    }
 };
 
 const std::u16string kUpdatePath =
@@ -84,9 +86,19 @@ DEVICE_TEST(interfacePathMatching) {
          updateProductId, false},
         {"underscore in the product text", u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update#1",
          updateVendorId, u"Vela_update", false},
-        {"longer product after the pattern still matches",
+        {"a longer product is another product",
          u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_updater#1", updateVendorId, updateProductId,
-         true},
+         false},
+        {"the product field ends at the revision",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#1&0#{x}", updateVendorId,
+         updateProductId, true},
+        {"a lookalike product with a suffix",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2&rev_1.00#1&0#{x}", updateVendorId,
+         updateProductId, false},
+        {"a lookalike before the real one",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2#\\\\?\\usbstor#disk&ven_orvane&prod_"
+         u"vela_update&rev_1#1",
+         updateVendorId, updateProductId, true},
         {"not a usb storage path", u"\\\\?\\scsi#disk&ven_orvane&prod_vela_update#1",
          updateVendorId, updateProductId, false},
     };

@@ -78,7 +78,9 @@ public:
         out = paths;
         return true;
     }
-    diskio::OpenResult openDisk(const std::u16string&) override { return {nullptr, u"none"}; }
+    diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, u"none"};
+    }
 };
 
 std::vector<std::string> splitLines(const std::uint8_t* data, std::size_t size) {
