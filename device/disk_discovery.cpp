@@ -145,9 +145,8 @@ DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule
     if (first == std::u16string::npos)
         return identity;
     const std::size_t second = path.find(u'#', first + 1);
-    identity.serial = path.substr(first + 1, second == std::u16string::npos
-                                                 ? std::u16string::npos
-                                                 : second - first - 1);
+    identity.serial = path.substr(first + 1, second == std::u16string::npos ? std::u16string::npos
+                                                                            : second - first - 1);
     return identity;
 }
 

@@ -195,7 +195,6 @@ ResultCode transferThread(TransferJob& job) {
     return kResultOk;
 }
 
-
 namespace {
 
 // The calculators an operation aims at, as one scan found them.
@@ -241,8 +240,8 @@ Targets waitForTargets(const DiskSelection& selection, const char16_t* vendor,
     Targets targets;
     for (int attempt = 1; attempt <= kDiscoveryAttempts; ++attempt) {
         targets = classify(scanUpdateDisks(vendor, product), selection);
-        const bool complete = selection.everyPresent ? !targets.aimed.empty()
-                                                     : targets.missing.empty();
+        const bool complete =
+            selection.everyPresent ? !targets.aimed.empty() : targets.missing.empty();
         if (complete) {
             deviceLog("discovery: " + std::to_string(targets.aimed.size()) +
                       " update disk(s) aimed at on attempt " + std::to_string(attempt));
@@ -395,8 +394,7 @@ TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor
     fillTable(table, found.aimed);
     (void)openUpdateDisks();
     for (int i = 0; i < table.count; ++i) {
-        DiskOutcome outcome{found.aimed[static_cast<std::size_t>(i)].check.identity, kResultOk,
-                            {}};
+        DiskOutcome outcome{found.aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
         if (!table.handles[i]) {
             outcome.code = kResultDiskOpen;
             outcome.cause = table.openFailure[i];
@@ -442,9 +440,9 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
 
 TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product) {
     UpdateRunSet& run = currentUpdateRun();
-    const TransferReport report = releaseDisks(
-        run.begun() ? DiskSelection::only(run.members()) : DiskSelection::allPresent(), vendor,
-        product);
+    const TransferReport report =
+        releaseDisks(run.begun() ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+                     vendor, product);
     run.end();
     return report;
 }

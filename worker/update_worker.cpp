@@ -2,8 +2,8 @@
 
 #include "device_log.h"
 #include "diagnostics.h"
-#include "disk_discovery.h"
 #include "dialog_link.h"
+#include "disk_discovery.h"
 #include "pacing.h"
 #include "res_qstring.h"
 

@@ -157,11 +157,12 @@ public:
             opened.st_rdev != expected.deviceNumber)
             return {nullptr, refused + u"the link changed since the disk was found"};
         DiskIdentity identity = expected.identity;
-        const std::string problem = identityProblem(opened.st_rdev, expected.identity.vendor.c_str(),
-                                                    expected.identity.model.c_str(), identity);
+        const std::string problem =
+            identityProblem(opened.st_rdev, expected.identity.vendor.c_str(),
+                            expected.identity.model.c_str(), identity);
         if (!problem.empty())
-            return {nullptr, refused + u"not the calculator's update disk (" + toUtf16(problem) +
-                                 u")"};
+            return {nullptr,
+                    refused + u"not the calculator's update disk (" + toUtf16(problem) + u")"};
         if (!direct)
             deviceLog("open: " + std::string(target) +
                       " refuses O_DIRECT, using O_SYNC and flushes");
