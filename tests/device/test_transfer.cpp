@@ -291,9 +291,10 @@ std::string growTarget;
 void growFile(int percent) {
     // Still being copied: more bytes arrive after the transfer opened it.
     if (percent == 0) {
-        std::FILE* out = std::fopen(growTarget.c_str(), "ab");
-        std::fputs("more", out);
-        std::fclose(out);
+        if (std::FILE* out = std::fopen(growTarget.c_str(), "ab")) {
+            std::fputs("more", out);
+            std::fclose(out);
+        }
     }
 }
 } // namespace
@@ -310,10 +311,12 @@ DEVICE_TEST(firmwareThatCannotBeTrusted) {
     std::vector<Row> rows = {
         {"an empty image", firmware("empty.bin", 0, 1), kResultOk, false, 0},
         {"a directory", dir, kResultFileOpen, false, 0},
-        {"an image that grows while it is written", firmware("grows.bin", 3 * 16384, 2),
-         kResultFileRead, true, 3 * 16384},
     };
 #ifndef _WIN32
+    // The transfer shares the file with readers only on Windows, so nothing
+    // can add to it there while it is read.
+    rows.push_back({"an image that grows while it is written", firmware("grows.bin", 3 * 16384, 2),
+                    kResultFileRead, true, 3 * 16384});
     rows.push_back({"a device", "/dev/zero", kResultFileOpen, false, 0});
     const std::string fifo = dir + "/fifo";
     std::remove(fifo.c_str());
