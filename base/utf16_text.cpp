@@ -75,3 +75,72 @@ std::size_t boundedLength(const char16_t* text, std::size_t limit) {
         ++n;
     return n;
 }
+
+namespace {
+
+// The length of the shortest valid UTF-8 sequence at text[i] and its code
+// point; 0 when the bytes there are not one (overlong forms, surrogates and
+// values past U+10FFFF included).
+std::size_t strictSequence(const std::string& text, std::size_t i, char32_t& c) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+        c = b;
+        return 1;
+    }
+    const std::size_t extra = (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : 0;
+    if (extra == 0 || i + extra >= text.size())
+        return 0;
+    c = extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const auto cont = static_cast<unsigned char>(text[i + k]);
+        if ((cont & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (cont & 0x3F);
+    }
+    const char32_t least = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return extra + 1;
+}
+
+} // namespace
+
+std::u16string utf16FromByteName(const std::string& name) {
+    std::u16string out;
+    out.reserve(name.size());
+    std::size_t i = 0;
+    while (i < name.size()) {
+        char32_t c = 0;
+        const std::size_t length = strictSequence(name, i, c);
+        if (length == 0) {
+            out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(name[i]));
+            ++i;
+            continue;
+        }
+        i += length;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::string byteNameFromUtf16(const std::u16string& name) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        const bool escaped = i < name.size() && name[i] >= 0xDC80 && name[i] <= 0xDCFF &&
+                             (i == 0 || name[i - 1] < 0xD800 || name[i - 1] > 0xDBFF);
+        if (i < name.size() && !escaped)
+            continue;
+        out += toUtf8(name.substr(start, i - start));
+        if (escaped)
+            out += static_cast<char>(name[i] - 0xDC00);
+        start = i + 1;
+    }
+    return out;
+}

@@ -12,3 +12,10 @@
 // Length of a zero-terminated UTF-16 text, counting no further than limit;
 // 0 for a null text.
 [[nodiscard]] std::size_t boundedLength(const char16_t* text, std::size_t limit);
+
+// File names as the kernel keeps them: bytes with no promised encoding. Valid
+// UTF-8 is decoded; every other byte b becomes the lone unit 0xDC00 + b, which
+// valid UTF-8 never yields, so byteNameFromUtf16 gives the same bytes back and
+// two names that differ only in invalid bytes stay two names.
+[[nodiscard]] std::u16string utf16FromByteName(const std::string& name);
+[[nodiscard]] std::string byteNameFromUtf16(const std::u16string& name);

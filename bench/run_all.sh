@@ -10,7 +10,8 @@
 #      against a minimal Qt dialog built here, both offscreen;
 #   5. the Updater's peak resident memory (VmHWM) during a whole update of 16
 #      virtual disks (and of 16 loop devices), against an idle Updater.
-# Steps 1, 2 (loop devices) and 5 (loop devices) need root for losetup.
+# Steps 1, 2 (loop devices) and 5 (loop devices) need root for losetup, and
+# run in a private mount namespace (bench/calculator_loops.sh).
 # Usage: bench/run_all.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +22,11 @@ updater="$build/app/Updater"
 export QT_QPA_PLATFORM=offscreen
 
 root=0
-[ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null && root=1
+[ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null && command -v unshare >/dev/null && root=1
+if [ $root = 1 ]; then
+  . bench/calculator_loops.sh
+  in_private_sysfs bench/run_all.sh "$@"
+fi
 work=$(mktemp -d)
 loops=()
 cleanup() {
@@ -47,7 +52,7 @@ add_loop_disk() {
   truncate -s 16M "$img"
   loop=$(losetup -f --show "$img")
   loops+=("$loop")
-  ln -s "$loop" "$1/usb-Orvane_Vela_update_BENCH$2-0:0"
+  dress_as_calculator "$loop" "$1" "BENCH$2"
 }
 
 seconds_of() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p'; }

@@ -14,6 +14,8 @@ runs=${2:-5}
 bench="$build/bench/bench_transfer"
 [ -x "$bench" ] || { echo "build $bench first (scripts/build.sh)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "losetup needs root" >&2; exit 1; }
+. bench/calculator_loops.sh
+in_private_sysfs bench/transfer_vs_dd.sh "$@"
 
 work=$(mktemp -d)
 loop=""
@@ -26,7 +28,7 @@ trap cleanup EXIT
 truncate -s 64M "$work/disk.img"
 loop=$(losetup -f --show "$work/disk.img")
 mkdir "$work/by-id"
-ln -s "$loop" "$work/by-id/usb-Orvane_Vela_update_BENCH-0:0"
+dress_as_calculator "$loop" "$work/by-id" BENCH
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$work/image.bin"
 offset=$((0x100000))
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 
 DiskTable UpdateDiskTable;
 
@@ -68,28 +69,96 @@ std::u16string updateDiskPattern(const char16_t* vendor, const char16_t* product
     return pattern;
 }
 
-bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
-                          const char16_t* product) {
-    const std::u16string pattern = updateDiskPattern(vendor, product);
-    return !pattern.empty() && path.find(pattern) != std::u16string::npos;
+namespace {
+
+// Where the product field of the first occurrence of pattern that ends with
+// it begins its tail; npos when none does.
+std::size_t patternEnd(const std::u16string& path, const std::u16string& pattern) {
+    if (pattern.empty())
+        return std::u16string::npos;
+    for (std::size_t at = path.find(pattern); at != std::u16string::npos;
+         at = path.find(pattern, at + 1)) {
+        const std::size_t end = at + pattern.size();
+        if (end == path.size() || path[end] == u'&' || path[end] == u'#')
+            return end;
+    }
+    return std::u16string::npos;
 }
 
-bool byIdNameMatches(const std::u16string& path, const char16_t* vendor, const char16_t* product) {
+// The length of "usb-<vendor>_<product>" when the lower-cased name starts
+// with it and the product field ends there; 0 otherwise.
+std::size_t byIdPrefixLength(const std::u16string& name, const char16_t* vendor,
+                             const char16_t* product) {
     std::u16string v, p;
     if (!normalizePair(vendor, product, v, p))
-        return false;
+        return 0;
     // udev keeps the device's own case; the comparison is made on lower case.
-    std::u16string name = baseName(path);
-    for (char16_t& c : name) {
+    std::u16string lower = name;
+    for (char16_t& c : lower) {
         if (c >= u'A' && c <= u'Z')
             c = static_cast<char16_t>(c + 0x20);
     }
     const std::u16string prefix = u"usb-" + v + u"_" + p;
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    const char16_t next = name[prefix.size()];
-    return next == u'_' || next == u'-';
+    if (lower.size() <= prefix.size() || lower.compare(0, prefix.size(), prefix) != 0)
+        return 0;
+    const char16_t next = lower[prefix.size()];
+    return next == u'_' || next == u'-' ? prefix.size() : 0;
 }
+
+} // namespace
+
+bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
+                          const char16_t* product) {
+    return patternEnd(path, updateDiskPattern(vendor, product)) != std::u16string::npos;
+}
+
+bool byIdNameMatches(const std::u16string& path, const char16_t* vendor, const char16_t* product) {
+    return byIdPrefixLength(baseName(path), vendor, product) != 0;
+}
+
+DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule,
+                              const char16_t* vendor, const char16_t* product) {
+    DiskIdentity identity;
+    std::u16string v, p;
+    if (!normalizePair(vendor, product, v, p))
+        return identity;
+    if (rule == diskio::MatchRule::LinuxById) {
+        identity.vendor = vendor;
+        identity.model = product;
+        // usb-<vendor>_<product>[_<serial>]-<instance>
+        const std::u16string name = baseName(path);
+        const std::size_t prefix = byIdPrefixLength(name, vendor, product);
+        if (prefix == 0 || name[prefix] != u'_')
+            return identity;
+        const std::size_t dash = name.rfind(u'-');
+        const std::size_t end = dash == std::u16string::npos || dash <= prefix ? name.size() : dash;
+        identity.serial = name.substr(prefix + 1, end - prefix - 1);
+        return identity;
+    }
+    identity.vendor = v;
+    identity.model = p;
+    // ...&prod_<product>&rev_<revision>#<serial>&<lun>#{class}
+    const std::size_t end = patternEnd(path, updateDiskPattern(vendor, product));
+    if (end == std::u16string::npos)
+        return identity;
+    const std::size_t first = path.find(u'#', end);
+    if (first == std::u16string::npos)
+        return identity;
+    const std::size_t second = path.find(u'#', first + 1);
+    identity.serial = path.substr(first + 1, second == std::u16string::npos ? std::u16string::npos
+                                                                            : second - first - 1);
+    return identity;
+}
+
+namespace diskio {
+DiskCheck DiskSource::checkDisk(const std::u16string& path, const char16_t* vendor,
+                                const char16_t* product) {
+    DiskCheck check;
+    check.isUpdateDisk = true;
+    check.identity = identityFromPath(path, matchRule(), vendor, product);
+    return check;
+}
+} // namespace diskio
 
 std::vector<std::string> wholeDiskByIdNames(std::vector<std::string> names) {
     names.erase(std::remove_if(names.begin(), names.end(),
@@ -101,21 +170,33 @@ std::vector<std::string> wholeDiskByIdNames(std::vector<std::string> names) {
     return names;
 }
 
-int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
-                    int maxCount) {
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
-    maxCount = std::clamp(maxCount, 0, kMaxUpdateDisks);
+namespace {
+
+// Polled every 500 ms: a lookalike disk is logged when it is first seen, or
+// when the reason it is left out changes, not at every scan.
+void logLeftOut(const std::u16string& path, const std::string& why) {
+    static std::mutex lock;
+    static std::map<std::u16string, std::string> logged;
+    std::lock_guard<std::mutex> hold(lock);
+    std::string& last = logged[path];
+    if (last == why)
+        return;
+    last = why;
+    deviceLog("discovery: left out " + toUtf8(path) + ": " + why);
+}
+
+} // namespace
+
+std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* product) {
     diskio::DiskSource& source = diskio::activeDiskSource();
     std::vector<std::u16string> present;
+    std::vector<FoundDisk> found;
     if (!source.listDisks(present)) {
         deviceLog("discovery: the list of disks could not be had");
-        return 0;
+        return found;
     }
     const bool byId = source.matchRule() == diskio::MatchRule::LinuxById;
-    int found = 0;
     for (const std::u16string& path : present) {
-        if (found >= maxCount)
-            break;
         const bool match = byId ? byIdNameMatches(path, vendor, product)
                                 : interfacePathMatches(path, vendor, product);
         if (!match)
@@ -125,11 +206,39 @@ int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* pr
                       toUtf8(path.substr(0, 80)) + "...");
             continue;
         }
-        std::copy(path.begin(), path.end(), table.paths[found]);
-        table.paths[found][path.size()] = 0;
-        ++found;
+        diskio::DiskCheck check = source.checkDisk(path, vendor, product);
+        if (!check.isUpdateDisk) {
+            logLeftOut(path, check.whyNot);
+            continue;
+        }
+        found.push_back({path, std::move(check)});
     }
     return found;
+}
+
+int countUpdateDisks(const char16_t* vendor, const char16_t* product) {
+    // Polled every 500 ms: only a change is worth a log line.
+    static std::atomic<int> lastCount{-1};
+    std::lock_guard<std::recursive_mutex> hold(UpdateDiskTable.lock);
+    const int count = static_cast<int>(scanUpdateDisks(vendor, product).size());
+    if (lastCount.exchange(count) != count)
+        deviceLog("discovery: " + std::to_string(count) + " update disk(s) connected");
+    return count;
+}
+
+int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
+                    int maxCount) {
+    std::lock_guard<std::recursive_mutex> hold(table.lock);
+    maxCount = std::clamp(maxCount, 0, kMaxUpdateDisks);
+    const std::vector<FoundDisk> found = scanUpdateDisks(vendor, product);
+    const int count = std::min(maxCount, static_cast<int>(found.size()));
+    for (int i = 0; i < count; ++i) {
+        const FoundDisk& disk = found[static_cast<std::size_t>(i)];
+        std::copy(disk.path.begin(), disk.path.end(), table.paths[i]);
+        table.paths[i][disk.path.size()] = 0;
+        table.checked[i] = disk.check;
+    }
+    return count;
 }
 
 int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
@@ -158,4 +267,10 @@ bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product) {
     if (lastFound.exchange(found) != found)
         deviceLog("discovery: " + std::to_string(found) + " update disk(s) present");
     return found > 0;
+}
+
+std::u16string describeDisk(const DiskIdentity& identity) {
+    if (!identity.serial.empty())
+        return u"serial " + identity.serial;
+    return identity.vendor + u" " + identity.model;
 }

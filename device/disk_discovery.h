@@ -22,6 +22,9 @@ struct DiskTable {
     char16_t paths[kMaxUpdateDisks][kDiskPathUnits] = {};
     diskio::BlockIoPtr handles[kMaxUpdateDisks]; // null: not open
     std::u16string openFailure[kMaxUpdateDisks]; // why an open failed
+    // Who each entry was when the scan found it; an open is refused when the
+    // disk it reaches is no longer that one.
+    diskio::DiskCheck checked[kMaxUpdateDisks];
     std::int32_t count = 0;
     std::recursive_mutex lock;
 };
@@ -36,7 +39,9 @@ int normalizeUsbIdText(char16_t* out, const char16_t* in, int outUnits = kNormal
 // empty when a text is too long.
 [[nodiscard]] std::u16string updateDiskPattern(const char16_t* vendor, const char16_t* product);
 
-// Windows: the interface path contains the pattern (exact, case-sensitive).
+// Windows: the interface path contains the pattern (exact, case-sensitive),
+// and the product field ends where the pattern ends: '&' (the revision
+// follows), '#' or the end of the path. "prod_vela_update_2" is another product.
 [[nodiscard]] bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
                                         const char16_t* product);
 
@@ -49,7 +54,27 @@ int normalizeUsbIdText(char16_t* out, const char16_t* in, int outUnits = kNormal
 // Keeps the whole-disk links of a by-id listing (drops "...-partN"), sorted.
 [[nodiscard]] std::vector<std::string> wholeDiskByIdNames(std::vector<std::string> names);
 
-// One scan: the paths of up to maxCount matching disks go into the first
+// Who a disk is by its listed path alone: the normalised vendor and product
+// and the serial that the by-id name or the interface path carries.
+[[nodiscard]] DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule,
+                                            const char16_t* vendor, const char16_t* product);
+
+// A disk of one scan whose name matched and whose identity was checked.
+struct FoundDisk {
+    std::u16string path;
+    diskio::DiskCheck check;
+};
+
+// One scan: every update disk present now, in listing order, without an upper
+// bound, so that a caller can refuse too many. A disk whose name matches but
+// whose identity does not is left out (and logged once).
+[[nodiscard]] std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor,
+                                                     const char16_t* product);
+
+// One scan: how many update disks are connected now (may exceed 16).
+[[nodiscard]] int countUpdateDisks(const char16_t* vendor, const char16_t* product);
+
+// One scan: the paths of up to maxCount update disks go into the first
 // entries of table; returns how many. Does not touch table.count.
 int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
                     int maxCount);

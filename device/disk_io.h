@@ -6,6 +6,8 @@
 // plus the virtual calculator, which replaces only the disks.
 #pragma once
 
+#include "device/disk_identity.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,14 +46,32 @@ enum class MatchRule {
     LinuxById,     // udev by-id link name, lower-cased, field by field
 };
 
+// What discovery learnt of a listed disk whose name matched.
+struct DiskCheck {
+    bool isUpdateDisk = false;
+    DiskIdentity identity;
+    // Linux: the device number the link led to when it was checked, so that
+    // a link changed before the open is noticed. 0 where there is none.
+    std::uint64_t deviceNumber = 0;
+    std::string whyNot; // why it is not the update disk, for the log
+};
+
 class DiskSource {
 public:
     virtual ~DiskSource() = default;
     [[nodiscard]] virtual MatchRule matchRule() const = 0;
     // Present disks in enumeration order. False when the list could not be had.
     [[nodiscard]] virtual bool listDisks(std::vector<std::u16string>& paths) = 0;
+    // Whether a listed disk whose name matched really is the update disk of
+    // vendor and product, and who it is. Sources whose path is the identity
+    // (Windows interface paths, the virtual calculator) take it from the path.
+    [[nodiscard]] virtual DiskCheck checkDisk(const std::u16string& path, const char16_t* vendor,
+                                              const char16_t* product);
     // Raw sector access for reading and writing, write-through and unbuffered.
-    [[nodiscard]] virtual OpenResult openDisk(const std::u16string& path) = 0;
+    // The opened disk must still be the one `expected` describes; otherwise
+    // nothing is opened.
+    [[nodiscard]] virtual OpenResult openDisk(const std::u16string& path,
+                                              const DiskCheck& expected) = 0;
 };
 
 // The disks the device layer uses now: an installed override (the virtual
@@ -65,7 +85,8 @@ void setDiskSourceOverride(DiskSource* source);
 
 [[nodiscard]] DiskSource& nativeDiskSource();
 
-// Reading, shared with other readers, random access.
+// Reading, shared with other readers, random access. Regular files only: a
+// device or a pipe has no size to install and may never end.
 [[nodiscard]] OpenResult openFileForReading(const std::u16string& path);
 
 struct ThreadOutcome {

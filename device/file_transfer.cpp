@@ -57,20 +57,13 @@ void settleDisk(diskio::BlockIo& disk) {
 
 } // namespace
 
-std::int64_t fileSizeOf(const char16_t* path) {
-    diskio::OpenResult file = diskio::openFileForReading(path ? path : u"");
-    std::uint64_t bytes = 0;
-    if (!file.io || !file.io->size(bytes))
-        return 0;
-    return static_cast<std::int64_t>(bytes);
-}
-
 int openUpdateDisks() {
     DiskTable& table = UpdateDiskTable;
     std::lock_guard<std::recursive_mutex> hold(table.lock);
     int opened = 0;
     for (int i = 0; i < table.count; ++i) {
-        diskio::OpenResult disk = diskio::activeDiskSource().openDisk(table.paths[i]);
+        diskio::OpenResult disk =
+            diskio::activeDiskSource().openDisk(table.paths[i], table.checked[i]);
         table.handles[i] = std::move(disk.io);
         table.openFailure[i] = std::move(disk.failureText);
         if (table.handles[i]) {
@@ -105,6 +98,11 @@ ResultCode transferThread(TransferJob& job) {
         return kResultFileOpen;
     }
     diskio::BlockIo& file = *opened.io;
+    std::uint64_t size = 0;
+    if (!file.size(size)) {
+        job.failure = u"Read File: " + file.lastErrorText();
+        return kResultFileRead;
+    }
     (void)file.seek(job.fileOffset);
 
     char16_t message[kMessageUnits];
@@ -129,7 +127,7 @@ ResultCode transferThread(TransferJob& job) {
     pacing::pauseMs(kTransferPauseMs);
     reportProgress(0);
 
-    std::uint64_t remaining = job.byteCount > 0 ? static_cast<std::uint64_t>(job.byteCount) : 0;
+    std::uint64_t remaining = size > job.fileOffset ? size - job.fileOffset : 0;
     std::uint64_t done = 0;
     std::uint32_t last = 0;
     while (remaining > 0) {
@@ -171,12 +169,23 @@ ResultCode transferThread(TransferJob& job) {
         done += kChunkBytes;
         remaining -= kChunkBytes;
         const auto percent = static_cast<std::uint32_t>(static_cast<double>(done) * 100.0 /
-                                                        static_cast<double>(job.byteCount));
+                                                        static_cast<double>(size));
         if (percent > last) {
             last = percent >= 100 ? 99 : percent;
             (void)sendProgress(disk, last);
             reportProgress(last);
         }
+    }
+    // A file still being copied would otherwise be installed cut short and
+    // reported whole: after the last chunk it must still have the size it had
+    // when it was opened, with nothing more to read.
+    std::uint64_t sizeNow = 0;
+    std::size_t more = 0;
+    if (!file.size(sizeNow) || sizeNow != size || !file.read(chunk.data(), 1, more) || more != 0) {
+        job.failure = u"Read File: the file changed while it was being written";
+        deviceLog("transfer: " + toUtf8(job.failure));
+        settleDisk(disk);
+        return kResultFileRead;
     }
     settleDisk(disk);
     (void)sendProgress(disk, 100);
@@ -186,26 +195,143 @@ ResultCode transferThread(TransferJob& job) {
     return kResultOk;
 }
 
-ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
-                           const char16_t* filePath, std::uint64_t diskOffset,
-                           ProgressCallback progress, MessageCallback message) {
-    setLastFailureText(u"");
+namespace {
+
+// The calculators an operation aims at, as one scan found them.
+struct Targets {
+    std::vector<FoundDisk> aimed; // in listing order
+    std::vector<DiskIdentity> missing;
+    std::vector<DiskIdentity> leftAlone;
+    std::size_t connected = 0;
+};
+
+Targets classify(std::vector<FoundDisk> found, const DiskSelection& selection) {
+    Targets targets;
+    targets.connected = found.size();
+    if (selection.everyPresent) {
+        targets.aimed = std::move(found);
+        return targets;
+    }
+    // Calculators without a serial share one identity; each named entry takes
+    // one disk, so two of them need two disks.
+    std::vector<bool> taken(selection.disks.size(), false);
+    for (FoundDisk& disk : found) {
+        bool named = false;
+        for (std::size_t i = 0; i < selection.disks.size() && !named; ++i) {
+            if (!taken[i] && selection.disks[i] == disk.check.identity)
+                taken[i] = named = true;
+        }
+        if (named)
+            targets.aimed.push_back(std::move(disk));
+        else
+            targets.leftAlone.push_back(disk.check.identity);
+    }
+    for (std::size_t i = 0; i < selection.disks.size(); ++i) {
+        if (!taken[i])
+            targets.missing.push_back(selection.disks[i]);
+    }
+    return targets;
+}
+
+// Up to six scans, 500 ms apart, as waitForUpdateDisks: until any update disk
+// is present (a new run), or until every named calculator is.
+Targets waitForTargets(const DiskSelection& selection, const char16_t* vendor,
+                       const char16_t* product) {
+    Targets targets;
+    for (int attempt = 1; attempt <= kDiscoveryAttempts; ++attempt) {
+        targets = classify(scanUpdateDisks(vendor, product), selection);
+        const bool complete =
+            selection.everyPresent ? !targets.aimed.empty() : targets.missing.empty();
+        if (complete) {
+            deviceLog("discovery: " + std::to_string(targets.aimed.size()) +
+                      " update disk(s) aimed at on attempt " + std::to_string(attempt));
+            for (const FoundDisk& disk : targets.aimed)
+                deviceLog("discovery:   " + toUtf8(disk.path));
+            break;
+        }
+        pacing::pauseMs(kDiscoveryPauseMs);
+    }
+    for (const DiskIdentity& identity : targets.leftAlone)
+        deviceLog("discovery: left alone, not of this run: " + toUtf8(describeDisk(identity)));
+    for (const DiskIdentity& identity : targets.missing)
+        deviceLog("discovery: not connected: " + toUtf8(describeDisk(identity)));
+    return targets;
+}
+
+void fillTable(DiskTable& table, const std::vector<FoundDisk>& disks) {
+    table.count = static_cast<std::int32_t>(disks.size());
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        const std::u16string& path = disks[i].path;
+        std::copy(path.begin(), path.end(), table.paths[i]);
+        table.paths[i][path.size()] = 0;
+        table.checked[i] = disks[i].check;
+    }
+}
+
+// Failures of the calculators that were named but not found.
+void reportMissing(TransferReport& report, const std::vector<DiskIdentity>& missing) {
+    for (const DiskIdentity& identity : missing) {
+        report.disks.push_back({identity, kResultNoDisk,
+                                u"The calculator (" + describeDisk(identity) +
+                                    u") of this update is not connected: plug it in again"});
+    }
+}
+
+void settleResult(TransferReport& report) {
+    for (const DiskOutcome& outcome : report.disks) {
+        if (outcome.code != kResultOk) {
+            report.result = outcome.code;
+            report.cause = outcome.cause;
+            return;
+        }
+    }
+}
+
+std::u16string tooManyText(std::size_t connected) {
+    return u"More than 16 update disks are connected (" + toUtf16(std::to_string(connected)) +
+           u"): nothing is written until all but 16 are unplugged";
+}
+
+} // namespace
+
+TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
+                            const char16_t* product, const char16_t* filePath,
+                            std::uint64_t diskOffset, ProgressCallback progress,
+                            MessageCallback message) {
+    TransferReport report;
     // Checked before anything else: the path fields hold 260 units, and a
     // longer path would otherwise be cut to another file's name.
     const std::size_t pathLength = boundedLength(filePath, kMaxTransferPath + 1);
     if (!filePath || pathLength > static_cast<std::size_t>(kMaxTransferPath)) {
-        setLastFailureText(u"The firmware path is longer than 260 characters");
+        report.result = kResultPathTooLong;
+        report.cause = u"The firmware path is longer than 260 characters";
         deviceLog("transfer: firmware path longer than 260 UTF-16 units refused");
-        return kResultPathTooLong;
+        return report;
     }
 
     DiskTable& table = UpdateDiskTable;
     std::lock_guard<std::recursive_mutex> hold(table.lock);
-    table.count = waitForUpdateDisks(table, vendor, product, kMaxUpdateDisks);
-    if (table.count == 0) {
-        setLastFailureText(u"No update disk was found");
-        return kResultNoDisk;
+    const Targets found = waitForTargets(targets, vendor, product);
+    report.leftAlone = found.leftAlone;
+    // The table holds 16, and a 17th calculator would silently be left half
+    // updated: with more connected nothing is written at all.
+    if (found.connected > static_cast<std::size_t>(kMaxUpdateDisks)) {
+        report.result = kResultNoDisk;
+        report.cause = tooManyText(found.connected);
+        deviceLog("transfer: " + toUtf8(report.cause));
+        return report;
     }
+    if (!found.missing.empty()) {
+        reportMissing(report, found.missing);
+        settleResult(report);
+        return report;
+    }
+    if (found.aimed.empty()) {
+        report.result = kResultNoDisk;
+        report.cause = u"No update disk was found";
+        return report;
+    }
+    fillTable(table, found.aimed);
     progressCallback.store(progress);
     messageCallback.store(message);
     (void)openUpdateDisks();
@@ -213,7 +339,6 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
     FileTransferParams params;
     params.diskOffset = diskOffset;
     params.fileOffset = 0;
-    params.byteCount = fileSizeOf(filePath);
     std::copy(filePath, filePath + pathLength, params.filePath);
     std::copy(filePath, filePath + pathLength, params.displayText);
 
@@ -224,7 +349,6 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
         job.disk = table.handles[i].get();
         job.diskOffset = params.diskOffset;
         job.fileOffset = params.fileOffset;
-        job.byteCount = params.byteCount;
         job.filePath = params.filePath;
         job.displayText = params.displayText;
         job.openFailure = table.openFailure[i];
@@ -235,7 +359,6 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
     // A disk whose thread never ran, or whose exit code cannot be read, has
     // nothing to show that the file arrived, and the worker counts only 0 as
     // a transferred file.
-    ResultCode result = kResultOk;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const diskio::ThreadOutcome& outcome = outcomes[i];
         const ResultCode code = outcome.haveCode ? outcome.code : kResultNoThread;
@@ -244,28 +367,130 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
         else if (!outcome.haveCode)
             jobs[i].failure = u"The transfer thread's exit code cannot be read";
         deviceLog("transfer: disk " + std::to_string(i) + ": " + describe(code));
-        if (result == kResultOk && code != kResultOk) {
-            result = code;
-            setLastFailureText(jobs[i].failure);
-        }
+        report.disks.push_back({found.aimed[i].check.identity, code,
+                                code == kResultOk ? std::u16string() : jobs[i].failure});
     }
     closeUpdateDisks();
-    return result;
+    settleResult(report);
+    return report;
+}
+
+TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor,
+                            const char16_t* product) {
+    TransferReport report;
+    DiskTable& table = UpdateDiskTable;
+    std::lock_guard<std::recursive_mutex> hold(table.lock);
+    Targets found = waitForTargets(targets, vendor, product);
+    while (found.aimed.size() > static_cast<std::size_t>(kMaxUpdateDisks)) {
+        found.leftAlone.push_back(found.aimed.back().check.identity);
+        found.aimed.pop_back();
+    }
+    report.leftAlone = found.leftAlone;
+    if (found.aimed.empty() && found.missing.empty()) {
+        report.result = kResultNoDisk;
+        report.cause = u"No update disk was found";
+        return report;
+    }
+    fillTable(table, found.aimed);
+    (void)openUpdateDisks();
+    for (int i = 0; i < table.count; ++i) {
+        DiskOutcome outcome{found.aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
+        if (!table.handles[i]) {
+            outcome.code = kResultDiskOpen;
+            outcome.cause = table.openFailure[i];
+        } else {
+            readControlArea(*table.handles[i], false);
+            if (!sendFinish(*table.handles[i])) {
+                outcome.code = kResultWrite;
+                outcome.cause = u"The finish command could not be written: " +
+                                table.handles[i]->lastErrorText();
+            }
+        }
+        deviceLog("release: " + toUtf8(describeDisk(outcome.identity)) + ": " +
+                  describe(outcome.code));
+        report.disks.push_back(std::move(outcome));
+    }
+    closeUpdateDisks();
+    reportMissing(report, found.missing);
+    settleResult(report);
+    return report;
+}
+
+ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
+                           const char16_t* filePath, std::uint64_t diskOffset,
+                           ProgressCallback progress, MessageCallback message) {
+    setLastFailureText(u"");
+    UpdateRunSet& run = currentUpdateRun();
+    const bool begun = run.begun();
+    const TransferReport report =
+        transferFile(begun ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+                     vendor, product, filePath, diskOffset, progress, message);
+    // The first transfer that set out to write fixes the run's calculators,
+    // whatever came of it: one that failed must still get the whole set.
+    if (!begun && !report.disks.empty()) {
+        std::vector<DiskIdentity> members;
+        for (const DiskOutcome& outcome : report.disks)
+            members.push_back(outcome.identity);
+        run.begin(std::move(members));
+    }
+    run.noteLeftAlone(report.leftAlone);
+    setLastFailureText(report.cause);
+    return report.result;
+}
+
+TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product) {
+    UpdateRunSet& run = currentUpdateRun();
+    const TransferReport report =
+        releaseDisks(run.begun() ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+                     vendor, product);
+    run.end();
+    return report;
 }
 
 ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product) {
-    DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
-    table.count = waitForUpdateDisks(table, vendor, product, kMaxUpdateDisks);
-    if (table.count == 0)
-        return kResultNoDisk;
-    (void)openUpdateDisks();
-    for (int i = 0; i < table.count; ++i) {
-        if (!table.handles[i])
-            continue;
-        readControlArea(*table.handles[i], false);
-        (void)sendFinish(*table.handles[i]);
+    return releaseUpdateRun(vendor, product).result;
+}
+
+bool UpdateRunSet::begun() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return begun_;
+}
+
+std::vector<DiskIdentity> UpdateRunSet::members() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return members_;
+}
+
+std::vector<DiskIdentity> UpdateRunSet::leftAlone() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return leftAlone_;
+}
+
+void UpdateRunSet::begin(std::vector<DiskIdentity> members) {
+    std::lock_guard<std::mutex> hold(lock_);
+    begun_ = true;
+    members_ = std::move(members);
+    leftAlone_.clear();
+}
+
+void UpdateRunSet::noteLeftAlone(const std::vector<DiskIdentity>& disks) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!begun_)
+        return;
+    for (const DiskIdentity& identity : disks) {
+        if (std::find(leftAlone_.begin(), leftAlone_.end(), identity) == leftAlone_.end())
+            leftAlone_.push_back(identity);
     }
-    closeUpdateDisks();
-    return kResultOk;
+}
+
+void UpdateRunSet::end() {
+    std::lock_guard<std::mutex> hold(lock_);
+    begun_ = false;
+    members_.clear();
+    leftAlone_.clear();
+}
+
+UpdateRunSet& currentUpdateRun() {
+    static UpdateRunSet run;
+    return run;
 }

@@ -5,6 +5,7 @@
 
 #include "device/disk_discovery.h"
 #include "device/update_disk.h"
+#include "device/update_run.h"
 
 #include <cstdint>
 #include <string>
@@ -15,10 +16,11 @@ constexpr int kWriteAttempts = 7;
 constexpr int kTransferPauseMs = 100;
 constexpr int kMessageUnits = 360;
 
+// The file's size is not among the parameters: each transfer thread takes it
+// from the handle it reads, so that the size and the bytes belong together.
 struct FileTransferParams {
     std::uint64_t diskOffset = 0;
     std::uint64_t fileOffset = 0;
-    std::int64_t byteCount = 0;
     char16_t filePath[kMaxTransferPath + 1] = {};
     char16_t displayText[kMaxTransferPath + 1] = {};
 };
@@ -27,15 +29,11 @@ struct TransferJob {
     diskio::BlockIo* disk = nullptr; // null: the disk could not be opened
     std::uint64_t diskOffset = 0;
     std::uint64_t fileOffset = 0;
-    std::int64_t byteCount = 0;
     const char16_t* filePath = nullptr;
     const char16_t* displayText = nullptr;
     std::u16string openFailure; // why the disk could not be opened
     std::u16string failure;     // set by the thread when it ends with a failure
 };
-
-// 0 when the file cannot be opened.
-[[nodiscard]] std::int64_t fileSizeOf(const char16_t* path);
 
 // Opens the first count entries of UpdateDiskTable; returns how many opened.
 int openUpdateDisks();

@@ -35,11 +35,14 @@ using MessageCallback = void (*)(const char16_t* text);
 // One scan: true when at least one update disk is present now.
 [[nodiscard]] bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product);
 
-// Writes the file at filePath onto every update disk at diskOffset, one thread
-// per disk, and blocks until all of them have ended.
+// Writes the file at filePath at diskOffset onto the calculators of the
+// current update run (every update disk present, for the run's first file),
+// one thread per disk, and blocks until all of them have ended.
 [[nodiscard]] ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
                                          const char16_t* filePath, std::uint64_t diskOffset,
                                          ProgressCallback progress, MessageCallback message);
 
-// Sends the finish command to every update disk present. 0, or 104 when none.
+// Sends the finish command to the calculators of the current update run (to
+// every update disk present when no file was written yet) and ends the run.
+// 0; 104 when one is not connected; 107 or 112 when one cannot take it.
 ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product);

@@ -3,6 +3,7 @@
 #include "device/device_log.h"
 #include "device/pacing.h"
 #include "device/update_disk.h"
+#include "device/update_run.h"
 #include "resources/resources.h"
 #include "settings/settings.h"
 #include "strings/language_table.h"
@@ -42,6 +43,21 @@ QString failureCause(int code) {
         return QStringLiteral("The update stopped unexpectedly.");
     const std::u16string text = lastFailureText();
     return QString::fromUtf16(text.data(), static_cast<int>(text.size()));
+}
+
+// A calculator plugged in during the run is never written by it; its owner
+// must know that it still waits for an update of its own.
+QString leftAloneNotice() {
+    QStringList names;
+    for (const DiskIdentity& identity : currentUpdateRun().leftAlone()) {
+        const std::u16string name = describeDisk(identity);
+        names << QString::fromUtf16(name.data(), static_cast<int>(name.size()));
+    }
+    if (names.isEmpty())
+        return {};
+    return QStringLiteral("Connected during this update and left alone: %1. "
+                          "Start a new update for it.")
+        .arg(names.join(QStringLiteral(", ")));
 }
 
 std::int32_t dialogLanguage() {
@@ -149,6 +165,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::updaterRan, this, &CCalcFWUpdateMSDialog::onUpdaterRan);
     connect(browseButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onBrowseFolder);
     connect(worker, &CUpdateWorker::loopFailed, this, &CCalcFWUpdateMSDialog::onLoopFailed);
+    connect(worker, &CUpdateWorker::tooManyDisks, this, &CCalcFWUpdateMSDialog::onTooManyDisks);
 }
 
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
@@ -214,10 +231,16 @@ void CCalcFWUpdateMSDialog::abortUpdate() {
 void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     qCInfo(lcUi) << "file" << currentIndex << "ended with" << code << "after"
                  << worker->retryCount.load() << "failures";
+    const QString notice = leftAloneNotice();
+    if (!notice.isEmpty()) {
+        spareLabel2->setText(notice);
+        widenForTexts();
+    }
     if (code != 0) {
         // The number alone does not tell a user what to do; the cause stays
         // in the fourth label until the next transfer starts.
-        spareLabel2->setText(failureCause(code));
+        spareLabel2->setText(failureCause(code) +
+                             (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         widenForTexts();
         const int previous = worker->retryCount.fetch_add(1);
         if (previous < kMaxRetries) {
@@ -294,6 +317,8 @@ void CCalcFWUpdateMSDialog::onFoundDevice() {
     // The worker armed the countdown before it announced the device, so that
     // its first step never depends on how soon this slot runs. Writing 5250
     // again here could only stretch a countdown that has already begun.
+    // A warning about too many calculators no longer holds once one is found.
+    spareLabel2->clear();
 }
 
 bool CCalcFWUpdateMSDialog::runEnded() const {
@@ -346,6 +371,15 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
     spareLabel2->setText(failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+}
+
+void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {
+    if (runEnded())
+        return;
+    spareLabel2->setText(QStringLiteral("More than 16 calculators are connected (%1): unplug all "
+                                        "but 16. Nothing is written until then.")
+                             .arg(count));
+    widenForTexts();
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder() {

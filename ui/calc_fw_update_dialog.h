@@ -79,6 +79,7 @@ private slots:
     void onExitUpdater();
     void onBrowseFolder();
     void onLoopFailed(int code);
+    void onTooManyDisks(int count);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

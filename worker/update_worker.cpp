@@ -1,6 +1,7 @@
 #include "worker/update_worker.h"
 
 #include "device/device_log.h"
+#include "device/disk_discovery.h"
 #include "device/pacing.h"
 #include "strings/res_qstring.h"
 #include "worker/diagnostics.h"
@@ -12,8 +13,8 @@
 
 namespace {
 
-bool realPresent() {
-    return isUpdateDiskPresent(updateVendorId, updateProductId);
+int realConnected() {
+    return countUpdateDisks(updateVendorId, updateProductId);
 }
 
 ResultCode realTransfer(const char16_t* path, std::uint64_t diskOffset) {
@@ -32,7 +33,7 @@ constexpr int kStartCountdownMs = 5250;
 } // namespace
 
 WorkerDevice realWorkerDevice() {
-    return WorkerDevice{realPresent, realTransfer};
+    return WorkerDevice{realConnected, realTransfer};
 }
 
 void reportProgress(int percent) {
@@ -174,7 +175,10 @@ void CUpdateWorker::waitForDevicePass() {
     tick = (tick + 1) % 5;
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
-    if (hasFile() && device_.present()) {
+    const int connected = hasFile() ? device_.connected() : 0;
+    if (connected > kMaxUpdateDisks) {
+        emit tooManyDisks(connected);
+    } else if (connected > 0) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)

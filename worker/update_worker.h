@@ -15,7 +15,8 @@
 // How the worker reaches the device. The product uses the real discovery and
 // transfer; tests substitute their own.
 struct WorkerDevice {
-    bool (*present)();
+    // Update disks connected now; more than 16 hold the run back.
+    int (*connected)();
     ResultCode (*transfer)(const char16_t* path, std::uint64_t diskOffset);
 };
 [[nodiscard]] WorkerDevice realWorkerDevice();
@@ -76,6 +77,9 @@ signals:
     // Not one of the loop's announcements: sent once when an exception ends
     // the loop, so that the dialog can end the run instead of waiting forever.
     void loopFailed(int);
+    // More update disks than one run may write are connected (their count);
+    // the worker keeps waiting until some are unplugged.
+    void tooManyDisks(int);
 
 public slots:
     void process();

@@ -120,8 +120,17 @@ std::u16string PosixIo::lastErrorText() const {
 namespace diskio {
 
 OpenResult openFileForReading(const std::u16string& path) {
-    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer forever.
+    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
+        return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
+    if (!S_ISREG(info.st_mode))
+        return {nullptr, u"Not a regular file (" + path + u")"};
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
     return {std::make_unique<PosixIo>(std::move(fd), false), {}};
 }

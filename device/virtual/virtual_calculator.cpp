@@ -57,7 +57,7 @@ std::shared_ptr<Calculator> active; // guarded by installLock
 class Calculator : public diskio::DiskSource, public std::enable_shared_from_this<Calculator> {
 public:
     explicit Calculator(const Options& options) : options_(options) {
-        units_.resize(static_cast<std::size_t>(std::clamp(options.units, 1, 16)));
+        units_.resize(static_cast<std::size_t>(std::clamp(options.units, 1, kMaxUnits)));
         appearAt_ = Clock::now() + std::chrono::milliseconds(pacing::scaledMs(options.appearMs));
         if (options.unopenableUnit >= 0 && options.unopenableUnit < static_cast<int>(units_.size()))
             units_[static_cast<std::size_t>(options.unopenableUnit)].unopenable = true;
@@ -84,7 +84,7 @@ public:
         return true;
     }
 
-    diskio::OpenResult openDisk(const std::u16string& path) override;
+    diskio::OpenResult openDisk(const std::u16string& path, const diskio::DiskCheck&) override;
 
     // --- called by the handles, under no lock of theirs ---
     bool read(int index, int generation, std::uint64_t pos, void* buffer, std::size_t len);
@@ -150,7 +150,7 @@ private:
     std::u16string error_;
 };
 
-diskio::OpenResult Calculator::openDisk(const std::u16string& path) {
+diskio::OpenResult Calculator::openDisk(const std::u16string& path, const diskio::DiskCheck&) {
     std::lock_guard<std::mutex> hold(lock_);
     for (std::size_t i = 0; i < units_.size(); ++i) {
         if (unitPath(static_cast<int>(i)) != path)
@@ -382,8 +382,8 @@ bool parseOptions(const std::string& text, Options& out, std::string& error) {
             return false;
         }
     }
-    if (options.units < 1 || options.units > 16) {
-        error = "units must be 1 to 16";
+    if (options.units < 1 || options.units > kMaxUnits) {
+        error = "units must be 1 to " + std::to_string(kMaxUnits);
         return false;
     }
     out = options;
@@ -496,6 +496,17 @@ void setProgressUnanswered(bool unanswered) {
 
 void setUnopenable(int unit, bool unopenable) {
     withUnit(unit, [&](Unit& u) { u.unopenable = unopenable; });
+}
+
+void setPluggedIn(int unit, bool pluggedIn) {
+    withUnit(unit, [&](Unit& u) {
+        if (u.gone == !pluggedIn)
+            return;
+        u.gone = !pluggedIn;
+        u.comesBack = false;
+        if (!pluggedIn)
+            ++u.generation;
+    });
 }
 
 void vanishAfterWrites(int unit, int writes, int backAfterMs) {

@@ -14,8 +14,11 @@
 
 namespace virtual_calculator {
 
+// More than the updater takes, so that a test can present one too many.
+constexpr int kMaxUnits = 32;
+
 struct Options {
-    int units = 1;                   // update disks presented at once (1..16)
+    int units = 1;                   // update disks presented at once (1..32)
     bool absent = false;             // no disk until setAbsent(false)
     int appearMs = 0;                // the disks show up this long after install
     std::string dir;                 // where unitN.img and unitN.trace are left; empty: nowhere
@@ -68,6 +71,9 @@ void setAbsent(bool absent);
 void refuseWritesAt(std::int64_t pos);
 void setProgressUnanswered(bool unanswered);
 void setUnopenable(int unit, bool unopenable);
+// Unplugs the unit (its open handles fail, it is not listed) or plugs it in
+// again with the same serial.
+void setPluggedIn(int unit, bool pluggedIn);
 // After `writes` more data writes the unit disappears: its open handles fail
 // and it is not listed; backAfterMs later it is listed again (negative: never).
 void vanishAfterWrites(int unit, int writes, int backAfterMs);

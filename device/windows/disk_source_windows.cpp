@@ -2,9 +2,10 @@
 // SetupAPI, opened for unbuffered write-through access.
 #include "device/device_log.h"
 #include "device/disk_io.h"
+#include "device/disk_testing.h"
 #include "device/windows/win_handles.h"
-#include "device/windows/windows_disks.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <mutex>
 
@@ -21,7 +22,20 @@ constexpr DWORD kDiskOpenFlags =
 
 std::mutex testListLock;
 bool haveTestList = false;
-std::vector<DiskListEntry> testList;
+std::vector<diskio::testing::DiskListEntry> testList;
+
+// The record's path ends at its terminator or at the end of the bytes that
+// were allocated for it, whichever comes first: nothing promises a terminator.
+std::u16string devicePathOf(const SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD bytes) {
+    constexpr std::size_t kPathAt = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    std::u16string path;
+    if (bytes <= kPathAt)
+        return path;
+    const std::size_t units = (bytes - kPathAt) / sizeof(wchar_t);
+    for (std::size_t i = 0; i < units && detail->DevicePath[i] != 0; ++i)
+        path += static_cast<char16_t>(detail->DevicePath[i]);
+    return path;
+}
 
 struct DetailFree {
     void operator()(void* p) const { std::free(p); }
@@ -51,7 +65,7 @@ bool listInterfaces(std::vector<std::u16string>& paths) {
         if (!::SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail, required, nullptr,
                                                 nullptr))
             continue;
-        paths.push_back(fromWide(detail->DevicePath));
+        paths.push_back(devicePathOf(detail, required));
     }
     return true;
 }
@@ -65,7 +79,7 @@ public:
         {
             std::lock_guard<std::mutex> hold(testListLock);
             if (haveTestList) {
-                for (const DiskListEntry& entry : testList)
+                for (const diskio::testing::DiskListEntry& entry : testList)
                     paths.push_back(entry.first);
                 return true;
             }
@@ -73,11 +87,12 @@ public:
         return listInterfaces(paths);
     }
 
-    diskio::OpenResult openDisk(const std::u16string& path) override {
+    // The interface path names the device; Windows opens what it names.
+    diskio::OpenResult openDisk(const std::u16string& path, const diskio::DiskCheck&) override {
         std::u16string target = path;
         {
             std::lock_guard<std::mutex> hold(testListLock);
-            for (const DiskListEntry& entry : testList) {
+            for (const diskio::testing::DiskListEntry& entry : testList) {
                 if (haveTestList && entry.first == path)
                     target = entry.second;
             }
@@ -95,16 +110,20 @@ public:
 
 } // namespace
 
-void setWindowsDiskListForTest(const std::vector<DiskListEntry>& disks) {
+void diskio::testing::setWindowsDiskList(const std::vector<DiskListEntry>& disks) {
     std::lock_guard<std::mutex> hold(testListLock);
     testList = disks;
     haveTestList = true;
 }
 
-void clearWindowsDiskListForTest() {
+void diskio::testing::clearWindowsDiskList() {
     std::lock_guard<std::mutex> hold(testListLock);
     testList.clear();
     haveTestList = false;
+}
+
+std::u16string diskio::testing::devicePathOfDetail(const void* detail, unsigned long bytes) {
+    return devicePathOf(static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), bytes);
 }
 
 namespace diskio {

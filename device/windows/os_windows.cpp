@@ -1,8 +1,10 @@
 // Files, threads and sleeping on Windows.
 #include "device/disk_io.h"
+#include "device/disk_testing.h"
 #include "device/platform.h"
 #include "device/windows/win_handles.h"
 
+#include <atomic>
 #include <vector>
 
 std::u16string windowsErrorText(DWORD error) {
@@ -63,11 +65,10 @@ public:
     }
     bool flush() override { return ::FlushFileBuffers(handle_.get()) || fail(); }
     bool size(std::uint64_t& bytes) override {
-        DWORD high = 0;
-        const DWORD low = ::GetFileSize(handle_.get(), &high);
-        if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+        LARGE_INTEGER value{};
+        if (!::GetFileSizeEx(handle_.get(), &value))
             return fail();
-        bytes = (static_cast<std::uint64_t>(high) << 32) | low;
+        bytes = static_cast<std::uint64_t>(value.QuadPart);
         return true;
     }
     std::u16string lastErrorText() const override { return windowsErrorText(error_); }
@@ -80,6 +81,35 @@ private:
     UniqueHandle handle_;
     DWORD error_ = NO_ERROR;
 };
+
+std::atomic<int> failingWaits{0};
+
+// WaitForMultipleObjects, or a failure while a test asks for one.
+DWORD waitForAll(const std::vector<HANDLE>& running) {
+    int left = failingWaits.load();
+    while (left > 0) {
+        if (failingWaits.compare_exchange_weak(left, left - 1)) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+    return ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE,
+                                    INFINITE);
+}
+
+// Every thread has ended once this returns: the disks they write are closed
+// right after, so a failed wait must not cut the wait short.
+void waitUntilEnded(const std::vector<HANDLE>& running) {
+    const DWORD waited = waitForAll(running);
+    if (waited < WAIT_OBJECT_0 + running.size())
+        return;
+    for (HANDLE thread : running) {
+        DWORD code = 0;
+        while (::WaitForSingleObject(thread, INFINITE) != WAIT_OBJECT_0 &&
+               ::GetExitCodeThread(thread, &code) && code == STILL_ACTIVE)
+            ::Sleep(10);
+    }
+}
 
 DWORD WINAPI runJob(LPVOID job) {
     return static_cast<DWORD>((*static_cast<const std::function<int()>*>(job))());
@@ -99,6 +129,11 @@ OpenResult openFileForReading(const std::u16string& path) {
                                        OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
     if (!file)
         return {nullptr, windowsErrorText(::GetLastError())};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return {nullptr, u"Not a regular file (" + path + u")"};
     return {std::make_unique<WinIo>(std::move(file)), {}};
 }
 
@@ -115,8 +150,7 @@ std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& j
     }
     // At most 16 disks, well below MAXIMUM_WAIT_OBJECTS.
     if (!running.empty())
-        ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE,
-                                 INFINITE);
+        waitUntilEnded(running);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         DWORD code = 0;
         if (threads[i] && ::GetExitCodeThread(threads[i].get(), &code) && code != STILL_ACTIVE) {
@@ -125,6 +159,10 @@ std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& j
         }
     }
     return outcomes;
+}
+
+void testing::failThreadWaits(int count) {
+    failingWaits.store(count);
 }
 
 } // namespace diskio

@@ -10,7 +10,7 @@ diskio::BlockIoPtr openUnit0() {
     std::vector<std::u16string> paths;
     if (!diskio::activeDiskSource().listDisks(paths) || paths.empty())
         return nullptr;
-    return diskio::activeDiskSource().openDisk(paths[0]).io;
+    return diskio::activeDiskSource().openDisk(paths[0], {}).io;
 }
 
 std::string hexBytes(const ControlRecord& record, std::size_t from, std::size_t count) {

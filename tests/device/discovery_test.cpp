@@ -5,6 +5,8 @@
 #include "harness.h"
 #include "support.h"
 
+#include <algorithm>
+
 namespace {
 
 // A disk list of the test's own, counting the scans made of it.
@@ -23,7 +25,9 @@ public:
             paths = present;
         return true;
     }
-    diskio::OpenResult openDisk(const std::u16string&) override { return {nullptr, u"no"}; }
+    diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, u"no"};
+    }
 };
 
 const std::u16string kUpdatePath =
@@ -84,9 +88,19 @@ DEVICE_TEST(interfacePathMatching) {
          updateProductId, false},
         {"underscore in the product text", u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update#1",
          updateVendorId, u"Vela_update", false},
-        {"longer product after the pattern still matches",
+        {"a longer product is another product",
          u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_updater#1", updateVendorId, updateProductId,
-         true},
+         false},
+        {"the product field ends at the revision",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#1&0#{x}", updateVendorId,
+         updateProductId, true},
+        {"a lookalike product with a suffix",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2&rev_1.00#1&0#{x}", updateVendorId,
+         updateProductId, false},
+        {"a lookalike before the real one",
+         u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2#\\\\?\\usbstor#disk&ven_orvane&prod_"
+         u"vela_update&rev_1#1",
+         updateVendorId, updateProductId, true},
         {"not a usb storage path", u"\\\\?\\scsi#disk&ven_orvane&prod_vela_update#1",
          updateVendorId, updateProductId, false},
     };
@@ -200,4 +214,42 @@ DEVICE_TEST(virtualCalculatorAppearsAfterDelay) {
     }
     CHECK_EQ(found, 2, "both units appear");
     CHECK(std::u16string(table.paths[0]) < std::u16string(table.paths[1]), "enumeration order");
+}
+
+DEVICE_TEST(byteNamesRoundTrip) {
+    const std::string names[] = {"usb-Orvane_Vela_update_\xff-0:0",
+                                 "usb-Orvane_Vela_update_\xfe-0:0",
+                                 "caf\xc3\xa9",
+                                 "overlong \xc0\xaf",
+                                 "surrogate \xed\xa0\x80",
+                                 "emoji \xf0\x9f\x98\x80 then \xed\xb2\x80"};
+    std::vector<std::u16string> seen;
+    for (const std::string& name : names) {
+        const std::u16string wide = utf16FromByteName(name);
+        CHECK(byteNameFromUtf16(wide) == name, name);
+        CHECK(std::find(seen.begin(), seen.end(), wide) == seen.end(), "distinct: " + name);
+        seen.push_back(wide);
+    }
+    CHECK(utf16FromByteName("caf\xc3\xa9") == u"caf\u00e9", "valid UTF-8 is decoded");
+}
+
+DEVICE_TEST(identityFromListedPaths) {
+    struct Row {
+        const char* label;
+        std::u16string path;
+        diskio::MatchRule rule;
+        std::u16string serial;
+    };
+    const std::vector<Row> rows = {
+        {"by-id with a serial", u"/dev/disk/by-id/usb-Orvane_Vela_update_0123-0:0",
+         diskio::MatchRule::LinuxById, u"0123"},
+        {"by-id without one", u"usb-Orvane_Vela_update-0:0", diskio::MatchRule::LinuxById, u""},
+        {"by-id serial with a dash", u"usb-ORVANE_VELA_UPDATE_AB-12-0:1",
+         diskio::MatchRule::LinuxById, u"AB-12"},
+        {"interface path", kUpdatePath, diskio::MatchRule::InterfacePath, u"0001&0"},
+    };
+    for (const Row& row : rows)
+        CHECK(identityFromPath(row.path, row.rule, updateVendorId, updateProductId).serial ==
+                  row.serial,
+              row.label);
 }

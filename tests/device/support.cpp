@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include "base/utf16_text.h"
+#include "device/update_run.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,8 @@ std::vector<std::string> traceText(int unit) {
 }
 
 void freshCalculator(const virtual_calculator::Options& options) {
+    // A new calculator is a new update: the last test's run is over.
+    currentUpdateRun().end();
     virtual_calculator::install(options);
     resetCallbacks();
 }

@@ -2,11 +2,16 @@
 #include "device/aligned_buffer.h"
 #include "device/device_log.h"
 #include "device/file_transfer.h"
+#include "device/update_run.h"
 #include "harness.h"
 #include "support.h"
 
 #include <cstdio>
 #include <fstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -293,4 +298,114 @@ DEVICE_TEST(virtualCalculatorOptions) {
         CHECK_EQ(options.appearMs, row.appearMs, row.text);
         CHECK_EQ(options.dir, row.dir, row.text);
     }
+}
+
+namespace {
+std::string growTarget;
+void growFile(int percent) {
+    // Still being copied: more bytes arrive after the transfer opened it.
+    if (percent == 0) {
+        if (std::FILE* out = std::fopen(growTarget.c_str(), "ab")) {
+            std::fputs("more", out);
+            std::fclose(out);
+        }
+    }
+}
+} // namespace
+
+DEVICE_TEST(firmwareThatCannotBeTrusted) {
+    struct Row {
+        const char* label;
+        std::string path;
+        ResultCode code;
+        bool grows;
+        std::size_t written; // bytes of data on the unit afterwards
+    };
+    const std::string dir = support::tempDir("untrusted");
+    std::vector<Row> rows = {
+        {"an empty image", firmware("empty.bin", 0, 1), kResultOk, false, 0},
+        {"a directory", dir, kResultFileOpen, false, 0},
+    };
+#ifndef _WIN32
+    // The transfer shares the file with readers only on Windows, so nothing
+    // can add to it there while it is read.
+    rows.push_back({"an image that grows while it is written", firmware("grows.bin", 3 * 16384, 2),
+                    kResultFileRead, true, 3 * 16384});
+    rows.push_back({"a device", "/dev/zero", kResultFileOpen, false, 0});
+    const std::string fifo = dir + "/fifo";
+    std::remove(fifo.c_str());
+    CHECK(::mkfifo(fifo.c_str(), 0600) == 0, "fifo");
+    rows.push_back({"a FIFO, which would never end", fifo, kResultFileOpen, false, 0});
+#endif
+    for (const Row& row : rows) {
+        support::freshCalculator();
+        if (row.grows) {
+            growTarget = row.path;
+            support::setProgressHook(growFile);
+        }
+        CHECK_EQ(transfer(row.path), row.code, row.label);
+        CHECK_EQ(virtual_calculator::writtenExtent(0), row.written ? kOffset + row.written : 0,
+                 row.label);
+        if (row.code != kResultOk)
+            CHECK(!lastFailureText().empty(), row.label);
+    }
+}
+
+DEVICE_TEST(oneRunOneSetOfCalculators) {
+    // Unit 1 is plugged in after the first file: the run's later files, and
+    // its finish command, go to unit 0 alone.
+    virtual_calculator::Options options;
+    options.units = 2;
+    support::freshCalculator(options);
+    virtual_calculator::setPluggedIn(1, false);
+    const auto bytes = support::pattern(40000, 71);
+    const std::string path = firmware("run.bin", bytes.size(), 71);
+    CHECK_EQ(transfer(path, 0x100000), kResultOk, "first file");
+    virtual_calculator::setPluggedIn(1, true);
+    CHECK_EQ(transfer(path, 0x500000), kResultOk, "second file");
+    const auto leftAlone = currentUpdateRun().leftAlone();
+    CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"00000001&0", "unit 1 left alone");
+    // Unit 0 unplugged: the next file fails without writing unit 1.
+    virtual_calculator::setPluggedIn(0, false);
+    CHECK_EQ(transfer(path, 0x600000), kResultNoDisk, "a member missing");
+    CHECK(toUtf8(lastFailureText()).find("00000000") != std::string::npos, "names the missing one");
+    virtual_calculator::setPluggedIn(0, true);
+    CHECK_EQ(transfer(path, 0x600000), kResultOk, "member back");
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    CHECK(unitHolds(0, 0x500000, bytes) && unitHolds(0, 0x600000, bytes), "unit 0 has the run");
+    CHECK(virtual_calculator::trace(1).empty(), "unit 1 never touched");
+    CHECK_EQ(virtual_calculator::finishCount(1), 0, "no finish for unit 1");
+    CHECK(!currentUpdateRun().begun(), "the release ends the run");
+    // A new run takes every calculator present.
+    CHECK_EQ(transfer(path, 0x100000), kResultOk, "new run");
+    CHECK(unitHolds(1, 0x100000, bytes), "unit 1 in the new run");
+}
+
+DEVICE_TEST(namedCalculatorsEachGetAResult) {
+    virtual_calculator::Options options;
+    options.units = 3;
+    options.unopenableUnit = 2;
+    support::freshCalculator(options);
+    const std::u16string path = support::wide(firmware("named.bin", 20000, 72));
+    const DiskIdentity unit1{u"orvane", u"vela_update", u"00000001&0"};
+    const DiskIdentity unit2{u"orvane", u"vela_update", u"00000002&0"};
+    const DiskIdentity absent{u"orvane", u"vela_update", u"00000009&0"};
+    const TransferReport report =
+        transferFile(DiskSelection::only({unit1, unit2}), updateVendorId, updateProductId,
+                     path.c_str(), kOffset, support::onProgress, support::onMessage);
+    CHECK_EQ(report.result, kResultDiskOpen, "first failure");
+    CHECK(report.disks.size() == 2 && report.disks[0].identity == unit1 &&
+              report.disks[0].code == kResultOk && report.disks[1].identity == unit2 &&
+              report.disks[1].code == kResultDiskOpen && !report.disks[1].cause.empty(),
+          "one result per named calculator");
+    CHECK(report.leftAlone.size() == 1 && report.leftAlone[0].serial == u"00000000&0",
+          "unit 0 left alone");
+    CHECK(virtual_calculator::trace(0).empty(), "unit 0 untouched");
+    const TransferReport missing =
+        releaseDisks(DiskSelection::only({unit1, absent}), updateVendorId, updateProductId);
+    CHECK(missing.disks.size() == 2 && missing.disks[0].code == kResultOk &&
+              missing.disks[1].code == kResultNoDisk && missing.result == kResultNoDisk,
+          "release: a result per calculator");
+    CHECK_EQ(virtual_calculator::finishCount(1), 1, "finish for unit 1");
+    CHECK_EQ(virtual_calculator::finishCount(0), 0, "none for unit 0");
 }

@@ -4,10 +4,19 @@
 #include "base/utf16_text.h"
 #include "device/device_log.h"
 #include "device/disk_discovery.h"
+#include "device/disk_testing.h"
 #include "device/update_disk.h"
-#include "device/windows/windows_disks.h"
+#include "device/update_run.h"
 #include "harness.h"
 #include "support.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -44,6 +53,10 @@ DEVICE_TEST(windowsTransferResults) {
          {{u"ven_orvane&prod_vela_update", false}, {u"ven_orvane&prod_vela_update", true}},
          kResultDiskOpen,
          {1}},
+        {"a product whose name only begins alike is left alone",
+         {{u"ven_orvane&prod_vela_update_2", true}, {u"ven_orvane&prod_vela_update", true}},
+         kResultOk,
+         {1}},
     };
     virtual_calculator::uninstall();
     const std::string dir = support::tempDir("windows");
@@ -52,7 +65,8 @@ DEVICE_TEST(windowsTransferResults) {
     const std::string image = dir + "\\image.bin";
     support::writeFile(image, bytes);
     for (const Row& row : rows) {
-        std::vector<DiskListEntry> list;
+        currentUpdateRun().end();
+        std::vector<diskio::testing::DiskListEntry> list;
         for (std::size_t i = 0; i < row.disks.size(); ++i) {
             const std::string file = dir + "\\disk" + std::to_string(i) + ".img";
             std::remove(file.c_str());
@@ -61,7 +75,7 @@ DEVICE_TEST(windowsTransferResults) {
             list.push_back(
                 {interfacePath(static_cast<int>(i), row.disks[i].vendorAndProduct), toUtf16(file)});
         }
-        setWindowsDiskListForTest(list);
+        diskio::testing::setWindowsDiskList(list);
         support::resetCallbacks();
         const std::u16string path = toUtf16(image);
         CHECK_EQ(runFileTransfer(updateVendorId, updateProductId, path.c_str(), 0x100000,
@@ -72,9 +86,72 @@ DEVICE_TEST(windowsTransferResults) {
             CHECK(support::readFile(file, 0x100000, size) == bytes, row.label);
         }
         if (row.code == kResultOk)
-            CHECK_EQ(support::progressSeen().size(), row.disks.size() * 7, row.label);
+            CHECK_EQ(support::progressSeen().size(), row.holding.size() * 7, row.label);
+        for (std::size_t i = 0; i < row.disks.size(); ++i) {
+            const bool written = std::find(row.holding.begin(), row.holding.end(),
+                                           static_cast<int>(i)) != row.holding.end();
+            const std::string file = dir + "\\disk" + std::to_string(i) + ".img";
+            if (!written && row.disks[i].exists)
+                CHECK(support::readFile(file, 0, 2 << 20) == std::vector<std::uint8_t>(2 << 20, 0),
+                      std::string(row.label) + ": disk " + std::to_string(i) + " untouched");
+        }
         if (row.code == kResultDiskOpen)
             CHECK(!lastFailureText().empty(), row.label);
     }
-    clearWindowsDiskListForTest();
+    diskio::testing::clearWindowsDiskList();
+    currentUpdateRun().end();
+}
+
+DEVICE_TEST(devicePathWithinItsRecord) {
+    // A record whose path has no terminator inside the bytes it was given:
+    // the path ends there, whatever follows in memory.
+    struct Row {
+        const char* label;
+        unsigned long pathUnits; // units of the path counted into the record's size
+        std::u16string expected;
+    };
+    const std::vector<Row> rows = {
+        {"terminated inside", 12, u"usbstor#ab"},
+        {"no terminator: cut at the end of the record", 4, u"usbs"},
+        {"nothing but the fixed part", 0, u""},
+    };
+    for (const Row& row : rows) {
+        std::vector<unsigned char> memory(512, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(memory.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        const wchar_t text[] = L"usbstor#ab";
+        std::memcpy(detail->DevicePath, text, sizeof text);
+        std::memcpy(detail->DevicePath + 11, L"WRONG", 10); // beyond the terminator
+        // No terminator at all from the fifth unit to the end of the memory.
+        if (row.pathUnits < 10)
+            std::memset(memory.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                            row.pathUnits * sizeof(wchar_t),
+                        'x', 64);
+        const unsigned long bytes =
+            static_cast<unsigned long>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                       row.pathUnits * sizeof(wchar_t));
+        CHECK(diskio::testing::devicePathOfDetail(detail, bytes) == row.expected, row.label);
+    }
+}
+
+DEVICE_TEST(failedWaitStillWaitsForEveryThread) {
+    // The disks are closed as soon as the wait returns: a wait that fails must
+    // not return while a transfer thread still writes.
+    static std::atomic<int> ended{0};
+    ended = 0;
+    std::vector<std::function<int()>> jobs;
+    for (int i = 0; i < 3; ++i)
+        jobs.emplace_back([i] {
+            ::Sleep(50);
+            ended.fetch_add(1);
+            return 100 + i;
+        });
+    diskio::testing::failThreadWaits(1);
+    const std::vector<diskio::ThreadOutcome> outcomes = diskio::runThreads(jobs);
+    diskio::testing::failThreadWaits(0);
+    CHECK_EQ(ended.load(), 3, "every thread ended before the wait returned");
+    for (int i = 0; i < 3; ++i)
+        CHECK(outcomes[static_cast<std::size_t>(i)].haveCode &&
+                  outcomes[static_cast<std::size_t>(i)].code == 100 + i,
+              "exit code " + std::to_string(i));
 }

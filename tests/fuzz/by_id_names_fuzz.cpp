@@ -6,11 +6,11 @@
 // Properties, each against a small rule written out here: the whole-disk
 // filter keeps exactly the names that are neither empty, hidden nor
 // "-part<digits>" links, sorted; a name matches exactly when its lower-cased
-// form starts with "usb-<vendor>_<product>" followed by '_' or '-'; a scan
-// fills the table with the first 16 matching paths that fit, in listing order.
-#include "base/utf16_text.h"
+// form starts with "usb-<vendor>_<product>" followed by '_' or '-'; an
+// interface path matches when the pattern occurs followed by '&', '#' or the
+// end; a scan fills the table with the first 16 matching paths that fit, in
+// listing order.
 #include "device/disk_discovery.h"
-#include "device/update_disk.h"
 #include "fuzz_check.h"
 
 #include <algorithm>
@@ -67,7 +67,17 @@ bool referenceInterfaceMatch(const std::u16string& path, const std::u16string& v
     if (!referenceNormal(vendor, v) || !referenceNormal(product, p))
         return false;
     const std::u16string pattern = u"\\\\?\\usbstor#disk&ven_" + v + u"&prod_" + p;
-    return pattern.size() < std::size_t(kPatternUnits) && path.find(pattern) != path.npos;
+    if (pattern.size() >= std::size_t(kPatternUnits))
+        return false;
+    // Some occurrence whose product field ends with the pattern.
+    for (std::size_t at = 0; at + pattern.size() <= path.size(); ++at) {
+        if (path.compare(at, pattern.size(), pattern) != 0)
+            continue;
+        const std::size_t end = at + pattern.size();
+        if (end == path.size() || path[end] == u'&' || path[end] == u'#')
+            return true;
+    }
+    return false;
 }
 
 class ListedDisks : public diskio::DiskSource {
@@ -78,7 +88,9 @@ public:
         out = paths;
         return true;
     }
-    diskio::OpenResult openDisk(const std::u16string&) override { return {nullptr, u"none"}; }
+    diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, u"none"};
+    }
 };
 
 std::vector<std::string> splitLines(const std::uint8_t* data, std::size_t size) {

@@ -17,6 +17,7 @@ namespace {
 // The fake device: presence, the result of the next transfers, and a gate that
 // can hold a transfer while the test acts.
 std::atomic<bool> diskPresent{false};
+std::atomic<int> disksWhenPresent{1};
 std::atomic<int> nextResult{0};
 std::atomic<int> transfers{0};
 std::atomic<bool> throwInTransfer{false};
@@ -25,8 +26,8 @@ std::condition_variable gateChanged;
 bool gateOpen = true;
 bool inTransfer = false;
 
-bool fakePresent() {
-    return diskPresent.load();
+int fakeConnected() {
+    return diskPresent.load() ? disksWhenPresent.load() : 0;
 }
 
 ResultCode fakeTransfer(const char16_t*, std::uint64_t) {
@@ -71,6 +72,8 @@ public:
                 [this](int c) { add(QStringLiteral("ran%1").arg(c)); });
         connect(w, &CUpdateWorker::loopFailed, this,
                 [this](int c) { add(QStringLiteral("failed%1").arg(c)); });
+        connect(w, &CUpdateWorker::tooManyDisks, this,
+                [this](int n) { add(QStringLiteral("many%1").arg(n)); });
     }
     // Events with the waiting ticks left out.
     QStringList steps() const {
@@ -109,6 +112,7 @@ private slots:
     void nextFileAlwaysStarts();
     void exceptionEndsLoopAndTellsDialog();
     void restartAfterStop();
+    void tooManyDisksHoldTheRun();
 
 private:
     void startWorker(bool withFile = true);
@@ -127,6 +131,7 @@ void WorkerTest::initTestCase() {
 
 void WorkerTest::init() {
     diskPresent = false;
+    disksWhenPresent = 1;
     nextResult = 0;
     transfers = 0;
     throwInTransfer = false;
@@ -142,7 +147,7 @@ void WorkerTest::cleanup() {
 void WorkerTest::startWorker(bool withFile) {
     thread_ = new QThread();
     worker_ = new CUpdateWorker();
-    worker_->setDevice(WorkerDevice{fakePresent, fakeTransfer});
+    worker_->setDevice(WorkerDevice{fakeConnected, fakeTransfer});
     if (withFile)
         worker_->setFile(QStringLiteral("/fw/VELA_APP.DAT"), 0x500000);
     worker_->moveToThread(thread_);
@@ -322,6 +327,19 @@ void WorkerTest::restartAfterStop() {
     QTRY_VERIFY(recorder_->events.contains("inactive"));
     QCOMPARE(recorder_->steps().count("found"), 1);
     QCOMPARE(recorder_->steps().count("start"), 6);
+}
+
+void WorkerTest::tooManyDisksHoldTheRun() {
+    diskPresent = true;
+    disksWhenPresent = 17;
+    startWorker();
+    QTRY_VERIFY(recorder_->events.count("many17") >= 3);
+    QCOMPARE(worker_->state.load(), int(CUpdateWorker::WaitingForDevice));
+    QVERIFY(!recorder_->events.contains("found"));
+    QCOMPARE(transfers.load(), 0);
+    disksWhenPresent = 16;
+    QTRY_VERIFY(recorder_->events.contains("ran0"));
+    QCOMPARE(transfers.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)

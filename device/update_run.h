@@ -1,0 +1,85 @@
+// One update run, one set of calculators. The calculators of a run are those
+// its first file transfer set out to write; later files, their retries and the
+// finish command go to them alone, so that a disk plugged in mid-run never
+// receives half an update. The release at the end of the run ends it.
+//
+// Below the run sit transfers and releases aimed at named calculators, with a
+// result for each, for callers that keep their own sessions.
+#pragma once
+
+#include "device/disk_identity.h"
+#include "device/update_disk.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Which calculators an operation is aimed at.
+struct DiskSelection {
+    // Every update disk present when the operation starts (a new run).
+    bool everyPresent = true;
+    // Otherwise exactly these; one that is not connected fails the operation.
+    std::vector<DiskIdentity> disks;
+
+    [[nodiscard]] static DiskSelection allPresent() { return {}; }
+    [[nodiscard]] static DiskSelection only(std::vector<DiskIdentity> disks) {
+        return {false, std::move(disks)};
+    }
+};
+
+// What one calculator made of an operation.
+struct DiskOutcome {
+    DiskIdentity identity;
+    ResultCode code = kResultOk;
+    std::u16string cause; // empty on success
+};
+
+struct TransferReport {
+    ResultCode result = kResultOk; // the first non-zero of `disks`, or why none was tried
+    std::u16string cause;          // of result; empty on success
+    // One entry per calculator tried, in listing order, then one with 104 per
+    // calculator named but not connected (a transfer then tries none).
+    std::vector<DiskOutcome> disks;
+    // Update disks that were connected but not aimed at: left alone.
+    std::vector<DiskIdentity> leftAlone;
+};
+
+// Writes the file onto the selected calculators, one thread each. Waits, as
+// discovery does, up to six scans for them. Writes nothing when more than 16
+// update disks are connected or when a named calculator is missing (104).
+[[nodiscard]] TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
+                                          const char16_t* product, const char16_t* filePath,
+                                          std::uint64_t diskOffset, ProgressCallback progress,
+                                          MessageCallback message);
+
+// The finish command to the selected calculators (to the first 16 when every
+// present one is selected): 107 when one cannot be opened, 112 when the
+// command cannot be written, 104 for one not connected.
+[[nodiscard]] TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor,
+                                          const char16_t* product);
+
+// releaseUpdateDisks with a result per calculator.
+[[nodiscard]] TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product);
+
+// The calculators of the current run. Begun by the first transfer that set
+// out to write, ended by the release. Safe from any thread.
+class UpdateRunSet {
+public:
+    [[nodiscard]] bool begun() const;
+    [[nodiscard]] std::vector<DiskIdentity> members() const;
+    // Update disks seen during the run that are not members, oldest first.
+    [[nodiscard]] std::vector<DiskIdentity> leftAlone() const;
+    void begin(std::vector<DiskIdentity> members);
+    void noteLeftAlone(const std::vector<DiskIdentity>& disks);
+    void end();
+
+private:
+    mutable std::mutex lock_;
+    bool begun_ = false;
+    std::vector<DiskIdentity> members_;
+    std::vector<DiskIdentity> leftAlone_;
+};
+
+// The run that runFileTransfer and releaseUpdateDisks keep.
+[[nodiscard]] UpdateRunSet& currentUpdateRun();

@@ -1,0 +1,128 @@
+// The calculators of a run, seen from the dialog: a calculator that joins
+// mid-run is left alone and named, one that leaves makes the run fail rather
+// than end in "Done", and more than 16 hold the run back.
+#include "device/pacing.h"
+#include "device/virtual/virtual_calculator.h"
+#include "firmware_fixture.h"
+#include "ui/calc_fw_update_dialog.h"
+#include "worker/update_worker.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Runs the dialog until its run ends (progress bar hidden); the status text
+// after each file's result. onResult is called with the count so far.
+QStringList runToEnd(CCalcFWUpdateMSDialog& dialog, const std::function<void(int)>& onResult = {}) {
+    QStringList results;
+    QObject::connect(dialog.worker, &CUpdateWorker::updaterRan, &dialog, [&](int) {
+        results << dialog.statusLabel->text();
+        if (onResult)
+            onResult(static_cast<int>(results.size()));
+    });
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QElapsedTimer clock;
+    clock.start();
+    while (dialog.progressBar->isVisible() && clock.elapsed() < 60000)
+        QTest::qWait(10);
+    QCoreApplication::sendPostedEvents();
+    return results;
+}
+
+bool touched(int unit) {
+    return !virtual_calculator::trace(unit).empty();
+}
+
+} // namespace
+
+class RunSafetyTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void calculatorJoiningMidRunIsLeftAlone_data();
+    void calculatorJoiningMidRunIsLeftAlone();
+    void seventeenCalculatorsHoldTheRun();
+
+private:
+    QTemporaryDir firmwareDir_;
+    QList<FirmwareImage> images_;
+};
+
+void RunSafetyTest::initTestCase() {
+    pacing::setTestDivisor(25);
+    const int sizes[3] = {70001, 40000, 16384 * 3};
+    images_ = makeFirmware(firmwareDir_.path(), sizes, 5);
+}
+
+void RunSafetyTest::cleanup() {
+    virtual_calculator::uninstall();
+}
+
+void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone_data() {
+    QTest::addColumn<bool>("firstLeaves");
+    QTest::addColumn<QString>("lastResult");
+    QTest::newRow("both stay: the run ends in Done") << false << "Done";
+    QTest::newRow("the first leaves for good: never Done") << true << "Update failed (104)";
+}
+
+// Unit 1 is plugged in once the first file has arrived on unit 0.
+void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
+    QFETCH(bool, firstLeaves);
+    QFETCH(QString, lastResult);
+    virtual_calculator::Options options;
+    options.units = 2;
+    virtual_calculator::install(options);
+    virtual_calculator::setPluggedIn(1, false);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog, [&](int count) {
+        if (count != 1)
+            return;
+        if (firstLeaves)
+            virtual_calculator::setPluggedIn(0, false);
+        virtual_calculator::setPluggedIn(1, true);
+    });
+    QVERIFY2(!results.isEmpty(), "no result");
+    QCOMPARE(results.first(), QStringLiteral("Update OK (0)"));
+    QCOMPARE(results.last(), lastResult);
+    QVERIFY(!results.contains("Done") || !firstLeaves);
+    QVERIFY2(!touched(1), "the newcomer was written");
+    QCOMPARE(virtual_calculator::finishCount(1), 0);
+    QVERIFY2(dialog.spareLabel2->text().contains("left alone") &&
+                 dialog.spareLabel2->text().contains("00000001"),
+             qPrintable(dialog.spareLabel2->text()));
+    if (!firstLeaves) {
+        for (const FirmwareImage& image : images_)
+            QVERIFY2(unitHolds(0, image), qPrintable(image.name));
+        QCOMPARE(virtual_calculator::finishCount(0), 1);
+    }
+}
+
+void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
+    virtual_calculator::Options options;
+    options.units = 17;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.spareLabel2->text().contains("More than 16"), 20000);
+    QTest::qWait(100); // several more polls
+    QCOMPARE(dialog.worker->state.load(), int(CUpdateWorker::WaitingForDevice));
+    for (int unit = 0; unit < 17; ++unit)
+        QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
+    // One unplugged: the other sixteen are updated.
+    virtual_calculator::setPluggedIn(16, false);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.statusLabel->text() == QStringLiteral("Done"), 60000);
+    for (int unit = 0; unit < 16; ++unit)
+        QVERIFY(unitHolds(unit, images_[0]));
+    QVERIFY(!touched(16));
+}
+
+QTEST_MAIN(RunSafetyTest)
+#include "run_safety_test.moc"
