@@ -219,7 +219,7 @@ std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* p
 int countUpdateDisks(const char16_t* vendor, const char16_t* product) {
     // Polled every 500 ms: only a change is worth a log line.
     static std::atomic<int> lastCount{-1};
-    std::lock_guard<std::recursive_mutex> hold(UpdateDiskTable.lock);
+    std::lock_guard<std::mutex> hold(UpdateDiskTable.lock);
     const int count = static_cast<int>(scanUpdateDisks(vendor, product).size());
     if (lastCount.exchange(count) != count)
         deviceLog("discovery: " + std::to_string(count) + " update disk(s) connected");
@@ -228,7 +228,6 @@ int countUpdateDisks(const char16_t* vendor, const char16_t* product) {
 
 int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
                     int maxCount) {
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
     maxCount = std::clamp(maxCount, 0, kMaxUpdateDisks);
     const std::vector<FoundDisk> found = scanUpdateDisks(vendor, product);
     const int count = std::min(maxCount, static_cast<int>(found.size()));
@@ -243,7 +242,6 @@ int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* pr
 
 int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
                        int maxCount) {
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
     for (int attempt = 1; attempt <= kDiscoveryAttempts; ++attempt) {
         const int found = findUpdateDisks(table, vendor, product, maxCount);
         if (found > 0) {
@@ -262,7 +260,7 @@ int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t*
 bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product) {
     // Polled every 500 ms: only a change is worth a log line.
     static std::atomic<int> lastFound{-1};
-    std::lock_guard<std::recursive_mutex> hold(UpdateDiskTable.lock);
+    std::lock_guard<std::mutex> hold(UpdateDiskTable.lock);
     const int found = findUpdateDisks(UpdateDiskTable, vendor, product, kMaxUpdateDisks);
     if (lastFound.exchange(found) != found)
         deviceLog("discovery: " + std::to_string(found) + " update disk(s) present");

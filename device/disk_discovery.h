@@ -16,8 +16,10 @@ constexpr int kDiscoveryAttempts = 6;
 constexpr int kDiscoveryPauseMs = 500;
 
 // The process-wide table of update disks. The worker thread scans and
-// transfers through it and the GUI thread releases through it, so each scan,
-// each file transfer and each release holds `lock` for its whole length.
+// transfers through it and a release at the end of a run goes through it too,
+// so the public entry points (the presence poll, a file transfer, a release)
+// take `lock` once, for their whole length; the functions below that fill,
+// open or close the table expect the caller to hold it.
 struct DiskTable {
     char16_t paths[kMaxUpdateDisks][kDiskPathUnits] = {};
     diskio::BlockIoPtr handles[kMaxUpdateDisks]; // null: not open
@@ -26,7 +28,7 @@ struct DiskTable {
     // disk it reaches is no longer that one.
     diskio::DiskCheck checked[kMaxUpdateDisks];
     std::int32_t count = 0;
-    std::recursive_mutex lock;
+    std::mutex lock;
 };
 
 extern DiskTable UpdateDiskTable;
@@ -75,11 +77,12 @@ struct FoundDisk {
 [[nodiscard]] int countUpdateDisks(const char16_t* vendor, const char16_t* product);
 
 // One scan: the paths of up to maxCount update disks go into the first
-// entries of table; returns how many. Does not touch table.count.
+// entries of table; returns how many. Does not touch table.count. The caller
+// holds table.lock when the table is shared.
 int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
                     int maxCount);
 
 // Up to six scans, 500 ms apart (after every empty one); the first non-zero
-// count, or 0.
+// count, or 0. The caller holds table.lock when the table is shared.
 int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
                        int maxCount);

@@ -59,7 +59,6 @@ void settleDisk(diskio::BlockIo& disk) {
 
 int openUpdateDisks() {
     DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
     int opened = 0;
     for (int i = 0; i < table.count; ++i) {
         diskio::OpenResult disk =
@@ -77,7 +76,6 @@ int openUpdateDisks() {
 
 void closeUpdateDisks() {
     DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
     for (int i = 0; i < table.count; ++i)
         table.handles[i].reset();
 }
@@ -310,7 +308,7 @@ TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor
     }
 
     DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
+    std::lock_guard<std::mutex> hold(table.lock);
     const Targets found = waitForTargets(targets, vendor, product);
     report.leftAlone = found.leftAlone;
     // The table holds 16, and a 17th calculator would silently be left half
@@ -379,7 +377,7 @@ TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor
                             const char16_t* product) {
     TransferReport report;
     DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::recursive_mutex> hold(table.lock);
+    std::lock_guard<std::mutex> hold(table.lock);
     Targets found = waitForTargets(targets, vendor, product);
     while (found.aimed.size() > static_cast<std::size_t>(kMaxUpdateDisks)) {
         found.leftAlone.push_back(found.aimed.back().check.identity);

@@ -36,6 +36,7 @@ struct TransferJob {
 };
 
 // Opens the first count entries of UpdateDiskTable; returns how many opened.
+// The caller holds UpdateDiskTable.lock, as for closing them.
 int openUpdateDisks();
 void closeUpdateDisks();
 

@@ -226,7 +226,7 @@ DEVICE_TEST(linkChangedBetweenDiscoveryAndOpen) {
                        std::string(row.swapTo) == "look" ? "Vela update 2" : "Vela update");
         byIdLink(first.device, kCalculator + "1-0:0");
         DiskTable& table = UpdateDiskTable;
-        std::lock_guard<std::recursive_mutex> hold(table.lock);
+        std::lock_guard<std::mutex> hold(table.lock);
         table.count = findUpdateDisks(table, updateVendorId, updateProductId, 16);
         CHECK_EQ(table.count, 1, row.label);
         const std::string to = row.swapTo[0] == '/' ? row.swapTo : other.device;
