@@ -4,6 +4,7 @@
 // with dd for comparison. Output: "seconds=<s> exchanges=<n> result=<code>".
 #include "base/utf16_text.h"
 #include "device/device_log.h"
+#include "device/disk_testing.h"
 #include "device/pacing.h"
 #include "device/update_disk.h"
 

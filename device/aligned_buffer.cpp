@@ -1,5 +1,7 @@
 #include "device/aligned_buffer.h"
 
+#include "device/disk_testing.h"
+
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -36,11 +38,11 @@ AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& other) noexcept {
     return *this;
 }
 
-void failChunkAllocationsForTest(int n) {
+void diskio::testing::failChunkAllocations(int n) {
     failingChunkAllocations.store(n < 0 ? 0 : n);
 }
 
-bool chunkAllocationShouldFail() {
+bool diskio::testing::chunkAllocationShouldFail() {
     int n = failingChunkAllocations.load();
     while (n > 0) {
         if (failingChunkAllocations.compare_exchange_weak(n, n - 1))

@@ -27,9 +27,3 @@ private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
-
-// Tests only: the next n chunk-buffer allocations of transfer threads fail,
-// as they would when the process is out of memory.
-void failChunkAllocationsForTest(int n);
-// True (and counts one down) when a chunk allocation is to fail.
-[[nodiscard]] bool chunkAllocationShouldFail();

@@ -8,15 +8,14 @@
 
 namespace diskio::testing {
 
-#ifdef _WIN32
-// Wine presents no USB disk, so a test gives the list of disks itself. Each
-// entry is an interface path, matched as usual, and the file that stands in
-// for that disk; opening, reading and writing go through the real Win32 calls
-// on that file.
-using DiskListEntry = std::pair<std::u16string, std::u16string>; // interface path, file
-void setWindowsDiskList(const std::vector<DiskListEntry>& disks);
-void clearWindowsDiskList();
+// The next n chunk-buffer allocations of transfer threads fail, as they would
+// when the process is out of memory.
+void failChunkAllocations(int n);
+// True (and counts one down) when a chunk allocation is to fail; asked by each
+// transfer thread before it allocates.
+[[nodiscard]] bool chunkAllocationShouldFail();
 
+#ifdef _WIN32
 // The next `count` waits for the transfer threads report failure, as
 // WaitForMultipleObjects may.
 void failThreadWaits(int count);

@@ -1,4 +1,5 @@
 #include "device/file_transfer.h"
+#include "device/disk_testing.h"
 
 #include "base/utf16_text.h"
 #include "device/aligned_buffer.h"
@@ -81,7 +82,7 @@ void closeUpdateDisks() {
 }
 
 ResultCode transferThread(TransferJob& job) {
-    if (chunkAllocationShouldFail()) {
+    if (diskio::testing::chunkAllocationShouldFail()) {
         job.failure = u"No memory for the transfer buffer";
         return kResultNoBuffer;
     }

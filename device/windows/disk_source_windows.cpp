@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <mutex>
 
 diskio::BlockIoPtr makeWinIo(HANDLE handle);
 
@@ -19,10 +18,6 @@ const GUID kDiskInterfaceClass = {
 
 constexpr DWORD kDiskOpenFlags =
     FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS; // 0xB0000000
-
-std::mutex testListLock;
-bool haveTestList = false;
-std::vector<diskio::testing::DiskListEntry> testList;
 
 // The record's path ends at its terminator or at the end of the bytes that
 // were allocated for it, whichever comes first: nothing promises a terminator.
@@ -76,51 +71,23 @@ public:
 
     bool listDisks(std::vector<std::u16string>& paths) override {
         paths.clear();
-        {
-            std::lock_guard<std::mutex> hold(testListLock);
-            if (haveTestList) {
-                for (const diskio::testing::DiskListEntry& entry : testList)
-                    paths.push_back(entry.first);
-                return true;
-            }
-        }
         return listInterfaces(paths);
     }
 
     // The interface path names the device; Windows opens what it names.
     diskio::OpenResult openDisk(const std::u16string& path, const diskio::DiskCheck&) override {
-        std::u16string target = path;
-        {
-            std::lock_guard<std::mutex> hold(testListLock);
-            for (const diskio::testing::DiskListEntry& entry : testList) {
-                if (haveTestList && entry.first == path)
-                    target = entry.second;
-            }
-        }
-        const HANDLE disk = ::CreateFileW(toWide(target).c_str(), GENERIC_READ | GENERIC_WRITE,
+        const HANDLE disk = ::CreateFileW(toWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, kDiskOpenFlags, nullptr);
         if (disk == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
-            return {nullptr, windowsErrorText(error) + u" (" + target + u")"};
+            return {nullptr, windowsErrorText(error) + u" (" + path + u")"};
         }
         return {makeWinIo(disk), {}};
     }
 };
 
 } // namespace
-
-void diskio::testing::setWindowsDiskList(const std::vector<DiskListEntry>& disks) {
-    std::lock_guard<std::mutex> hold(testListLock);
-    testList = disks;
-    haveTestList = true;
-}
-
-void diskio::testing::clearWindowsDiskList() {
-    std::lock_guard<std::mutex> hold(testListLock);
-    testList.clear();
-    haveTestList = false;
-}
 
 std::u16string diskio::testing::devicePathOfDetail(const void* detail, unsigned long bytes) {
     return devicePathOf(static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), bytes);

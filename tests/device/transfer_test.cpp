@@ -1,6 +1,7 @@
 #include "base/utf16_text.h"
 #include "device/aligned_buffer.h"
 #include "device/device_log.h"
+#include "device/disk_testing.h"
 #include "device/file_transfer.h"
 #include "device/update_run.h"
 #include "harness.h"
@@ -146,7 +147,7 @@ DEVICE_TEST(resultCodes) {
             support::setProgressHook(shrinkFile);
         }
         if (row.code == kResultNoBuffer)
-            failChunkAllocationsForTest(1);
+            diskio::testing::failChunkAllocations(1);
         if (row.code == kResultPathTooLong)
             path = support::tempDir("transfer") + "/" + std::string(260, 'p');
         CHECK_EQ(transfer(path), row.code, row.label);

@@ -30,6 +30,38 @@ struct Disk {
     bool exists;
 };
 
+// Wine presents no USB disk, so the test lists the disks itself, through the
+// device layer's one override: interface paths, matched and checked as usual,
+// each standing for a file that the real Win32 backend opens, reads and writes.
+class ListedDisks : public diskio::DiskSource {
+public:
+    using Entry = std::pair<std::u16string, std::u16string>; // interface path, file
+    explicit ListedDisks(std::vector<Entry> entries) : entries_(std::move(entries)) {}
+
+    diskio::MatchRule matchRule() const override { return diskio::MatchRule::InterfacePath; }
+    bool listDisks(std::vector<std::u16string>& paths) override {
+        paths.clear();
+        for (const Entry& entry : entries_)
+            paths.push_back(entry.first);
+        return true;
+    }
+    diskio::DiskCheck checkDisk(const std::u16string& path, const char16_t* vendor,
+                                const char16_t* product) override {
+        return diskio::nativeDiskSource().checkDisk(path, vendor, product);
+    }
+    diskio::OpenResult openDisk(const std::u16string& path,
+                                const diskio::DiskCheck& expected) override {
+        for (const Entry& entry : entries_) {
+            if (entry.first == path)
+                return diskio::nativeDiskSource().openDisk(entry.second, expected);
+        }
+        return {nullptr, u"not listed"};
+    }
+
+private:
+    std::vector<Entry> entries_;
+};
+
 } // namespace
 
 DEVICE_TEST(windowsTransferResults) {
@@ -66,7 +98,7 @@ DEVICE_TEST(windowsTransferResults) {
     support::writeFile(image, bytes);
     for (const Row& row : rows) {
         currentUpdateRun().end();
-        std::vector<diskio::testing::DiskListEntry> list;
+        std::vector<ListedDisks::Entry> list;
         for (std::size_t i = 0; i < row.disks.size(); ++i) {
             const std::string file = dir + "\\disk" + std::to_string(i) + ".img";
             std::remove(file.c_str());
@@ -75,7 +107,8 @@ DEVICE_TEST(windowsTransferResults) {
             list.push_back(
                 {interfacePath(static_cast<int>(i), row.disks[i].vendorAndProduct), toUtf16(file)});
         }
-        diskio::testing::setWindowsDiskList(list);
+        ListedDisks disks(list);
+        diskio::setDiskSourceOverride(&disks);
         support::resetCallbacks();
         const std::u16string path = toUtf16(image);
         CHECK_EQ(runFileTransfer(updateVendorId, updateProductId, path.c_str(), 0x100000,
@@ -97,8 +130,8 @@ DEVICE_TEST(windowsTransferResults) {
         }
         if (row.code == kResultDiskOpen)
             CHECK(!lastFailureText().empty(), row.label);
+        diskio::setDiskSourceOverride(nullptr);
     }
-    diskio::testing::clearWindowsDiskList();
     currentUpdateRun().end();
 }
 
