@@ -253,7 +253,10 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
     return result;
 }
 
-ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product) {
+ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product,
+                              std::vector<std::u16string>* unfinished) {
+    if (unfinished)
+        unfinished->clear();
     DiskTable& table = UpdateDiskTable;
     std::lock_guard<std::recursive_mutex> hold(table.lock);
     table.count = waitForUpdateDisks(table, vendor, product, kMaxUpdateDisks);
@@ -261,10 +264,13 @@ ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product) {
         return kResultNoDisk;
     (void)openUpdateDisks();
     for (int i = 0; i < table.count; ++i) {
-        if (!table.handles[i])
-            continue;
-        readControlArea(*table.handles[i], false);
-        (void)sendFinish(*table.handles[i]);
+        bool finished = false;
+        if (table.handles[i]) {
+            readControlArea(*table.handles[i], false);
+            finished = sendFinish(*table.handles[i]);
+        }
+        if (!finished && unfinished)
+            unfinished->push_back(table.paths[i]);
     }
     closeUpdateDisks();
     return kResultOk;

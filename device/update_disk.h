@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using ResultCode = std::int32_t;
 
@@ -42,4 +44,8 @@ using MessageCallback = void (*)(const char16_t* text);
                                          ProgressCallback progress, MessageCallback message);
 
 // Sends the finish command to every update disk present. 0, or 104 when none.
-ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product);
+// unfinished, when given, receives the path of every disk found that could
+// not be opened or did not take the finish command: the caller must not
+// report a finished update for it.
+ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product,
+                              std::vector<std::u16string>* unfinished = nullptr);

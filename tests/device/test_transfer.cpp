@@ -5,6 +5,7 @@
 #include "support.h"
 #include "text_utf.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -214,6 +215,45 @@ DEVICE_TEST(releaseSendsFinish) {
     }
     virtual_calculator::setAbsent(true);
     CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "absent");
+}
+
+// The dialog must not call an update finished on a calculator that did not
+// take the finish command; the release names each such disk.
+DEVICE_TEST(releaseNamesDisksLeftUnfinished) {
+    struct Row {
+        const char* name;
+        int unopenable;    // unit whose open fails, or -1
+        bool refuseFinish; // every write of the control sector fails
+        std::vector<int> unfinished;
+    };
+    const Row rows[] = {
+        {"all finished", -1, false, {}},
+        {"unit 1 cannot be opened", 1, false, {1}},
+        {"finish write refused", -1, true, {0, 1, 2}},
+    };
+    for (const Row& row : rows) {
+        virtual_calculator::Options options;
+        options.units = 3;
+        options.unopenableUnit = row.unopenable;
+        support::freshCalculator(options);
+        if (row.refuseFinish)
+            virtual_calculator::refuseWritesAt(87040);
+        std::vector<std::u16string> listed;
+        std::vector<std::u16string> paths;
+        CHECK(diskio::activeDiskSource().listDisks(paths), row.name);
+        CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), kResultOk, row.name);
+        std::vector<std::u16string> expected;
+        for (int unit : row.unfinished)
+            expected.push_back(paths[static_cast<std::size_t>(unit)]);
+        std::sort(listed.begin(), listed.end());
+        std::sort(expected.begin(), expected.end());
+        CHECK(listed == expected, row.name);
+    }
+    // A list left from an earlier call is not taken for this one's.
+    virtual_calculator::setAbsent(true);
+    std::vector<std::u16string> listed{u"stale"};
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), kResultNoDisk, "absent");
+    CHECK(listed.empty(), "absent");
 }
 
 DEVICE_TEST(imagesAtTheirOffsetsAndFilesLeft) {
