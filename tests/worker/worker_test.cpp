@@ -4,6 +4,7 @@
 #include "pacing.h"
 #include "update_worker.h"
 
+#include <QScopeGuard>
 #include <QThread>
 #include <QtTest>
 
@@ -103,8 +104,8 @@ private slots:
     void startPressedShortensCountdown();
     void failureRetriesWithoutCountdown();
     void stopDuringTransferLetsItFinish();
-    void stopWhileWaitingEndsWithinOnePass_data();
-    void stopWhileWaitingEndsWithinOnePass();
+    void stopEndsEveryPauseAtOnce_data();
+    void stopEndsEveryPauseAtOnce();
     void presentDiskWaitsForFirstFile();
     void nextFileAlwaysStarts();
     void exceptionEndsLoopAndTellsDialog();
@@ -241,30 +242,57 @@ void WorkerTest::stopDuringTransferLetsItFinish() {
              QStringList({"active", "ran0", "inactive"}));
 }
 
-void WorkerTest::stopWhileWaitingEndsWithinOnePass_data() {
+void WorkerTest::stopEndsEveryPauseAtOnce_data() {
     QTest::addColumn<bool>("present");
     QTest::addColumn<int>("result");
-    QTest::newRow("waiting for the device") << false << 0;
-    QTest::newRow("counting down") << true << 0;
-    QTest::newRow("after a failure") << true << 105;
+    QTest::addColumn<QString>("event"); // the pause that follows it is stretched
+    QTest::newRow("first pause") << false << 0 << "";
+    QTest::newRow("waiting for the device") << false << 0 << "tick2";
+    QTest::newRow("counting down") << true << 0 << "start";
+    QTest::newRow("before the transfer") << true << 0 << "active";
+    QTest::newRow("after a failure") << true << 105 << "inactive";
 }
 
-void WorkerTest::stopWhileWaitingEndsWithinOnePass() {
+// The window may be gone and the process waiting for this loop (and holding
+// the single-instance guard) while it pauses: a stop must end any pause at
+// once. The pause after the given event is stretched far beyond the wait.
+void WorkerTest::stopEndsEveryPauseAtOnce() {
     QFETCH(bool, present);
     QFETCH(int, result);
+    QFETCH(QString, event);
     diskPresent = present;
     nextResult = result;
+    auto restore = qScopeGuard([] { pacing::setTestStretch(1); });
+    static std::atomic<bool> stretched;
+    stretched = event.isEmpty();
+    if (event.isEmpty())
+        pacing::setTestStretch(1000000);
     startWorker();
-    if (result != 0)
-        QTRY_VERIFY(recorder_->events.contains(QStringLiteral("ran%1").arg(result)));
-    else if (present)
-        QTRY_VERIFY(recorder_->events.contains("start"));
-    else
-        QTRY_VERIFY(recorder_->events.contains("tick2"));
+    const auto stretchAfter = [event] {
+        return [event](const QString& seen) {
+            if (seen == event && !stretched.exchange(true))
+                pacing::setTestStretch(1000000);
+        };
+    };
+    // On the worker's thread, before the pause that follows the event begins.
+    const auto on = stretchAfter();
+    connect(
+        worker_, &CUpdateWorker::waitingTicks, worker_,
+        [on](int t) { on(QStringLiteral("tick%1").arg(t)); }, Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::waitingStart, worker_, [on] { on("start"); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::downloadActive, worker_, [on] { on("active"); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::downloadInactive, worker_, [on] { on("inactive"); },
+        Qt::DirectConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(stretched.load(), 20000);
     const int before = transfers.load();
     worker_->stopRequested = true;
-    // The longest pass is the pause after a failure: 3000 ms, divided by 20.
-    QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 2000);
+    // A stretched pause lasts hours; only a stop that cuts it short ends the loop.
+    QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 20000);
     QCOMPARE(transfers.load(), before);
 }
 
