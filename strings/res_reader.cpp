@@ -1,5 +1,7 @@
 #include "res_reader.h"
 
+#include "res_qstring.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -13,7 +15,7 @@ Q_LOGGING_CATEGORY(lcStrings, "updater.strings", QtWarningMsg)
 std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& out,
                               std::int64_t start, std::int64_t end) {
     out.clear();
-    const QString path = QStringLiteral("resource:") + QString::fromUtf16(name);
+    const QString path = QStringLiteral("resource:") + qStringFromUtf16(name);
     if (!QFileInfo::exists(path)) {
         qCInfo(lcStrings) << "no module file" << QFileInfo(path).filePath();
         return 0;

@@ -5,11 +5,13 @@
 
 #include "dialog_link.h"
 #include "firmware_file.h"
+#include "serial_jobs.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class CUpdateWorker;
 class QCloseEvent;
@@ -48,16 +50,23 @@ public:
     [[nodiscard]] static bool isNewSchemeName(const QString& name);
     void setCurrentFile();
 
-    // End of a run.
-    void finishUpdate(const QString& message);
+    // End of a run. The message shows at once; the pause and the release of
+    // the update disks run on a thread of their own, so that the window keeps
+    // painting, and releaseEnded follows. With ExitWhenFinished the
+    // application exits 3 s after a release that every calculator took; a
+    // calculator that did not is named in the fourth label instead, and the
+    // window stays open.
+    enum class AfterRelease { Stay, ExitWhenFinished };
+    void finishUpdate(const QString& message, AfterRelease after = AfterRelease::Stay);
     void abortUpdate();
 
     // Language and folder choice.
     void setLanguage(int value);
     void loadSettings();
 
-    // Asks the worker to stop and waits for its thread. A running transfer is
-    // finished first. Safe to call more than once.
+    // Asks the worker to stop and waits for its thread, and for every release
+    // of the update disks begun so far. A running transfer is finished first.
+    // Safe to call more than once.
     void shutdownWorker();
 
     // DialogLink: called on transfer threads.
@@ -67,6 +76,9 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
+    // Raised on the release thread when a release has ended: its result and
+    // the paths of the calculators that did not take the finish command.
+    void releaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 private slots:
     void onCancel();
@@ -81,6 +93,7 @@ private slots:
     void onExitUpdater();
     void onBrowseFolder();
     void onLoopFailed(int code);
+    void onReleaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,6 +111,15 @@ private:
 
     QPointer<QThread> workerThreadGuard_;
     bool workerShutDown_ = false;
+    // GUI thread only. The button reads "Start - N" (a click starts at once)
+    // rather than "Cancel" (a click aborts).
+    bool startOffered_ = false;
+    // Releases posted and not yet reported back; a new run's worker starts
+    // only after the last of them, so that no finish command can reach the
+    // calculator in the middle of the new run's first file.
+    int pendingReleases_ = 0;
+    bool restartWanted_ = false;
+    SerialJobs releases_;
 };
 
 // The one dialog; set at the start of its construction.

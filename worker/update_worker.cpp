@@ -52,7 +52,7 @@ void reportProgress(int percent) {
 
 void reportMessage(const char16_t* text) {
     if (DialogLink* link = dialogLink())
-        link->raiseUpdateMessage(text ? QString::fromUtf16(text) : QString());
+        link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
 CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
