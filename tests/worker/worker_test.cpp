@@ -50,8 +50,9 @@ void setGate(bool open) {
 
 class FakeDialog : public DialogLink {
 public:
+    QString lastMessage; // written by whichever thread reports
     void raiseUpdateProgress(int) override {}
-    void raiseUpdateMessage(const QString&) override {}
+    void raiseUpdateMessage(const QString& text) override { lastMessage = text; }
 };
 
 // Receives the worker's signals on the test thread, in the order sent.
@@ -110,6 +111,7 @@ private slots:
     void nextFileAlwaysStarts();
     void exceptionEndsLoopAndTellsDialog();
     void restartAfterStop();
+    void transferMessageKeepsEveryUnit();
 
 private:
     void startWorker(bool withFile = true);
@@ -350,6 +352,20 @@ void WorkerTest::restartAfterStop() {
     QTRY_VERIFY(recorder_->events.contains("inactive"));
     QCOMPARE(recorder_->steps().count("found"), 1);
     QCOMPARE(recorder_->steps().count("start"), 6);
+}
+
+// The transfer reports the firmware path and its failures as UTF-16 text; a
+// path that begins with U+FEFF or U+FFFE is shown as it is, not read as a
+// byte-order mark.
+void WorkerTest::transferMessageKeepsEveryUnit() {
+    for (const char16_t* text : {u"\uFEFF/fw/VELA_APP.DAT", u"\uFFFE/fw/VELA_APP.DAT"}) {
+        reportMessage(text);
+        QCOMPARE(dialog_.lastMessage.size(), 17);
+        QCOMPARE(dialog_.lastMessage.at(0).unicode(), ushort(text[0]));
+        QCOMPARE(dialog_.lastMessage.mid(1), QStringLiteral("/fw/VELA_APP.DAT"));
+    }
+    reportMessage(nullptr);
+    QVERIFY(dialog_.lastMessage.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)
