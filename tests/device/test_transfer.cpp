@@ -319,4 +319,8 @@ DEVICE_TEST(virtualCalculatorOptions) {
         CHECK_EQ(options.appearMs, row.appearMs, row.text);
         CHECK_EQ(options.dir, row.dir, row.text);
     }
+    virtual_calculator::Options slow;
+    std::string error;
+    CHECK(virtual_calculator::parseOptions("slow_ms=40", slow, error), "slow_ms");
+    CHECK_EQ(slow.slowMs, 40, "slow_ms");
 }
