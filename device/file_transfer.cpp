@@ -446,8 +446,17 @@ TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product)
     return report;
 }
 
-ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product) {
-    return releaseUpdateRun(vendor, product).result;
+ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product,
+                              std::vector<std::u16string>* unfinished) {
+    const TransferReport report = releaseUpdateRun(vendor, product);
+    if (unfinished) {
+        unfinished->clear();
+        for (const DiskOutcome& outcome : report.disks) {
+            if (outcome.code != kResultOk)
+                unfinished->push_back(describeDisk(outcome.identity));
+        }
+    }
+    return report.result;
 }
 
 bool UpdateRunSet::begun() const {

@@ -2,25 +2,51 @@
 
 #include "device/platform.h"
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
 
 namespace {
 std::atomic<int> testDivisor{1};
-}
+std::atomic<int> testStretch{1};
+
+// How soon a stoppable pause notices the stop.
+constexpr int kStopCheckMs = 10;
+} // namespace
 
 namespace pacing {
 
 int scaledMs(int ms) {
-    const int divisor = testDivisor.load(std::memory_order_relaxed);
-    return ms <= 0 ? 0 : ms / divisor;
+    const std::int64_t divisor = testDivisor.load(std::memory_order_relaxed);
+    const std::int64_t factor = testStretch.load(std::memory_order_relaxed);
+    return ms <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>(ms * factor / divisor, INT_MAX));
 }
 
 void pauseMs(int ms) {
     platform::sleepMs(scaledMs(ms));
 }
 
+bool pauseMs(int ms, const std::atomic<bool>& stop) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(scaledMs(ms));
+    for (;;) {
+        if (stop.load())
+            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        platform::sleepMs(static_cast<int>(std::min<std::int64_t>(left, kStopCheckMs)));
+    }
+}
+
 void setTestDivisor(int divisor) {
     testDivisor.store(divisor < 1 ? 1 : divisor, std::memory_order_relaxed);
+}
+
+void setTestStretch(int factor) {
+    testStretch.store(factor < 1 ? 1 : factor, std::memory_order_relaxed);
 }
 
 } // namespace pacing

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using ResultCode = std::int32_t;
 
@@ -45,4 +47,8 @@ using MessageCallback = void (*)(const char16_t* text);
 // Sends the finish command to the calculators of the current update run (to
 // every update disk present when no file was written yet) and ends the run.
 // 0; 104 when one is not connected; 107 or 112 when one cannot take it.
-ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product);
+// unfinished, when given, receives the name of every calculator of the run
+// that could not be opened, did not take the finish command or was not
+// connected: the caller must not report a finished update for it.
+ResultCode releaseUpdateDisks(const char16_t* vendor, const char16_t* product,
+                              std::vector<std::u16string>* unfinished = nullptr);

@@ -8,7 +8,21 @@ QString getResQString(std::uint32_t id, std::int32_t language) {
     const char16_t* text = getResString(id, language);
     if (text == nullptr)
         return QString();
-    return QString::fromUtf16(text);
+    return qStringFromUtf16(text);
+}
+
+QString qStringFromUtf16(const char16_t* text, std::size_t length) {
+    if (text == nullptr)
+        return QString();
+    return QString(reinterpret_cast<const QChar*>(text), static_cast<int>(length));
+}
+
+QString qStringFromUtf16(const char16_t* text) {
+    return qStringFromUtf16(text, text ? std::char_traits<char16_t>::length(text) : 0);
+}
+
+QString qStringFromUtf16(const std::u16string& text) {
+    return qStringFromUtf16(text.data(), text.size());
 }
 
 std::int32_t toWideBuffer(const QString& text, char16_t* buffer) {

@@ -1,5 +1,7 @@
 #include "strings/res_reader.h"
 
+#include "strings/res_qstring.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -13,9 +15,15 @@ Q_LOGGING_CATEGORY(lcStrings, "updater.strings", QtWarningMsg)
 std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& out,
                               std::int64_t start, std::int64_t end) {
     out.clear();
-    const QString path = QStringLiteral("resource:") + QString::fromUtf16(name);
-    if (!QFileInfo::exists(path)) {
-        qCInfo(lcStrings) << "no module file" << QFileInfo(path).filePath();
+    const QString path = QStringLiteral("resource:") + qStringFromUtf16(name);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        qCInfo(lcStrings) << "no module file" << info.filePath();
+        return 0;
+    }
+    // Opening a FIFO would wait for a writer, at start-up, forever.
+    if (!info.isFile()) {
+        qCWarning(lcStrings) << "not a regular file:" << info.filePath();
         return 0;
     }
     QFile file(path);
@@ -24,6 +32,14 @@ std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& o
     const std::int64_t bound = std::min<std::int64_t>(file.size(), end);
     if (start < 0 || start >= bound)
         return 0;
+    // The sizes come from the module's own header; a (sparse) file that claims
+    // gigabytes must not become an allocation of that size. No real module
+    // comes near this.
+    if (bound - start > kMaxResourceRead) {
+        qCWarning(lcStrings) << "refused a read of" << (bound - start) << "bytes from"
+                             << info.filePath();
+        return 0;
+    }
     (void)file.seek(start);
     out.resize(static_cast<std::size_t>(bound - start));
     const qint64 got =

@@ -12,7 +12,11 @@
 using ResReadFn = std::function<std::int64_t(const char16_t* name, std::vector<std::uint8_t>& out,
                                              std::int64_t start, std::int64_t end)>;
 
+// Longest range a module read may deliver; a longer one delivers nothing.
+constexpr std::int64_t kMaxResourceRead = 16 << 20;
+
 // The reader over the "resource:" search path, the folder "resource" beside
-// the executable. The file is opened and closed again within each call.
+// the executable. The file is opened and closed again within each call; only
+// a regular file (links followed) is read.
 std::int64_t readResourceFile(const char16_t* name, std::vector<std::uint8_t>& out,
                               std::int64_t start, std::int64_t end);

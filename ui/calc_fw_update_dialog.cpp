@@ -7,6 +7,7 @@
 #include "resources/resources.h"
 #include "settings/settings.h"
 #include "strings/language_table.h"
+#include "strings/res_qstring.h"
 #include "strings/res_string.h"
 #include "ui/localised_text.h"
 #include "worker/diagnostics.h"
@@ -41,8 +42,17 @@ const char kProgressStyle[] =
 QString failureCause(int code) {
     if (code == -2)
         return QStringLiteral("The update stopped unexpectedly.");
-    const std::u16string text = lastFailureText();
-    return QString::fromUtf16(text.data(), static_cast<int>(text.size()));
+    return qStringFromUtf16(lastFailureText());
+}
+
+// The fourth label's text after "Done" when the finish command did not reach
+// every calculator of the run: it may not have completed the update.
+QString unfinishedWarning(int code, const QStringList& unfinished) {
+    if (code == kResultNoDisk)
+        return QStringLiteral("Warning: the calculator was disconnected before the update could "
+                              "be finished on it. Run the update again.");
+    return QStringLiteral("Warning: the update could not be finished on %1. Run the update again.")
+        .arg(unfinished.join(QStringLiteral(", ")));
 }
 
 // A calculator plugged in during the run is never written by it; its owner
@@ -166,10 +176,14 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(browseButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onBrowseFolder);
     connect(worker, &CUpdateWorker::loopFailed, this, &CCalcFWUpdateMSDialog::onLoopFailed);
     connect(worker, &CUpdateWorker::tooManyDisks, this, &CCalcFWUpdateMSDialog::onTooManyDisks);
+    connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
+            &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
 }
 
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
     abortUpdate();
+    // The release refers to this dialog; it ends before the dialog does.
+    releases_.waitIdle();
     // The worker reaches this dialog through the link; it must be gone first.
     // Its loop has returned and its thread has ended, so nothing else refers
     // to either object any more.
@@ -185,6 +199,8 @@ void CCalcFWUpdateMSDialog::shutdownWorker() {
         return;
     workerShutDown_ = true;
     worker->stopRequested.store(true);
+    // A finish command that has begun is sent to its end, like a transfer.
+    releases_.waitIdle();
     if (QThread* thread = workerThreadGuard_.data()) {
         // quit() before the loop has returned is kept: the thread's event
         // loop ends as soon as process() gives control back.
@@ -212,16 +228,49 @@ void CCalcFWUpdateMSDialog::loadSettings() {
     workFolder = stored.workFolder;
 }
 
-void CCalcFWUpdateMSDialog::finishUpdate(const QString& message) {
+void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease after) {
     cancelButton->hide();
     progressBar->hide();
     statusLabel->setText(message);
     spareLabel1->clear();
     fileLabel->clear();
     worker->stopRequested.store(true);
-    pacing::pauseMs(kFinishPauseMs);
-    (void)releaseUpdateDisks(updateVendorId, updateProductId);
+    restartWanted_ = false;
+    // No transfer runs when a run ends. The release below may take seconds
+    // (six searches for an absent calculator, a slow disk); the window may
+    // close meanwhile, and the process waits for the release before it ends.
     transferActive.store(false);
+    ++pendingReleases_;
+    const bool exitAfter = after == AfterRelease::ExitWhenFinished;
+    releases_.post([this, exitAfter] {
+        pacing::pauseMs(kFinishPauseMs);
+        std::vector<std::u16string> unfinished;
+        const ResultCode code = releaseUpdateDisks(updateVendorId, updateProductId, &unfinished);
+        QStringList paths;
+        for (const std::u16string& path : unfinished)
+            paths << qStringFromUtf16(path);
+        emit releaseEnded(code, paths, exitAfter);
+    });
+}
+
+void CCalcFWUpdateMSDialog::onReleaseEnded(int code, const QStringList& unfinished,
+                                           bool exitAfter) {
+    pendingReleases_ -= 1;
+    if (exitAfter) {
+        // "Done" stays, as the files were all written; but an automatic exit
+        // would hide that a calculator may not have completed the update.
+        if (code == kResultNoDisk || !unfinished.isEmpty()) {
+            spareLabel2->setText(unfinishedWarning(code, unfinished));
+            widenForTexts();
+        } else {
+            QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
+                               &CCalcFWUpdateMSDialog::onExitUpdater);
+        }
+    }
+    if (pendingReleases_ == 0 && restartWanted_) {
+        restartWanted_ = false;
+        worker->restart();
+    }
 }
 
 void CCalcFWUpdateMSDialog::abortUpdate() {
@@ -254,9 +303,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     }
     statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
     if (currentIndex + 1 >= fileList.size()) {
-        finishUpdate(localisedText(kTextDone));
-        QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
-                           &CCalcFWUpdateMSDialog::onExitUpdater);
+        finishUpdate(localisedText(kTextDone), AfterRelease::ExitWhenFinished);
         return;
     }
     worker->retryCount.store(0);
@@ -268,16 +315,25 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
 }
 
 void CCalcFWUpdateMSDialog::onCancel() {
-    int left = startCountdownMs.load();
-    while (left != 0) {
-        if (startCountdownMs.compare_exchange_weak(left, kStartNowMs))
+    // What the click means is what the button read: the worker arms the
+    // countdown before the first "Start - N" is shown, and a click on
+    // "Cancel" in that time must abort, not start the transfer.
+    if (startOffered_) {
+        int left = startCountdownMs.load();
+        while (left != 0) {
+            if (startCountdownMs.compare_exchange_weak(left, kStartNowMs))
+                return;
+        }
+        // The countdown has just ended: the transfer starts; nothing to abort.
+        return;
+    }
+    // Once the countdown is over a transfer is about to start or running; a
+    // late click on the button must not abort it.
+    if (worker->isRunning() && !worker->stopRequested.load()) {
+        const int state = worker->state.load();
+        if (state != CUpdateWorker::WaitingForDevice && state != CUpdateWorker::StartCountdown)
             return;
     }
-    // Once the worker has left its wait for the device, a transfer is about to
-    // start or running; a late click on the button must not abort it.
-    if (worker->isRunning() && !worker->stopRequested.load() &&
-        worker->state.load() != CUpdateWorker::WaitingForDevice)
-        return;
     abortUpdate();
     close();
 }
@@ -288,6 +344,7 @@ void CCalcFWUpdateMSDialog::onWaitingStart() {
     const int left = startCountdownMs.load();
     if (left != 0) {
         statusLabel->setText(localisedText(kTextWaitingToStart));
+        startOffered_ = true;
         cancelButton->setText(localisedText(kTextStart) + QStringLiteral(" - ") +
                               QString::number(left > 0 ? left / 1000 : 0));
     } else {
@@ -407,7 +464,12 @@ void CCalcFWUpdateMSDialog::reject() {
 void CCalcFWUpdateMSDialog::prepareNewRun() {
     cancelButton->setText(localisedText(kTextCancel));
     cancelButton->setEnabled(true);
+    startOffered_ = false;
+    statusLabel->clear();
     progressBar->show();
     progressBar->reset();
-    worker->restart();
+    if (pendingReleases_ > 0)
+        restartWanted_ = true;
+    else
+        worker->restart();
 }

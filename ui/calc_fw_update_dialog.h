@@ -4,12 +4,14 @@
 #pragma once
 
 #include "firmware/firmware_file.h"
+#include "ui/serial_jobs.h"
 #include "worker/dialog_link.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class CUpdateWorker;
 class QCloseEvent;
@@ -46,16 +48,23 @@ public:
     void scanFirmwareFolder();
     void setCurrentFile();
 
-    // End of a run.
-    void finishUpdate(const QString& message);
+    // End of a run. The message shows at once; the pause and the release of
+    // the update disks run on a thread of their own, so that the window keeps
+    // painting, and releaseEnded follows. With ExitWhenFinished the
+    // application exits 3 s after a release that every calculator took; a
+    // calculator that did not is named in the fourth label instead, and the
+    // window stays open.
+    enum class AfterRelease { Stay, ExitWhenFinished };
+    void finishUpdate(const QString& message, AfterRelease after = AfterRelease::Stay);
     void abortUpdate();
 
     // Language and folder choice.
     void setLanguage(int value);
     void loadSettings();
 
-    // Asks the worker to stop and waits for its thread. A running transfer is
-    // finished first. Safe to call more than once.
+    // Asks the worker to stop and waits for its thread, and for every release
+    // of the update disks begun so far. A running transfer is finished first.
+    // Safe to call more than once.
     void shutdownWorker();
 
     // DialogLink: called on transfer threads.
@@ -65,6 +74,9 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
+    // Raised on the release thread when a release has ended: its result and
+    // the paths of the calculators that did not take the finish command.
+    void releaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 private slots:
     void onCancel();
@@ -80,6 +92,7 @@ private slots:
     void onBrowseFolder();
     void onLoopFailed(int code);
     void onTooManyDisks(int count);
+    void onReleaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,6 +110,15 @@ private:
 
     QPointer<QThread> workerThreadGuard_;
     bool workerShutDown_ = false;
+    // GUI thread only. The button reads "Start - N" (a click starts at once)
+    // rather than "Cancel" (a click aborts).
+    bool startOffered_ = false;
+    // Releases posted and not yet reported back; a new run's worker starts
+    // only after the last of them, so that no finish command can reach the
+    // calculator in the middle of the new run's first file.
+    int pendingReleases_ = 0;
+    bool restartWanted_ = false;
+    SerialJobs releases_;
 };
 
 // The one dialog; set at the start of its construction.

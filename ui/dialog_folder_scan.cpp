@@ -15,6 +15,7 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
     const FirmwareScan scan = scanFirmwareFiles(workFolder);
     newNamingScheme = scan.newNamingScheme;
     fileList = scan.files;
+    spareLabel2->setText(scan.problem);
     if (fileList.size() == 3) {
         currentIndex = 0;
         setCurrentFile();
@@ -24,6 +25,7 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
             prepareNewRun();
         return;
     }
+    widenForTexts();
     finishUpdate(localisedText(kTextNoUpdates));
     browseButton->show();
 }

@@ -43,7 +43,7 @@ void reportProgress(int percent) {
 
 void reportMessage(const char16_t* text) {
     if (DialogLink* link = dialogLink())
-        link->raiseUpdateMessage(text ? QString::fromUtf16(text) : QString());
+        link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
 CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
@@ -125,7 +125,7 @@ void CUpdateWorker::process() {
     tick = 0;
     downloadBegun = false;
     try {
-        pacing::pauseMs(kPollMs);
+        pacing::pauseMs(kPollMs, stopRequested);
         while (!leaveLoop())
             runPass();
     } catch (...) {
@@ -156,17 +156,17 @@ void CUpdateWorker::runPass() {
         transferPass();
         break;
     case Succeeded:
-        pacing::pauseMs(kIdleMs);
+        pacing::pauseMs(kIdleMs, stopRequested);
         break;
     case Failed: {
-        pacing::pauseMs(kAfterFailureMs);
+        pacing::pauseMs(kAfterFailureMs, stopRequested);
         int expected = Failed;
         state.compare_exchange_strong(expected, WaitingForDevice);
         break;
     }
     default:
         // A value outside the five states cannot come from the dialog; wait.
-        pacing::pauseMs(kPollMs);
+        pacing::pauseMs(kPollMs, stopRequested);
         break;
     }
 }
@@ -188,10 +188,10 @@ void CUpdateWorker::waitForDevicePass() {
         if (DialogLink* link = dialogLink())
             link->startCountdownMs.store(kStartCountdownMs);
         emit foundDevice();
-        pacing::pauseMs(kPollMs);
+        pacing::pauseMs(kPollMs, stopRequested);
     }
     emit waitingTicks(tick);
-    pacing::pauseMs(kPollMs);
+    pacing::pauseMs(kPollMs, stopRequested);
 }
 
 void CUpdateWorker::countdownPass() {
@@ -203,13 +203,13 @@ void CUpdateWorker::countdownPass() {
         // taken from there, so a 1000 or 5250 written meanwhile is kept.
         if (link->startCountdownMs.compare_exchange_weak(left, next)) {
             emit waitingStart();
-            pacing::pauseMs(kCountdownStepMs);
+            pacing::pauseMs(kCountdownStepMs, stopRequested);
             return;
         }
     }
     emit downloadActive();
     state.store(Transferring);
-    pacing::pauseMs(kBeforeTransferMs);
+    pacing::pauseMs(kBeforeTransferMs, stopRequested);
 }
 
 void CUpdateWorker::transferPass() {
@@ -242,5 +242,5 @@ void CUpdateWorker::transferPass() {
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
     emit updaterRan(code);
     emit downloadInactive();
-    pacing::pauseMs(kAfterTransferMs);
+    pacing::pauseMs(kAfterTransferMs, stopRequested);
 }

@@ -5,6 +5,7 @@
 #include "device/device_log.h"
 #include "device/disk_io.h"
 #include "device/pacing.h"
+#include "device/platform.h"
 
 #include <array>
 #include <chrono>
@@ -91,10 +92,17 @@ public:
     bool write(int index, int generation, std::uint64_t pos, const void* buffer, std::size_t len);
     bool flush(int index, int generation);
 
+    // A disk that answers slowly, outside the lock: units stay independent.
+    void answerSlowly() const {
+        if (slowMs_ > 0)
+            platform::sleepMs(slowMs_);
+    }
+
     std::mutex lock_;
     Options options_;
     std::vector<Unit> units_;
     Clock::time_point appearAt_;
+    const int slowMs_ = options_.slowMs; // after options_, which it is taken from
 
     bool validUnit(int index) const {
         return index >= 0 && index < static_cast<int>(units_.size());
@@ -173,6 +181,7 @@ bool sectorShaped(std::uint64_t pos, const void* buffer, std::size_t len) {
 }
 
 bool Calculator::read(int index, int generation, std::uint64_t pos, void* buffer, std::size_t len) {
+    answerSlowly();
     std::lock_guard<std::mutex> hold(lock_);
     Unit& unit = units_[static_cast<std::size_t>(index)];
     const bool ok = unit.generation == generation && !unit.gone && sectorShaped(pos, buffer, len) &&
@@ -199,6 +208,7 @@ bool Calculator::read(int index, int generation, std::uint64_t pos, void* buffer
 
 bool Calculator::write(int index, int generation, std::uint64_t pos, const void* buffer,
                        std::size_t len) {
+    answerSlowly();
     std::lock_guard<std::mutex> hold(lock_);
     Unit& unit = units_[static_cast<std::size_t>(index)];
     TraceEntry entry{Op::Write, pos, len, {}, false};
@@ -261,6 +271,7 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
 }
 
 bool Calculator::flush(int index, int generation) {
+    answerSlowly();
     std::lock_guard<std::mutex> hold(lock_);
     Unit& unit = units_[static_cast<std::size_t>(index)];
     const bool ok = unit.generation == generation && !unit.gone;
@@ -377,6 +388,8 @@ bool parseOptions(const std::string& text, Options& out, std::string& error) {
             options.vanishMs = small;
         else if (key == "unopenable")
             options.unopenableUnit = small;
+        else if (key == "slow_ms")
+            options.slowMs = small;
         else {
             error = "unknown key " + key;
             return false;

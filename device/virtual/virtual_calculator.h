@@ -27,11 +27,12 @@ struct Options {
     int vanishAfterWrites = -1;      // unit 0 is unplugged after this many data writes
     int vanishMs = 0;                // ... and comes back this long after
     int unopenableUnit = -1;         // opening this unit fails
+    int slowMs = 0;                  // every read, write and flush takes this much longer
 };
 
 // Parses "1", "" or "key=value,key=value" (keys: units, absent, appear_ms,
 // dir, refuse_write_at, no_progress_answer, vanish_after_writes, vanish_ms,
-// unopenable). False, with a reason, on an unknown key or a bad number.
+// unopenable, slow_ms). False, with a reason, on an unknown key or a bad number.
 [[nodiscard]] bool parseOptions(const std::string& text, Options& out, std::string& error);
 
 // Makes a fresh calculator with these options the active disk source.

@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -236,6 +237,48 @@ DEVICE_TEST(releaseSendsFinish) {
     CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "absent");
 }
 
+// The dialog must not call an update finished on a calculator that did not
+// take the finish command; the release names each such disk.
+DEVICE_TEST(releaseNamesDisksLeftUnfinished) {
+    struct Row {
+        const char* name;
+        int unopenable;    // unit whose open fails, or -1
+        bool refuseFinish; // every write of the control sector fails
+        ResultCode code;
+        std::vector<int> unfinished;
+    };
+    const Row rows[] = {
+        {"all finished", -1, false, kResultOk, {}},
+        {"unit 1 cannot be opened", 1, false, kResultDiskOpen, {1}},
+        {"finish write refused", -1, true, kResultWrite, {0, 1, 2}},
+    };
+    for (const Row& row : rows) {
+        virtual_calculator::Options options;
+        options.units = 3;
+        options.unopenableUnit = row.unopenable;
+        support::freshCalculator(options);
+        if (row.refuseFinish)
+            virtual_calculator::refuseWritesAt(87040);
+        std::vector<std::u16string> listed;
+        std::vector<std::u16string> paths;
+        CHECK(diskio::activeDiskSource().listDisks(paths), row.name);
+        CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), row.code, row.name);
+        std::vector<std::u16string> expected;
+        for (int unit : row.unfinished)
+            expected.push_back(describeDisk(identityFromPath(paths[static_cast<std::size_t>(unit)],
+                                                             diskio::activeDiskSource().matchRule(),
+                                                             updateVendorId, updateProductId)));
+        std::sort(listed.begin(), listed.end());
+        std::sort(expected.begin(), expected.end());
+        CHECK(listed == expected, row.name);
+    }
+    // A list left from an earlier call is not taken for this one's.
+    virtual_calculator::setAbsent(true);
+    std::vector<std::u16string> listed{u"stale"};
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), kResultNoDisk, "absent");
+    CHECK(listed.empty(), "absent");
+}
+
 DEVICE_TEST(imagesAtTheirOffsetsAndFilesLeft) {
     // Three images, the first covering the control sector: data written there
     // is data, and commands do not disturb it.
@@ -299,6 +342,10 @@ DEVICE_TEST(virtualCalculatorOptions) {
         CHECK_EQ(options.appearMs, row.appearMs, row.text);
         CHECK_EQ(options.dir, row.dir, row.text);
     }
+    virtual_calculator::Options slow;
+    std::string error;
+    CHECK(virtual_calculator::parseOptions("slow_ms=40", slow, error), "slow_ms");
+    CHECK_EQ(slow.slowMs, 40, "slow_ms");
 }
 
 namespace {

@@ -22,7 +22,7 @@ using ModuleFiles = std::vector<ModuleFile>;
 
 QString lookup(std::uint32_t id, std::int32_t language) {
     const char16_t* text = getResString(id, language);
-    return text ? QString::fromUtf16(text) : QStringLiteral("<null>");
+    return text ? qStringFromUtf16(text) : QStringLiteral("<null>");
 }
 
 } // namespace
@@ -92,6 +92,14 @@ private slots:
             << ModuleFiles{{1, 1, {}, {{0x201, u"en 0x201"}}, false},
                            {3, 3, {1}, {{0x200, u"fr block 1"}}, true}}
             << 3 << 0 << 0x201u << "en 0x201";
+        // A text may begin with units that QString::fromUtf16 would take for
+        // a byte-order mark; they are text like any other.
+        QTest::newRow("leading U+FEFF kept, coded")
+            << ModuleFiles{{1, 1, {}, {{5, u"\uFEFFfive"}}, false}} << 1 << 0 << 5u
+            << QString(QChar(0xFEFF)) + "five";
+        QTest::newRow("leading U+FFFE kept, plain")
+            << ModuleFiles{{1, 1, {}, {{5, u"\uFFFEfive"}}, true}} << 1 << 0 << 5u
+            << QString(QChar(0xFFFE)) + "five";
     }
 
     void passes() {

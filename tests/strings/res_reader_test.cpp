@@ -8,6 +8,10 @@
 
 #include <limits>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 class ResReaderTest : public QObject {
     Q_OBJECT
 
@@ -55,6 +59,46 @@ private slots:
         const std::int64_t count = readResourceFile(file.c_str(), out, start, end);
         QCOMPARE(count, std::int64_t(expected.size()));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(out.data()), int(out.size())), expected);
+    }
+
+    // A module that claims a huge part (a sparse file, or one made so) must
+    // not make the reader allocate it, and a FIFO must not hold it forever.
+    void untrustedFiles_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint64>("end");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("16 MiB read whole") << "sparse" << qint64(16 << 20) << qint64(16 << 20);
+        QTest::newRow("one byte more refused") << "sparse" << qint64((16 << 20) + 1) << qint64(0);
+        QTest::newRow("4 GiB refused") << "sparse" << (qint64(1) << 32) << qint64(0);
+        QTest::newRow("FIFO") << "fifo" << qint64(12) << qint64(0);
+        QTest::newRow("folder") << "folder" << qint64(12) << qint64(0);
+    }
+
+    void untrustedFiles() {
+        QFETCH(QString, kind);
+        QFETCH(qint64, end);
+        QFETCH(qint64, expected);
+        const QString path = dir.filePath(QStringLiteral("untrusted.bin"));
+        QFile::remove(path);
+        QDir(dir.path()).rmdir(QStringLiteral("untrusted.bin"));
+        if (kind == "sparse") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(8) << 30));
+        } else if (kind == "folder") {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("untrusted.bin")));
+        } else {
+#ifdef Q_OS_WIN
+            QSKIP("FIFOs are made with POSIX calls");
+#else
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+        }
+        std::vector<std::uint8_t> out;
+        QCOMPARE(readResourceFile(u"untrusted.bin", out, 0, end), std::int64_t(expected));
+        QCOMPARE(qint64(out.size()), expected);
+        QFile::remove(path);
+        QDir(dir.path()).rmdir(QStringLiteral("untrusted.bin"));
     }
 
     // No module file stays open between reads, whatever the outcome.

@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // Creates entries in dir: a trailing "/" makes a folder, anything else a file
@@ -47,6 +51,8 @@ private slots:
     void secondScanReplacesList();
     void pathHandedToWorker();
     void zeroLengthFileAccepted();
+    void untrustedFiles_data();
+    void untrustedFiles();
 };
 
 void FirmwareScanTest::scan_data() {
@@ -160,6 +166,98 @@ void FirmwareScanTest::zeroLengthFileAccepted() {
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
     QCOMPARE(scanFirmwareFiles(dir.path()).files.size(), 3);
+}
+
+// Each row: the name that is made special, what it is made into, and the start
+// of the text the fourth label shows (null: the set is accepted).
+void FirmwareScanTest::untrustedFiles_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("special");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("problem");
+    const QStringList fresh{"VELA_APP.DAT", "VELA_MAIN.DAT", "VELA_OS.ROM"};
+    const QStringList legacy{"PROGPACK.DAT", "TABLES.DAT", "SYSIMAGE.ROM"};
+    QTest::newRow("link to a regular file") << fresh << "VELA_OS.ROM"
+                                            << "link to file" << qint64(0) << QString();
+    QTest::newRow("link to /dev/zero")
+        << fresh << "VELA_OS.ROM"
+        << "link to /dev/zero" << qint64(0) << "Not a regular file: VELA_OS.ROM";
+    QTest::newRow("link to a FIFO")
+        << fresh << "VELA_MAIN.DAT"
+        << "link to fifo" << qint64(0) << "Not a regular file: VELA_MAIN.DAT";
+    // Neither is listed among the folder's files at all: the set is incomplete.
+    QTest::newRow("FIFO") << fresh << "VELA_MAIN.DAT"
+                          << "fifo" << qint64(0) << "";
+    QTest::newRow("link to a folder") << fresh << "VELA_APP.DAT"
+                                      << "link to folder" << qint64(0) << "";
+    QTest::newRow("system image fills its place") << fresh << "VELA_OS.ROM"
+                                                  << "size" << qint64(0x100000) << QString();
+    QTest::newRow("system image one byte too large")
+        << fresh << "VELA_OS.ROM"
+        << "size" << qint64(0x100001)
+        << "VELA_OS.ROM is 1 bytes too large (1048577 bytes; at most 1048576";
+    QTest::newRow("legacy system image of 2 MiB")
+        << legacy << "SYSIMAGE.ROM"
+        << "size" << qint64(0x200000) << "SYSIMAGE.ROM is 1048576 bytes too large";
+    QTest::newRow("master image fills its place") << fresh << "VELA_MAIN.DAT"
+                                                  << "size" << qint64(0x400000) << QString();
+    QTest::newRow("master image one byte too large")
+        << legacy << "TABLES.DAT"
+        << "size" << qint64(0x400001)
+        << "TABLES.DAT is 1 bytes too large (4194305 bytes; at most 4194304";
+    QTest::newRow("application image has no bound") << fresh << "VELA_APP.DAT"
+                                                    << "size" << qint64(0x2000000) << QString();
+}
+
+void FirmwareScanTest::untrustedFiles() {
+    QFETCH(QStringList, names);
+    QFETCH(QString, special);
+    QFETCH(QString, kind);
+    QFETCH(qint64, size);
+    QFETCH(QString, problem);
+    QTemporaryDir dir, elsewhere;
+    QStringList plain = names;
+    plain.removeOne(special);
+    populate(dir.path(), plain);
+    const QString path = dir.path() + '/' + special;
+    if (kind == "size") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size)); // sparse: the size is what counts
+    } else {
+#ifdef Q_OS_WIN
+        QSKIP("links and FIFOs are made with POSIX calls");
+#else
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "link to fifo") {
+            const QString fifo = elsewhere.path() + "/fifo";
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+            QVERIFY(QFile::link(fifo, path));
+        } else if (kind == "link to /dev/zero") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else if (kind == "link to folder") {
+            QVERIFY(QFile::link(elsewhere.path(), path));
+        } else {
+            populate(elsewhere.path(), {"target"});
+            QVERIFY(QFile::link(elsewhere.path() + "/target", path));
+        }
+#endif
+    }
+
+    CCalcFWUpdateMSDialog dialog(dir.path(), 1);
+    dialog.scanFirmwareFolder();
+    if (problem.isNull()) {
+        QCOMPARE(dialog.fileList.size(), 3);
+        QVERIFY(dialog.spareLabel2->text().isEmpty());
+        return;
+    }
+    QVERIFY(dialog.fileList.isEmpty());
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+    QVERIFY2(problem.isEmpty() ? dialog.spareLabel2->text().isEmpty()
+                               : dialog.spareLabel2->text().startsWith(problem),
+             qPrintable(dialog.spareLabel2->text()));
 }
 
 QTEST_MAIN(FirmwareScanTest)

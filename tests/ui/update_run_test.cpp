@@ -1,5 +1,6 @@
 // Whole runs of the real dialog and worker against the virtual calculator,
 // with the pauses divided so the suite stays fast.
+#include "device/disk_discovery.h"
 #include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
@@ -18,6 +19,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -58,6 +63,10 @@ private slots:
     void closeWhileWaitingEndsWithZero();
     void browseCancelledChangesNothing();
     void browseAfterFailedScanUpdates();
+    void cancelBeforeCountdownShownAborts();
+    void releaseLeavesTheWindowFree();
+    void doneWithUnfinishedCalculatorStays_data();
+    void doneWithUnfinishedCalculatorStays();
 
 private:
     std::unique_ptr<CCalcFWUpdateMSDialog> start(const QString& folder);
@@ -144,7 +153,7 @@ void UpdateRunTest::sixFailuresEndTheRun() {
     QVERIFY(dialog->progressBar->isHidden());
     QVERIFY2(dialog->spareLabel2->text().startsWith("Write Disk File"),
              qPrintable(dialog->spareLabel2->text()));
-    QCOMPARE(finishCommands(), 1);
+    QTRY_COMPARE(finishCommands(), 1); // the release runs on its own thread
     QTRY_VERIFY(!dialog->worker->isRunning());
     dialog->close();
     QVERIFY(!dialog->isVisible());
@@ -305,6 +314,8 @@ void UpdateRunTest::browseAfterFailedScanUpdates() {
         QMetaObject::invokeMethod(chooser, "accept");
     });
     dialog->browseButton->click();
+    // Everything of the failed scan goes at once, its text with the rest.
+    QVERIFY2(dialog->statusLabel->text().isEmpty(), qPrintable(dialog->statusLabel->text()));
     QCOMPARE(QDir(dialog->workFolder), QDir(good));
     QCOMPARE(dialog->fileList.size(), 3);
     QVERIFY(dialog->browseButton->isHidden());
@@ -316,6 +327,131 @@ void UpdateRunTest::browseAfterFailedScanUpdates() {
     virtual_calculator::setAbsent(false);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->statusLabel->text() == "Done", 60000);
     QVERIFY(calculatorHolds(images_));
+}
+
+// The worker arms the countdown before the first "Start - N" can be shown; a
+// click in that time still reads "Cancel" and must abort, not start writing.
+void UpdateRunTest::cancelBeforeCountdownShownAborts() {
+    auto dialog = start(firmwareDir_.path());
+    bool clicked = false;
+    connect(dialog->worker, &CUpdateWorker::foundDevice, this, [&] {
+        QCOMPARE(dialog->cancelButton->text(), QStringLiteral("Cancel"));
+        QVERIFY(dialog->startCountdownMs.load() > 0);
+        dialog->cancelButton->click();
+        clicked = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(clicked, 30000);
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("Update aborted"));
+    QVERIFY(!dialog->isVisible());
+    QTRY_VERIFY(!dialog->worker->isRunning());
+    QTRY_COMPARE(finishCommands(), 1);
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+namespace {
+// Holds the update disks' table, as a release on a slow disk does, until let
+// go (or, should the dialog wait for it, after 30 s so that the test ends).
+class TableHolder {
+public:
+    TableHolder() {
+        thread_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(lock_);
+            std::lock_guard<std::mutex> table(UpdateDiskTable.lock);
+            holding_ = true;
+            changed_.notify_all();
+            changed_.wait_for(lock, std::chrono::seconds(30), [this] { return letGo_; });
+            holding_ = false;
+        });
+        std::unique_lock<std::mutex> lock(lock_);
+        changed_.wait(lock, [this] { return holding_; });
+    }
+    ~TableHolder() {
+        letGo();
+        thread_.join();
+    }
+    bool holding() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return holding_;
+    }
+    void letGo() {
+        std::lock_guard<std::mutex> lock(lock_);
+        letGo_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool holding_ = false;
+    bool letGo_ = false;
+    std::thread thread_;
+};
+} // namespace
+
+// The end of a run must not freeze the window while the disks are released:
+// with the disk table held elsewhere, the final text shows and the window
+// closes at once; the process then waits for the finish command.
+void UpdateRunTest::releaseLeavesTheWindowFree() {
+    QTemporaryDir empty;
+    TableHolder holder;
+    auto dialog = start(empty.path()); // no updates: the run ends at once
+    QVERIFY2(holder.holding(), "the GUI thread waited for the disk table");
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("No updates are available"));
+    QVERIFY(dialog->browseButton->isVisible());
+    dialog->close();
+    QVERIFY(!dialog->isVisible());
+    QVERIFY(holder.holding());
+    QCOMPARE(finishCommands(), 0);
+    holder.letGo();
+    // What main does once the last window has closed.
+    dialog->shutdownWorker();
+    QCOMPARE(finishCommands(), 1);
+}
+
+void UpdateRunTest::doneWithUnfinishedCalculatorStays_data() {
+    QTest::addColumn<bool>("unplugged");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("finish write refused")
+        << false << "Warning: the update could not be finished on serial ";
+    QTest::newRow("calculator unplugged")
+        << true << "Warning: the calculator was disconnected before the update";
+}
+
+void UpdateRunTest::doneWithUnfinishedCalculatorStays() {
+    QFETCH(bool, unplugged);
+    QFETCH(QString, warning);
+    auto dialog = start(firmwareDir_.path());
+    // On the worker's thread, as soon as the last file is written and before
+    // the dialog hears of it.
+    static std::atomic<int> successes;
+    successes = 0;
+    connect(
+        dialog->worker, &CUpdateWorker::updaterRan, this,
+        [unplugged](int code) {
+            if (code != 0 || ++successes != 3)
+                return;
+            if (unplugged)
+                virtual_calculator::setAbsent(true);
+            else
+                virtual_calculator::refuseWritesAt(87040);
+        },
+        Qt::DirectConnection);
+    // Gone before the dialog, so that the release of the dialog's destructor
+    // reports to nobody (not to a later test's variables).
+    QObject context;
+    bool released = false;
+    connect(dialog.get(), &CCalcFWUpdateMSDialog::releaseEnded, &context, [&] { released = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(released, 60000);
+    QCOMPARE(dialog->statusLabel->text(), QStringLiteral("Done"));
+    QVERIFY(calculatorHolds(images_));
+    QCOMPARE(finishCommands(), 0);
+    QVERIFY2(dialog->spareLabel2->text().startsWith(warning),
+             qPrintable(dialog->spareLabel2->text()));
+    // No automatic exit: the exit timer, had it been armed, would end the
+    // loop long before this one.
+    QTimer::singleShot(pacing::scaledMs(3000) * 4, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 99);
+    QVERIFY(dialog->isVisible());
 }
 
 QTEST_MAIN(UpdateRunTest)

@@ -4,6 +4,7 @@
 #include "worker/dialog_link.h"
 #include "worker/update_worker.h"
 
+#include <QScopeGuard>
 #include <QThread>
 #include <QtTest>
 
@@ -50,8 +51,9 @@ void setGate(bool open) {
 
 class FakeDialog : public DialogLink {
 public:
+    QString lastMessage; // written by whichever thread reports
     void raiseUpdateProgress(int) override {}
-    void raiseUpdateMessage(const QString&) override {}
+    void raiseUpdateMessage(const QString& text) override { lastMessage = text; }
 };
 
 // Receives the worker's signals on the test thread, in the order sent.
@@ -106,13 +108,14 @@ private slots:
     void startPressedShortensCountdown();
     void failureRetriesWithoutCountdown();
     void stopDuringTransferLetsItFinish();
-    void stopWhileWaitingEndsWithinOnePass_data();
-    void stopWhileWaitingEndsWithinOnePass();
+    void stopEndsEveryPauseAtOnce_data();
+    void stopEndsEveryPauseAtOnce();
     void presentDiskWaitsForFirstFile();
     void nextFileAlwaysStarts();
     void exceptionEndsLoopAndTellsDialog();
     void restartAfterStop();
     void tooManyDisksHoldTheRun();
+    void transferMessageKeepsEveryUnit();
 
 private:
     void startWorker(bool withFile = true);
@@ -246,30 +249,57 @@ void WorkerTest::stopDuringTransferLetsItFinish() {
              QStringList({"active", "ran0", "inactive"}));
 }
 
-void WorkerTest::stopWhileWaitingEndsWithinOnePass_data() {
+void WorkerTest::stopEndsEveryPauseAtOnce_data() {
     QTest::addColumn<bool>("present");
     QTest::addColumn<int>("result");
-    QTest::newRow("waiting for the device") << false << 0;
-    QTest::newRow("counting down") << true << 0;
-    QTest::newRow("after a failure") << true << 105;
+    QTest::addColumn<QString>("event"); // the pause that follows it is stretched
+    QTest::newRow("first pause") << false << 0 << "";
+    QTest::newRow("waiting for the device") << false << 0 << "tick2";
+    QTest::newRow("counting down") << true << 0 << "start";
+    QTest::newRow("before the transfer") << true << 0 << "active";
+    QTest::newRow("after a failure") << true << 105 << "inactive";
 }
 
-void WorkerTest::stopWhileWaitingEndsWithinOnePass() {
+// The window may be gone and the process waiting for this loop (and holding
+// the single-instance guard) while it pauses: a stop must end any pause at
+// once. The pause after the given event is stretched far beyond the wait.
+void WorkerTest::stopEndsEveryPauseAtOnce() {
     QFETCH(bool, present);
     QFETCH(int, result);
+    QFETCH(QString, event);
     diskPresent = present;
     nextResult = result;
+    auto restore = qScopeGuard([] { pacing::setTestStretch(1); });
+    static std::atomic<bool> stretched;
+    stretched = event.isEmpty();
+    if (event.isEmpty())
+        pacing::setTestStretch(1000000);
     startWorker();
-    if (result != 0)
-        QTRY_VERIFY(recorder_->events.contains(QStringLiteral("ran%1").arg(result)));
-    else if (present)
-        QTRY_VERIFY(recorder_->events.contains("start"));
-    else
-        QTRY_VERIFY(recorder_->events.contains("tick2"));
+    const auto stretchAfter = [event] {
+        return [event](const QString& seen) {
+            if (seen == event && !stretched.exchange(true))
+                pacing::setTestStretch(1000000);
+        };
+    };
+    // On the worker's thread, before the pause that follows the event begins.
+    const auto on = stretchAfter();
+    connect(
+        worker_, &CUpdateWorker::waitingTicks, worker_,
+        [on](int t) { on(QStringLiteral("tick%1").arg(t)); }, Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::waitingStart, worker_, [on] { on("start"); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::downloadActive, worker_, [on] { on("active"); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &CUpdateWorker::downloadInactive, worker_, [on] { on("inactive"); },
+        Qt::DirectConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(stretched.load(), 20000);
     const int before = transfers.load();
     worker_->stopRequested = true;
-    // The longest pass is the pause after a failure: 3000 ms, divided by 20.
-    QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 2000);
+    // A stretched pause lasts hours; only a stop that cuts it short ends the loop.
+    QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 20000);
     QCOMPARE(transfers.load(), before);
 }
 
@@ -340,6 +370,20 @@ void WorkerTest::tooManyDisksHoldTheRun() {
     disksWhenPresent = 16;
     QTRY_VERIFY(recorder_->events.contains("ran0"));
     QCOMPARE(transfers.load(), 1);
+}
+
+// The transfer reports the firmware path and its failures as UTF-16 text; a
+// path that begins with U+FEFF or U+FFFE is shown as it is, not read as a
+// byte-order mark.
+void WorkerTest::transferMessageKeepsEveryUnit() {
+    for (const char16_t* text : {u"\uFEFF/fw/VELA_APP.DAT", u"\uFFFE/fw/VELA_APP.DAT"}) {
+        reportMessage(text);
+        QCOMPARE(dialog_.lastMessage.size(), 17);
+        QCOMPARE(dialog_.lastMessage.at(0).unicode(), ushort(text[0]));
+        QCOMPARE(dialog_.lastMessage.mid(1), QStringLiteral("/fw/VELA_APP.DAT"));
+    }
+    reportMessage(nullptr);
+    QVERIFY(dialog_.lastMessage.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)
