@@ -7,6 +7,7 @@
 #include "device/disk_testing.h"
 #include "device/pacing.h"
 #include "device/update_disk.h"
+#include "device/update_run.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,16 +34,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     // The pauses are product behaviour, not I/O: leave them out of the time.
-    pacing::setTestDivisor(1 << 30);
+    pacing::testing::setDivisor(1 << 30);
     setDeviceLogSink(countExchanges);
     const std::u16string path = toUtf16(argv[1]);
     const auto offset = std::strtoull(argv[2], nullptr, 0);
     const auto start = std::chrono::steady_clock::now();
-    const ResultCode result = runFileTransfer(updateVendorId, updateProductId, path.c_str(), offset,
-                                              ignoreProgress, ignoreMessage);
+    const TransferReport report = transferInUpdateRun(updateVendorId, updateProductId, path.c_str(),
+                                                      offset, ignoreProgress, ignoreMessage);
+    const ResultCode result = report.result;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::printf("seconds=%.6f exchanges=%d result=%d\n", elapsed.count(), exchanges.load(), result);
     if (result != kResultOk)
-        std::fprintf(stderr, "%s\n", toUtf8(lastFailureText()).c_str());
+        std::fprintf(stderr, "%s\n", toUtf8(report.cause).c_str());
     return result == kResultOk ? 0 : 1;
 }

@@ -276,11 +276,16 @@ void reportMissing(TransferReport& report, const std::vector<DiskIdentity>& miss
     }
 }
 
+// The report's result is its first failure; its cause names the calculator,
+// since the one line the dialog shows speaks for all of them. A missing
+// calculator's cause already names it.
 void settleResult(TransferReport& report) {
     for (const DiskOutcome& outcome : report.disks) {
         if (outcome.code != kResultOk) {
             report.result = outcome.code;
-            report.cause = outcome.cause;
+            report.cause = outcome.code == kResultNoDisk
+                               ? outcome.cause
+                               : describeDisk(outcome.identity) + u": " + outcome.cause;
             return;
         }
     }
@@ -415,10 +420,9 @@ TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor
     return report;
 }
 
-ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
-                           const char16_t* filePath, std::uint64_t diskOffset,
-                           ProgressCallback progress, MessageCallback message) {
-    setLastFailureText(u"");
+TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,
+                                   const char16_t* filePath, std::uint64_t diskOffset,
+                                   ProgressCallback progress, MessageCallback message) {
     UpdateRunSet& run = currentUpdateRun();
     const bool begun = run.begun();
     const TransferReport report =
@@ -433,8 +437,13 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
         run.begin(std::move(members));
     }
     run.noteLeftAlone(report.leftAlone);
-    setLastFailureText(report.cause);
-    return report.result;
+    return report;
+}
+
+ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
+                           const char16_t* filePath, std::uint64_t diskOffset,
+                           ProgressCallback progress, MessageCallback message) {
+    return transferInUpdateRun(vendor, product, filePath, diskOffset, progress, message).result;
 }
 
 TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product) {

@@ -41,11 +41,11 @@ bool pauseMs(int ms, const std::atomic<bool>& stop) {
     }
 }
 
-void setTestDivisor(int divisor) {
+void testing::setDivisor(int divisor) {
     testDivisor.store(divisor < 1 ? 1 : divisor, std::memory_order_relaxed);
 }
 
-void setTestStretch(int factor) {
+void testing::setStretch(int factor) {
     testStretch.store(factor < 1 ? 1 : factor, std::memory_order_relaxed);
 }
 

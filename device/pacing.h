@@ -20,10 +20,12 @@ bool pauseMs(int ms, const std::atomic<bool>& stop);
 // The same scaling for timers that are armed rather than slept.
 [[nodiscard]] int scaledMs(int ms);
 
-// Tests only: every later pause lasts ms / divisor. A divisor below 1 counts as 1.
-void setTestDivisor(int divisor);
-
-// Tests only: every later pause lasts ms * factor / divisor. Below 1 counts as 1.
-void setTestStretch(int factor);
+// The injectable clock of the tests and benchmarks; the product never calls it.
+namespace testing {
+// Every later pause lasts ms / divisor. A divisor below 1 counts as 1.
+void setDivisor(int divisor);
+// Every later pause lasts ms * factor / divisor. Below 1 counts as 1.
+void setStretch(int factor);
+} // namespace testing
 
 } // namespace pacing

@@ -59,6 +59,13 @@ struct TransferReport {
 [[nodiscard]] TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor,
                                           const char16_t* product);
 
+// runFileTransfer with its cause and a result per calculator: the current run's
+// calculators, or every one present when the run has not begun (it begins here).
+[[nodiscard]] TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,
+                                                 const char16_t* filePath, std::uint64_t diskOffset,
+                                                 ProgressCallback progress,
+                                                 MessageCallback message);
+
 // releaseUpdateDisks with a result per calculator.
 [[nodiscard]] TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product);
 

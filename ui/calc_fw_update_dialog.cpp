@@ -38,11 +38,12 @@ const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
     "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
 
-// What the device layer knows of the last failure, or a plain description.
-QString failureCause(int code) {
+// Why the last file failed, as the worker heard it from the device layer, or
+// a plain description when the worker's loop itself ended.
+QString failureCause(int code, const CUpdateWorker& worker) {
     if (code == -2)
         return QStringLiteral("The update stopped unexpectedly.");
-    return qStringFromUtf16(lastFailureText());
+    return worker.failureCause();
 }
 
 // The fourth label's text after "Done" when the finish command did not reach
@@ -288,7 +289,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     if (code != 0) {
         // The number alone does not tell a user what to do; the cause stays
         // in the fourth label until the next transfer starts.
-        spareLabel2->setText(failureCause(code) +
+        spareLabel2->setText(failureCause(code, *worker) +
                              (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         widenForTexts();
         const int previous = worker->retryCount.fetch_add(1);
@@ -426,7 +427,7 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
-    spareLabel2->setText(failureCause(code));
+    spareLabel2->setText(failureCause(code, *worker));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
 }
 

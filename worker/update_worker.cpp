@@ -3,6 +3,7 @@
 #include "device/device_log.h"
 #include "device/disk_discovery.h"
 #include "device/pacing.h"
+#include "device/update_run.h"
 #include "strings/res_qstring.h"
 #include "worker/diagnostics.h"
 #include "worker/dialog_link.h"
@@ -17,9 +18,10 @@ int realConnected() {
     return countUpdateDisks(updateVendorId, updateProductId);
 }
 
-ResultCode realTransfer(const char16_t* path, std::uint64_t diskOffset) {
-    return runFileTransfer(updateVendorId, updateProductId, path, diskOffset, reportProgress,
-                           reportMessage);
+TransferOutcome realTransfer(const char16_t* path, std::uint64_t diskOffset) {
+    const TransferReport report = transferInUpdateRun(updateVendorId, updateProductId, path,
+                                                      diskOffset, reportProgress, reportMessage);
+    return {report.result, report.cause};
 }
 
 constexpr int kPollMs = 500;
@@ -70,6 +72,11 @@ QString CUpdateWorker::filePath() const {
 std::uint64_t CUpdateWorker::diskOffset() const {
     std::lock_guard<std::mutex> lock(fileLock_);
     return diskOffset_;
+}
+
+QString CUpdateWorker::failureCause() const {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    return failureCause_;
 }
 
 bool CUpdateWorker::hasFile() const {
@@ -224,15 +231,19 @@ void CUpdateWorker::transferPass() {
         path = filePath_;
         offset = diskOffset_;
     }
-    ResultCode code;
+    TransferOutcome outcome;
     if (path.size() > kMaxTransferPath) {
-        code = kResultPathTooLong;
-        setLastFailureText(u"The firmware file's path is longer than 260 characters: "
-                           u"move the files to a shorter folder");
+        outcome = {kResultPathTooLong, u"The firmware file's path is longer than 260 characters: "
+                                       u"move the files to a shorter folder"};
     } else {
         char16_t wide[kMaxTransferPath + 1];
         toWideBuffer(path, wide);
-        code = device_.transfer(wide, offset);
+        outcome = device_.transfer(wide, offset);
+    }
+    const ResultCode code = outcome.code;
+    {
+        std::lock_guard<std::mutex> lock(fileLock_);
+        failureCause_ = qStringFromUtf16(outcome.cause);
     }
     result.store(code);
     qCInfo(lcWorker) << "transfer of" << path << "at" << offset << "ended with" << code;

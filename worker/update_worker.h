@@ -14,10 +14,16 @@
 
 // How the worker reaches the device. The product uses the real discovery and
 // transfer; tests substitute their own.
+// What one file's transfer came to: its result code and, on failure, why.
+struct TransferOutcome {
+    ResultCode code = kResultOk;
+    std::u16string cause;
+};
+
 struct WorkerDevice {
     // Update disks connected now; more than 16 hold the run back.
     int (*connected)();
-    ResultCode (*transfer)(const char16_t* path, std::uint64_t diskOffset);
+    TransferOutcome (*transfer)(const char16_t* path, std::uint64_t diskOffset);
 };
 [[nodiscard]] WorkerDevice realWorkerDevice();
 
@@ -48,6 +54,9 @@ public:
     std::atomic<int> retryCount{0};
     // Result of the last file transfer, -2 after an exception in the loop.
     std::atomic<int> result{0};
+    // Why the last file transfer failed (empty after a success). Stored by
+    // the worker before it announces the result.
+    [[nodiscard]] QString failureCause() const;
 
     // Hands the next file over (GUI thread). The path and offset are taken
     // together under one lock, before the dialog stores Transferring.
@@ -97,6 +106,7 @@ private:
     QString filePath_;
     std::uint64_t diskOffset_ = 0;
     bool hasFile_ = false;
+    QString failureCause_; // under fileLock_
 
     mutable std::mutex runLock_;
     bool running_ = false;

@@ -39,7 +39,7 @@ std::string diffLines(const std::vector<std::string>& actual,
 
 int main(int argc, char** argv) {
     // Pauses of 100 and 500 ms become nothing, and a 3 s appearance 3 ms.
-    pacing::setTestDivisor(1000);
+    pacing::testing::setDivisor(1000);
     int passed = 0;
     int failed = 0;
     for (const harness::Test& test : harness::registry()) {

@@ -110,10 +110,16 @@ std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
     return path;
 }
 
+// Why the last transfer failed, as the dialog would show it.
+std::u16string lastCause;
+
 ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset) {
     const std::u16string wide = toUtf16(path);
-    return runFileTransfer(updateVendorId, updateProductId, wide.c_str(), offset,
-                           support::onProgress, support::onMessage);
+    const TransferReport report =
+        transferInUpdateRun(updateVendorId, updateProductId, wide.c_str(), offset,
+                            support::onProgress, support::onMessage);
+    lastCause = report.cause;
+    return report.result;
 }
 
 std::mutex logLock;
@@ -253,8 +259,7 @@ DEVICE_TEST(aCalculatorJoiningMidRunIsLeftAlone) {
     unlinkName(kCalculator + "SERA-0:0");
     byIdLink(b.device, kCalculator + "SERB-0:0");
     CHECK_EQ(transfer(second, 0x500000), kResultNoDisk, "second file without A");
-    CHECK(toUtf8(lastFailureText()).find("serial SERA") != std::string::npos,
-          toUtf8(lastFailureText()));
+    CHECK(toUtf8(lastCause).find("serial SERA") != std::string::npos, toUtf8(lastCause));
     const auto leftAlone = currentUpdateRun().leftAlone();
     CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"SERB", "B is reported left alone");
     CHECK(b.untouched(), "B untouched by the transfer");
@@ -277,8 +282,7 @@ DEVICE_TEST(seventeenCalculatorsNothingWritten) {
     }
     CHECK_EQ(countUpdateDisks(updateVendorId, updateProductId), 17, "count");
     CHECK_EQ(transfer(firmware("small", 20000, 63)), kResultNoDisk, "refused");
-    CHECK(toUtf8(lastFailureText()).find("More than 16") != std::string::npos,
-          toUtf8(lastFailureText()));
+    CHECK(toUtf8(lastCause).find("More than 16") != std::string::npos, toUtf8(lastCause));
     for (const auto& disk : disks)
         CHECK(disk->untouched(), disk->file);
     CHECK(!currentUpdateRun().begun(), "no run begun");
@@ -291,7 +295,7 @@ DEVICE_TEST(linuxTransferResults) {
         std::uint64_t bytes;  // of the loop device; 0: no second disk
         const char* secondName;
         ResultCode code;
-        const char* failure; // part of lastFailureText()
+        const char* failure; // part of lastCause
     };
     const Row rows[] = {
         {"one disk", "1", 0, nullptr, kResultOk, ""},
@@ -313,14 +317,14 @@ DEVICE_TEST(linuxTransferResults) {
         }
         const auto bytes = support::pattern(3 * 16384 + 700, 31);
         CHECK_EQ(transfer(firmware("image.bin", bytes.size(), 31)), row.code, row.label);
-        CHECK(toUtf8(lastFailureText()).find(row.failure) != std::string::npos,
-              std::string(row.label) + ": " + toUtf8(lastFailureText()));
+        CHECK(toUtf8(lastCause).find(row.failure) != std::string::npos,
+              std::string(row.label) + ": " + toUtf8(lastCause));
         CHECK(one.holds(kOffset, bytes), row.label);
         if (two && row.code == kResultOk)
             CHECK(two->holds(kOffset, bytes), row.label);
     }
     freshByIdDir();
     CHECK_EQ(transfer(firmware("image.bin", 100, 31)), kResultNoDisk, "no update disk");
-    CHECK(toUtf8(lastFailureText()).find("No update disk") != std::string::npos, "no disk text");
+    CHECK(toUtf8(lastCause).find("No update disk") != std::string::npos, "no disk text");
     diskio::testing::setLinuxDiskRoots("", "");
 }

@@ -29,7 +29,7 @@ private:
 };
 
 void DialogTest::initTestCase() {
-    pacing::setTestDivisor(50);
+    pacing::testing::setDivisor(50);
     QVERIFY(folder_.isValid());
 }
 

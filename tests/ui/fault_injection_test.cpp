@@ -81,7 +81,7 @@ private:
 };
 
 void FaultInjectionTest::initTestCase() {
-    pacing::setTestDivisor(25);
+    pacing::testing::setDivisor(25);
     images_ = makeFirmware(firmwareDir_.path());
 }
 

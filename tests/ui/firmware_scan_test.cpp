@@ -44,7 +44,7 @@ QString describe(const FirmwareFileList& files) {
 class FirmwareScanTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { pacing::setTestDivisor(50); }
+    void initTestCase() { pacing::testing::setDivisor(50); }
     void scan_data();
     void scan();
     void missingFolderOffersBrowse();

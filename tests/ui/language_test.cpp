@@ -12,7 +12,7 @@
 class LanguageTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { pacing::setTestDivisor(50); }
+    void initTestCase() { pacing::testing::setDivisor(50); }
     void germanDialog();
     void everyLanguageTranslated_data();
     void everyLanguageTranslated();

@@ -56,7 +56,7 @@ private:
 };
 
 void RunSafetyTest::initTestCase() {
-    pacing::setTestDivisor(25);
+    pacing::testing::setDivisor(25);
     const int sizes[3] = {70001, 40000, 16384 * 3};
     images_ = makeFirmware(firmwareDir_.path(), sizes, 5);
 }

@@ -31,7 +31,7 @@ int fakeConnected() {
     return diskPresent.load() ? disksWhenPresent.load() : 0;
 }
 
-ResultCode fakeTransfer(const char16_t*, std::uint64_t) {
+TransferOutcome fakeTransfer(const char16_t*, std::uint64_t) {
     if (throwInTransfer.load())
         throw std::runtime_error("broken transfer");
     std::unique_lock<std::mutex> lock(gateLock);
@@ -40,7 +40,7 @@ ResultCode fakeTransfer(const char16_t*, std::uint64_t) {
     gateChanged.wait(lock, [] { return gateOpen; });
     inTransfer = false;
     ++transfers;
-    return nextResult.load();
+    return {nextResult.load(), {}};
 }
 
 void setGate(bool open) {
@@ -128,7 +128,7 @@ private:
 };
 
 void WorkerTest::initTestCase() {
-    pacing::setTestDivisor(20);
+    pacing::testing::setDivisor(20);
     setDialogLink(&dialog_);
 }
 
@@ -269,16 +269,16 @@ void WorkerTest::stopEndsEveryPauseAtOnce() {
     QFETCH(QString, event);
     diskPresent = present;
     nextResult = result;
-    auto restore = qScopeGuard([] { pacing::setTestStretch(1); });
+    auto restore = qScopeGuard([] { pacing::testing::setStretch(1); });
     static std::atomic<bool> stretched;
     stretched = event.isEmpty();
     if (event.isEmpty())
-        pacing::setTestStretch(1000000);
+        pacing::testing::setStretch(1000000);
     startWorker();
     const auto stretchAfter = [event] {
         return [event](const QString& seen) {
             if (seen == event && !stretched.exchange(true))
-                pacing::setTestStretch(1000000);
+                pacing::testing::setStretch(1000000);
         };
     };
     // On the worker's thread, before the pause that follows the event begins.
@@ -318,7 +318,7 @@ void WorkerTest::presentDiskWaitsForFirstFile() {
 // Transferring in its reaction to a success. Over many files, every success
 // must lead to the next transfer.
 void WorkerTest::nextFileAlwaysStarts() {
-    pacing::setTestDivisor(1000);
+    pacing::testing::setDivisor(1000);
     constexpr int kFiles = 300;
     diskPresent = true;
     startWorker();
@@ -331,7 +331,7 @@ void WorkerTest::nextFileAlwaysStarts() {
     };
     QTRY_VERIFY_WITH_TIMEOUT(successes == kFiles, 60000);
     QCOMPARE(transfers.load(), kFiles);
-    pacing::setTestDivisor(20);
+    pacing::testing::setDivisor(20);
 }
 
 void WorkerTest::exceptionEndsLoopAndTellsDialog() {

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(outDir);
     if (argc > 2)
         language = QString::fromLocal8Bit(argv[2]).toInt();
-    pacing::setTestDivisor(10);
+    pacing::testing::setDivisor(10);
 
     QTemporaryDir firmware;
     makeFirmware(firmware.path());
