@@ -64,10 +64,11 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     newNamingScheme = false;
     startCountdownMs.store(0);
 
-    appIcon.addFile(QStringLiteral(":/CalculatorIconX16.png"));
-    appIcon.addFile(QStringLiteral(":/CalculatorIconX64.png"));
-    folderIcon.addFile(QStringLiteral("icons:varFolder_16x16.png"));
-    folderIcon.addFile(QStringLiteral("icons:varFolder_32x32.png"));
+    // Twice each size shown, so that a screen at 200 % gets sharp pixels.
+    for (const char* size : {"16", "32", "64", "128"})
+        appIcon.addFile(QStringLiteral(":/CalculatorIconX%1.png").arg(QLatin1String(size)));
+    for (const char* size : {"16x16", "32x32", "64x64"})
+        folderIcon.addFile(QStringLiteral("icons:varFolder_%1.png").arg(QLatin1String(size)));
 
     if (!folder.isEmpty()) {
         workFolder = folder;

@@ -7,6 +7,7 @@
 #include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "ui/calc_fw_update_dialog.h"
+#include "ui/high_dpi.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
@@ -75,6 +76,7 @@ void check(bool ok, const char* phase) {
 } // namespace
 
 int main(int argc, char** argv) {
+    enableHighDpi(); // as the updater does, so that QT_SCALE_FACTOR=2 shows what a user sees
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: dialog_screenshots OUTDIR [LANGUAGE]\n");
