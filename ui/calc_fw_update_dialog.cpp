@@ -135,6 +135,8 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 
     setLayout(mainLayout);
     setMinimumWidth(525);
+    describeForAssistiveTools();
+    showProgressOutside();
 
     connect(cancelButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onCancel);
     connect(this, &CCalcFWUpdateMSDialog::updateProgress, this,
@@ -227,12 +229,14 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
             setCurrentFile();
         } else {
             finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+            emit updateEnded(false);
         }
         return;
     }
     statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
     if (currentIndex + 1 >= fileList.size()) {
         finishUpdate(localisedText(kTextDone));
+        emit updateEnded(true);
         QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
                            &CCalcFWUpdateMSDialog::onExitUpdater);
         return;
@@ -347,6 +351,7 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
     spareLabel2->setText(failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+    emit updateEnded(false);
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder() {

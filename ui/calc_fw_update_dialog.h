@@ -65,6 +65,8 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
+    // The run is over for good: after "Done", or after the last retry failed.
+    void updateEnded(bool succeeded);
 
 private slots:
     void onCancel();
@@ -91,6 +93,10 @@ private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
     void widenForTexts();
+    // What screen readers are told (dialog_accessibility.cpp).
+    void describeForAssistiveTools();
+    // The taskbar button or launcher icon follows the run (progress_outside.cpp).
+    void showProgressOutside();
     // True once the dialog has told the worker to stop.
     [[nodiscard]] bool runEnded() const;
 
