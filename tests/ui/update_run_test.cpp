@@ -355,8 +355,10 @@ class TableHolder {
 public:
     TableHolder() {
         thread_ = std::thread([this] {
-            std::unique_lock<std::mutex> lock(lock_);
+            // The table first: the wait below lets go of lock_ alone, so the
+            // two are always taken in this order.
             std::lock_guard<std::mutex> table(UpdateDiskTable.lock);
+            std::unique_lock<std::mutex> lock(lock_);
             holding_ = true;
             changed_.notify_all();
             changed_.wait_for(lock, std::chrono::seconds(30), [this] { return letGo_; });
