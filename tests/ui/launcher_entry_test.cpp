@@ -3,8 +3,6 @@
 #include "ui/progress_outside_linux.h"
 
 #include <QDBusArgument>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(OutsideProgress)
@@ -57,19 +55,12 @@ void LauncherEntryTest::message() {
 
 // Sent on a bus of its own, the signal arrives with its URI and a{sv}
 // properties, and the entry hides its progress when it goes away.
+// CTest runs this test under dbus-run-session, which ends the bus when the
+// test ends, however it ends.
 void LauncherEntryTest::reachesTheBus() {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    QProcess bus;
-    bus.start(daemon, {"--session", "--nofork", "--print-address=1"});
-    QVERIFY(bus.waitForStarted());
-    auto stop = qScopeGuard([&] {
-        bus.terminate();
-        bus.waitForFinished();
-    });
-    QVERIFY(bus.waitForReadyRead(10000));
-    const QString address = QString::fromLocal8Bit(bus.readLine()).trimmed();
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (address.isEmpty())
+        QSKIP("no private session bus (run under dbus-run-session)");
     QDBusConnection listener = QDBusConnection::connectToBus(address, "listener");
     QDBusConnection sender = QDBusConnection::connectToBus(address, "sender");
     QVERIFY(listener.isConnected() && sender.isConnected());
