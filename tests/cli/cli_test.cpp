@@ -22,7 +22,8 @@ struct Run {
     bool everyLineParsed = true;
 };
 
-Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {}) {
+Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
+         bool stdoutIsTerminal = false) {
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
@@ -30,6 +31,7 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     env.out = &out;
     env.err = &err;
     env.stdinIsTerminal = stdinIsTerminal;
+    env.stdoutIsTerminal = stdoutIsTerminal;
     env.readLine = [answer](QString& line) {
         line = answer;
         return !answer.isNull();
@@ -83,6 +85,8 @@ private slots:
     void oneRefusingCalculatorFailsAlone();
     void confirmationOnATerminal_data();
     void confirmationOnATerminal();
+    void outputWithoutJson_data();
+    void outputWithoutJson();
     void listSaysWhyAUnitCannotBeWritten();
     void exitCodes_data();
     void exitCodes();
@@ -193,6 +197,37 @@ void CliTest::confirmationOnATerminal() {
     QCOMPARE(run.code, code);
     QCOMPARE(run.out.contains("? [y/N]"), terminal);
     QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == kExitOk);
+}
+
+void CliTest::outputWithoutJson_data() {
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("terminal: lines redrawn in place") << true;
+    QTest::newRow("no terminal: plain lines") << false;
+}
+
+void CliTest::outputWithoutJson() {
+    QFETCH(bool, terminal);
+    virtual_calculator::Options options;
+    options.units = 2;
+    virtual_calculator::install(options);
+    const Run run = vela({"install", dir_.path() + "/firmware", "--yes"}, false, {}, terminal);
+    QCOMPARE(run.code, int(kExitOk));
+    // Cursor movements only on a terminal; a log file gets whole lines.
+    QCOMPARE(run.out.contains("\x1b["), terminal);
+    QVERIFY(run.events.isEmpty());
+    if (!terminal) {
+        for (int unit = 0; unit < 2; ++unit)
+            QVERIFY(run.out.contains(unitName(unit) + ": VELA_OS.ROM written\n"));
+    }
+    // The summary table: one row per calculator, with its result and time.
+    const QStringList lines = run.out.split('\n');
+    const int header = lines.indexOf(QRegularExpression("^Calculator +Result +Time$"));
+    QVERIFY2(header >= 0, qPrintable(run.out));
+    for (int unit = 0; unit < 2; ++unit)
+        QVERIFY(QRegularExpression("^" + QRegularExpression::escape(unitName(unit)) +
+                                   " +ok +[0-9.]+ s$")
+                    .match(lines.value(header + 1 + unit))
+                    .hasMatch());
 }
 
 void CliTest::listSaysWhyAUnitCannotBeWritten() {
