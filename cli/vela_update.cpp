@@ -64,8 +64,8 @@ const char kInstallHelp[] =
 const char kStationHelp[] =
     "Usage: vela-update station FOLDER [--json] [--max N]\n"
     "Updates each calculator that appears in update mode, each in its own session (up\n"
-    "to 16 at once), until Ctrl-C or until N calculators have been updated. A calculator\n"
-    "already updated in this run is left alone. The first Ctrl-C stops taking new\n"
+    "to 16 at once), until Ctrl-C or until N calculators have had their session. A\n"
+    "calculator already updated in this run is left alone. The first Ctrl-C stops taking new\n"
     "calculators and lets running ones finish; a second stops after the current chunk.\n"
     "  --json     JSON lines on stdout, one per event\n"
     "  --max N    end after N calculators\n";
