@@ -65,8 +65,9 @@ const char kStationHelp[] =
     "Usage: vela-update station FOLDER [--json] [--max N]\n"
     "Updates each calculator that appears in update mode, each in its own session (up\n"
     "to 16 at once), until Ctrl-C or until N calculators have had their session. A\n"
-    "calculator already updated in this run is left alone. The first Ctrl-C stops taking new\n"
-    "calculators and lets running ones finish; a second stops after the current chunk.\n"
+    "calculator already updated in this run is left alone. The first Ctrl-C stops\n"
+    "taking new calculators and lets running ones finish; a second stops after the\n"
+    "current chunk.\n"
     "  --json     JSON lines on stdout, one per event\n"
     "  --max N    end after N calculators\n";
 
@@ -339,16 +340,8 @@ int Cli::list(const Options& options) {
         const QString name = calculatorName(disk.check.identity);
         const QString path = QString::fromStdU16String(disk.path);
         const QString why = QString::fromStdU16String(opened.failureText);
-        if (options.json) {
-            reporter.listed(name, path, opened.io != nullptr, why);
-        } else {
-            out_ << name << "  " << path << "  "
-                 << (opened.io ? QStringLiteral("can be written")
-                               : QStringLiteral("cannot be opened for writing: ") + why)
-                 << '\n';
-        }
+        reporter.listed(name, path, opened.io != nullptr, why);
     }
-    out_.flush();
     if (found.empty())
         return failure(kExitNoCalculator,
                        QStringLiteral("no calculator in update mode is connected."));
