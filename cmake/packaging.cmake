@@ -10,15 +10,19 @@ endif()
 # with gzip -9n, as Debian policy asks (no name or time stamp inside).
 set(_doc ${CMAKE_INSTALL_DATADIR}/doc/vela-updater)
 set(_gz ${PROJECT_BINARY_DIR}/packaging)
-add_custom_command(OUTPUT ${_gz}/vela-updater.1.gz ${_gz}/changelog.gz
+add_custom_command(OUTPUT ${_gz}/vela-updater.1.gz ${_gz}/vela-update.1.gz ${_gz}/changelog.gz
   COMMAND ${CMAKE_COMMAND} -E make_directory ${_gz}
   COMMAND sh -c "gzip -9n <'${PROJECT_SOURCE_DIR}/packaging/linux/vela-updater.1' >'${_gz}/vela-updater.1.gz'"
+  COMMAND sh -c "gzip -9n <'${PROJECT_SOURCE_DIR}/packaging/linux/vela-update.1' >'${_gz}/vela-update.1.gz'"
   COMMAND sh -c "gzip -9n <'${PROJECT_SOURCE_DIR}/packaging/linux/changelog' >'${_gz}/changelog.gz'"
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/linux/vela-updater.1
+          ${PROJECT_SOURCE_DIR}/packaging/linux/vela-update.1
           ${PROJECT_SOURCE_DIR}/packaging/linux/changelog
   VERBATIM)
-add_custom_target(package_documents ALL DEPENDS ${_gz}/vela-updater.1.gz ${_gz}/changelog.gz)
-install(FILES ${_gz}/vela-updater.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+add_custom_target(package_documents ALL
+  DEPENDS ${_gz}/vela-updater.1.gz ${_gz}/vela-update.1.gz ${_gz}/changelog.gz)
+install(FILES ${_gz}/vela-updater.1.gz ${_gz}/vela-update.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/copyright ${_gz}/changelog.gz
         DESTINATION ${_doc})
 

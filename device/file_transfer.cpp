@@ -11,23 +11,23 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
 
-// Stored when a file transfer starts and left in place, as the transfer
-// threads of the next transfer overwrite them before they start.
-std::atomic<ProgressCallback> progressCallback{nullptr};
-std::atomic<MessageCallback> messageCallback{nullptr};
-
-void reportProgress(std::uint32_t percent) {
-    if (ProgressCallback cb = progressCallback.load())
-        cb(static_cast<int>(percent));
+void reportProgress(const TransferJob& job, std::uint32_t percent) {
+    if (job.observer && job.observer->progress)
+        job.observer->progress(job.identity, static_cast<int>(percent));
 }
 
-void reportMessage(const char16_t* text) {
-    if (MessageCallback cb = messageCallback.load())
-        cb(text);
+void reportMessage(const TransferJob& job, const char16_t* text) {
+    if (job.observer && job.observer->message)
+        job.observer->message(job.identity, text);
+}
+
+bool stopRequested(const TransferJob& job) {
+    return job.observer && job.observer->stop && job.observer->stop->load();
 }
 
 std::string describe(ResultCode code) {
@@ -44,6 +44,8 @@ std::string describe(ResultCode code) {
         return "no chunk buffer";
     case kResultWrite:
         return "writing failed seven times";
+    case kResultStopped:
+        return "stopped between two chunks";
     default:
         return "code " + std::to_string(code);
     }
@@ -58,8 +60,7 @@ void settleDisk(diskio::BlockIo& disk) {
 
 } // namespace
 
-int openUpdateDisks() {
-    DiskTable& table = UpdateDiskTable;
+int openUpdateDisks(DiskTable& table) {
     int opened = 0;
     for (int i = 0; i < table.count; ++i) {
         diskio::OpenResult disk =
@@ -75,10 +76,17 @@ int openUpdateDisks() {
     return opened;
 }
 
-void closeUpdateDisks() {
-    DiskTable& table = UpdateDiskTable;
+void closeUpdateDisks(DiskTable& table) {
     for (int i = 0; i < table.count; ++i)
         table.handles[i].reset();
+}
+
+int openUpdateDisks() {
+    return openUpdateDisks(UpdateDiskTable);
+}
+
+void closeUpdateDisks() {
+    closeUpdateDisks(UpdateDiskTable);
 }
 
 ResultCode transferThread(TransferJob& job) {
@@ -108,7 +116,7 @@ ResultCode transferThread(TransferJob& job) {
     const std::size_t messageLength = boundedLength(job.displayText, kMessageUnits - 1);
     std::copy(job.displayText, job.displayText + messageLength, message);
     message[messageLength] = 0;
-    reportMessage(message);
+    reportMessage(job, message);
 
     if (!job.disk) {
         job.failure =
@@ -124,12 +132,19 @@ ResultCode transferThread(TransferJob& job) {
     (void)disk.seek(pos);
     (void)sendProgress(disk, 0);
     pacing::pauseMs(kTransferPauseMs);
-    reportProgress(0);
+    reportProgress(job, 0);
 
     std::uint64_t remaining = size > job.fileOffset ? size - job.fileOffset : 0;
     std::uint64_t done = 0;
     std::uint32_t last = 0;
     while (remaining > 0) {
+        // Checked between chunks only: a chunk that has begun is written whole.
+        if (stopRequested(job)) {
+            job.failure = u"Stopped before the file was written whole";
+            deviceLog("transfer: stopped at " + std::to_string(pos));
+            settleDisk(disk);
+            return kResultStopped;
+        }
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
         std::size_t got = 0;
@@ -159,7 +174,7 @@ ResultCode transferThread(TransferJob& job) {
             const std::u16string text = u"Write Disk File: " + disk.lastErrorText();
             job.failure = text;
             settleDisk(disk);
-            reportMessage(text.c_str());
+            reportMessage(job, text.c_str());
             return kResultWrite;
         }
         pos += got;
@@ -172,7 +187,7 @@ ResultCode transferThread(TransferJob& job) {
         if (percent > last) {
             last = percent >= 100 ? 99 : percent;
             (void)sendProgress(disk, last);
-            reportProgress(last);
+            reportProgress(job, last);
         }
     }
     // A file still being copied would otherwise be installed cut short and
@@ -188,7 +203,7 @@ ResultCode transferThread(TransferJob& job) {
     }
     settleDisk(disk);
     (void)sendProgress(disk, 100);
-    reportProgress(100);
+    reportProgress(job, 100);
     readControlArea(disk, true);
     pacing::pauseMs(kTransferPauseMs);
     return kResultOk;
@@ -298,30 +313,28 @@ std::u16string tooManyText(std::size_t connected) {
 
 } // namespace
 
-TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
-                            const char16_t* product, const char16_t* filePath,
-                            std::uint64_t diskOffset, ProgressCallback progress,
-                            MessageCallback message) {
-    TransferReport report;
-    // Checked before anything else: the path fields hold 260 units, and a
-    // longer path would otherwise be cut to another file's name.
-    const std::size_t pathLength = boundedLength(filePath, kMaxTransferPath + 1);
-    if (!filePath || pathLength > static_cast<std::size_t>(kMaxTransferPath)) {
-        report.result = kResultPathTooLong;
-        report.cause = u"The firmware path is longer than 260 characters";
-        deviceLog("transfer: firmware path longer than 260 UTF-16 units refused");
-        return report;
-    }
+namespace {
 
-    DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::mutex> hold(table.lock);
+// How a file transfer holds its table of disks.
+enum class TableUse {
+    Shared, // UpdateDiskTable, whose lock the caller holds: nothing else may be connected beyond 16
+    OwnTable // a table of this call alone: only the calculators aimed at count
+};
+
+TransferReport transferThrough(DiskTable& table, TableUse use, const DiskSelection& targets,
+                               const char16_t* vendor, const char16_t* product,
+                               const char16_t* filePath, std::size_t pathLength,
+                               std::uint64_t diskOffset, const TransferObserver& observer) {
+    TransferReport report;
     const Targets found = waitForTargets(targets, vendor, product);
     report.leftAlone = found.leftAlone;
     // The table holds 16, and a 17th calculator would silently be left half
-    // updated: with more connected nothing is written at all.
-    if (found.connected > static_cast<std::size_t>(kMaxUpdateDisks)) {
+    // updated: with more connected nothing is written at all. A table of its
+    // own writes only the calculators it names, so only those count.
+    const std::size_t counted = use == TableUse::Shared ? found.connected : found.aimed.size();
+    if (counted > static_cast<std::size_t>(kMaxUpdateDisks)) {
         report.result = kResultNoDisk;
-        report.cause = tooManyText(found.connected);
+        report.cause = tooManyText(counted);
         deviceLog("transfer: " + toUtf8(report.cause));
         return report;
     }
@@ -336,9 +349,7 @@ TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor
         return report;
     }
     fillTable(table, found.aimed);
-    progressCallback.store(progress);
-    messageCallback.store(message);
-    (void)openUpdateDisks();
+    (void)openUpdateDisks(table);
 
     FileTransferParams params;
     params.diskOffset = diskOffset;
@@ -356,6 +367,8 @@ TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor
         job.filePath = params.filePath;
         job.displayText = params.displayText;
         job.openFailure = table.openFailure[i];
+        job.identity = found.aimed[static_cast<std::size_t>(i)].check.identity;
+        job.observer = &observer;
         threads.emplace_back([&job] { return transferThread(job); });
     }
     const std::vector<diskio::ThreadOutcome> outcomes = diskio::runThreads(threads);
@@ -374,16 +387,65 @@ TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor
         report.disks.push_back({found.aimed[i].check.identity, code,
                                 code == kResultOk ? std::u16string() : jobs[i].failure});
     }
-    closeUpdateDisks();
+    closeUpdateDisks(table);
     settleResult(report);
     return report;
 }
 
-TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor,
-                            const char16_t* product) {
+// Checked before anything else: the path fields hold 260 units, and a longer
+// path would otherwise be cut to another file's name. False when refused.
+bool pathFits(const char16_t* filePath, std::size_t& length, TransferReport& report) {
+    length = boundedLength(filePath, kMaxTransferPath + 1);
+    if (filePath && length <= static_cast<std::size_t>(kMaxTransferPath))
+        return true;
+    report.result = kResultPathTooLong;
+    report.cause = u"The firmware path is longer than 260 characters";
+    deviceLog("transfer: firmware path longer than 260 UTF-16 units refused");
+    return false;
+}
+
+} // namespace
+
+TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
+                            const char16_t* product, const char16_t* filePath,
+                            std::uint64_t diskOffset, ProgressCallback progress,
+                            MessageCallback message) {
     TransferReport report;
+    std::size_t pathLength = 0;
+    if (!pathFits(filePath, pathLength, report))
+        return report;
+    // The dialog's one bar and one line speak for every calculator of the run.
+    TransferObserver observer;
+    if (progress)
+        observer.progress = [progress](const DiskIdentity&, int percent) { progress(percent); };
+    if (message)
+        observer.message = [message](const DiskIdentity&, const std::u16string& text) {
+            message(text.c_str());
+        };
     DiskTable& table = UpdateDiskTable;
     std::lock_guard<std::mutex> hold(table.lock);
+    return transferThrough(table, TableUse::Shared, targets, vendor, product, filePath, pathLength,
+                           diskOffset, observer);
+}
+
+TransferReport transferToCalculators(const DiskSelection& targets, const char16_t* vendor,
+                                     const char16_t* product, const char16_t* filePath,
+                                     std::uint64_t diskOffset, const TransferObserver& observer) {
+    TransferReport report;
+    std::size_t pathLength = 0;
+    if (!pathFits(filePath, pathLength, report))
+        return report;
+    // Large (paths of 16 disks): kept off the stack of the caller's thread.
+    const auto table = std::make_unique<DiskTable>();
+    return transferThrough(*table, TableUse::OwnTable, targets, vendor, product, filePath,
+                           pathLength, diskOffset, observer);
+}
+
+namespace {
+
+TransferReport releaseThrough(DiskTable& table, const DiskSelection& targets,
+                              const char16_t* vendor, const char16_t* product) {
+    TransferReport report;
     Targets found = waitForTargets(targets, vendor, product);
     while (found.aimed.size() > static_cast<std::size_t>(kMaxUpdateDisks)) {
         found.leftAlone.push_back(found.aimed.back().check.identity);
@@ -396,7 +458,7 @@ TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor
         return report;
     }
     fillTable(table, found.aimed);
-    (void)openUpdateDisks();
+    (void)openUpdateDisks(table);
     for (int i = 0; i < table.count; ++i) {
         DiskOutcome outcome{found.aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
         if (!table.handles[i]) {
@@ -414,10 +476,25 @@ TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor
                   describe(outcome.code));
         report.disks.push_back(std::move(outcome));
     }
-    closeUpdateDisks();
+    closeUpdateDisks(table);
     reportMissing(report, found.missing);
     settleResult(report);
     return report;
+}
+
+} // namespace
+
+TransferReport releaseDisks(const DiskSelection& targets, const char16_t* vendor,
+                            const char16_t* product) {
+    DiskTable& table = UpdateDiskTable;
+    std::lock_guard<std::mutex> hold(table.lock);
+    return releaseThrough(table, targets, vendor, product);
+}
+
+TransferReport releaseCalculators(const DiskSelection& targets, const char16_t* vendor,
+                                  const char16_t* product) {
+    const auto table = std::make_unique<DiskTable>();
+    return releaseThrough(*table, targets, vendor, product);
 }
 
 TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,

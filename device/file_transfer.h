@@ -31,12 +31,16 @@ struct TransferJob {
     std::uint64_t fileOffset = 0;
     const char16_t* filePath = nullptr;
     const char16_t* displayText = nullptr;
-    std::u16string openFailure; // why the disk could not be opened
-    std::u16string failure;     // set by the thread when it ends with a failure
+    std::u16string openFailure;                 // why the disk could not be opened
+    std::u16string failure;                     // set by the thread when it ends with a failure
+    DiskIdentity identity;                      // whom progress and messages concern
+    const TransferObserver* observer = nullptr; // null: nobody is told
 };
 
-// Opens the first count entries of UpdateDiskTable; returns how many opened.
-// The caller holds UpdateDiskTable.lock, as for closing them.
+// Opens the first count entries of the table; returns how many opened. The
+// caller holds UpdateDiskTable.lock when it is that table, as for closing them.
+int openUpdateDisks(DiskTable& table);
+void closeUpdateDisks(DiskTable& table);
 int openUpdateDisks();
 void closeUpdateDisks();
 

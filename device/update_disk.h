@@ -21,6 +21,7 @@ enum : ResultCode {
     kResultWrite = 112,       // a chunk write failed seven times in a row
     kResultPathTooLong = 113, // firmware path longer than 260 UTF-16 units
     kResultNoThread = 114,    // no transfer thread could be started or joined
+    kResultStopped = 115,     // told to stop between two chunks: left incomplete
 };
 
 // Vendor and product texts under which the calculator presents its update disk.

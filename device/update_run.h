@@ -10,7 +10,9 @@
 #include "device/disk_identity.h"
 #include "device/update_disk.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +54,32 @@ struct TransferReport {
                                           const char16_t* product, const char16_t* filePath,
                                           std::uint64_t diskOffset, ProgressCallback progress,
                                           MessageCallback message);
+
+// Who a transfer's reports concern, for callers that keep a session per
+// calculator. Called from the transfer threads, one per calculator, so the
+// receiver must be safe to call from several threads at once.
+struct TransferObserver {
+    std::function<void(const DiskIdentity& disk, int percent)> progress;
+    std::function<void(const DiskIdentity& disk, const std::u16string& text)> message;
+    // When set, each transfer thread ends after the chunk it is writing with
+    // kResultStopped: the calculator is left incomplete.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// transferFile for a session of its own: the disks are found, opened and
+// written through a table of this call alone, so transfers to different
+// calculators run at the same time and never wait for one another; progress
+// and messages name their calculator. Only the calculators aimed at count
+// towards the limit of 16, as nothing else is written by this call.
+[[nodiscard]] TransferReport transferToCalculators(const DiskSelection& targets,
+                                                   const char16_t* vendor, const char16_t* product,
+                                                   const char16_t* filePath,
+                                                   std::uint64_t diskOffset,
+                                                   const TransferObserver& observer);
+
+// releaseDisks for a session of its own, through a table of this call alone.
+[[nodiscard]] TransferReport releaseCalculators(const DiskSelection& targets,
+                                                const char16_t* vendor, const char16_t* product);
 
 // The finish command to the selected calculators (to the first 16 when every
 // present one is selected): 107 when one cannot be opened, 112 when the

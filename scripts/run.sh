@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the updater. Without a display
-# it runs under the offscreen platform.
+# it runs the command-line tool instead, so that the update shows in the
+# terminal: `vela-update install <folder> --yes`.
 #
 # When no calculator in update mode is plugged in, the updater talks to the
 # virtual calculator instead, and without arguments it installs a demo set of
@@ -13,14 +14,12 @@ scripts/build.sh
 headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   headless=1
-  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
-  # Nobody sees the window: the worker's diagnostics tell the update instead.
-  export QT_LOGGING_RULES="${QT_LOGGING_RULES:-updater.worker=true}"
 fi
+tool=build/app/vela-update
 
+# The tool's own discovery decides, with every identity check of the updater.
 real_calculator() {
-  ls "${UPDATER_DISK_BY_ID_DIR:-/dev/disk/by-id}" 2>/dev/null |
-    tr '[:upper:]' '[:lower:]' | grep -Eq '^usb-orvane_vela_update([_-]|$)'
+  "$tool" list >/dev/null 2>&1
 }
 
 if [ -z "${UPDATER_VIRTUAL_CALCULATOR:-}" ] && ! real_calculator; then
@@ -33,19 +32,19 @@ if [ -z "${UPDATER_VIRTUAL_CALCULATOR:-}" ] && ! real_calculator; then
     [ -f "$demo/VELA_OS.ROM" ] || head -c 1048576 /dev/urandom >"$demo/VELA_OS.ROM"
     [ -f "$demo/VELA_MAIN.DAT" ] || head -c 786432 /dev/urandom >"$demo/VELA_MAIN.DAT"
     [ -f "$demo/VELA_APP.DAT" ] || head -c 2097152 /dev/urandom >"$demo/VELA_APP.DAT"
-    # The language of the session, as the updater would take it from the system.
-    case "${LANG:-en}" in
-      zh*) lang=2 ;; fr*) lang=3 ;; de*) lang=4 ;; es*) lang=5 ;;
-      nl*) lang=6 ;; pt*) lang=7 ;; ja*) lang=8 ;; *) lang=1 ;;
-    esac
-    set -- "$PWD/$demo" "$lang"
+    # The language of the session, as the updater takes it from the system.
+    set -- "$PWD/$demo" "$("$tool" language)"
   fi
 fi
 if [ $headless = 0 ]; then
   exec build/app/Updater "$@"
 fi
-echo "No display: the updater runs offscreen and ends by itself 3 s after the last file."
+if [ $# -eq 0 ]; then
+  echo "No display and no firmware folder: run scripts/run.sh <folder>." >&2
+  exit 1
+fi
+echo "No display: vela-update writes the firmware in $1 (see vela-update --help)."
 status=0
-build/app/Updater "$@" || status=$?
-echo "The updater ended with exit code $status."
+"$tool" install "$1" --yes || status=$?
+echo "vela-update ended with exit code $status."
 exit $status

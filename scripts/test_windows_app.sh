@@ -10,6 +10,8 @@
 #   - language 8 gives the window the title of the shipped Japanese module;
 #   - with the virtual calculator, a whole update ends with exit code 0 and
 #     leaves the three images on the calculator;
+#   - vela-update.exe: a console program without DLLs; list and install
+#     against the virtual calculator, with their exit codes (0, 3, 4);
 #   - the Qt Test and device test executables, through CTest, which runs them
 #     under Wine;
 #   - the installer (scripts/package.sh windows): a silent install puts
@@ -335,6 +337,7 @@ if scripts/package.sh windows "$build" >"$work/installer.log" 2>&1 && [ -f "$set
     check "installed: the eight string modules in resource/" \
         test "$(find "$installed/resource" -name '*.orvaneresource' 2>/dev/null | wc -l)" -eq 8
     check "installed: icons/" test -f "$installed/icons/varFolder_16x16.png"
+    check "installed: vela-update.exe beside Updater.exe" test -f "$installed/vela-update.exe"
     check "installed: the uninstaller" test -f "$installed/Uninstall.exe"
     if grep -aq 'Updater.exe' "$shortcut" 2>/dev/null; then
         pass "installed: a Start-menu shortcut to Updater.exe"
@@ -423,6 +426,73 @@ EOF
     fi
 else
     echo "SKIP: update with the virtual calculator (this build has none yet)"
+fi
+
+# vela-update.exe: a console program, against the virtual calculator.
+cli=$build/app/vela-update.exe
+cli_headers=$(x86_64-w64-mingw32-objdump -p "$cli" 2>/dev/null)
+check "vela-update.exe is a console subsystem program" grep -q 'Subsystem.*(Windows CUI)' <<<"$cli_headers"
+if grep 'DLL Name:' <<<"$cli_headers" | grep -qiE 'lib[a-z_0-9-]*\.dll|qt5|mingw|pthread'; then
+    fail "vela-update.exe needs no mingw or Qt DLLs"
+else
+    pass "vela-update.exe needs no mingw or Qt DLLs"
+fi
+UPDATER_VIRTUAL_CALCULATOR="units=2,unopenable=1" timeout 60 "$run" "$cli" list \
+    >"$work/cli_list.log" 2>&1
+code=$?
+listed=$(tr -d '\r' <"$work/cli_list.log")
+if [ $code = 0 ] && [ "$(grep -c '^0000000[01]&0 ' <<<"$listed")" = 2 ] &&
+    grep -q '^00000001&0 .*cannot be opened for writing: Access is denied\.$' <<<"$listed"; then
+    pass "vela-update.exe list: both calculators, exit 0, and why one cannot be written"
+else
+    fail "vela-update.exe list: both calculators, exit 0, and why one cannot be written" \
+        "exit $code, see $work/cli_list.log"
+fi
+UPDATER_VIRTUAL_CALCULATOR="absent=1" timeout 60 "$run" "$cli" list >/dev/null 2>&1
+code=$?
+if [ $code = 3 ]; then
+    pass "vela-update.exe list: exit 3 without a calculator"
+else
+    fail "vela-update.exe list: exit 3 without a calculator" "exit $code"
+fi
+if [ -n "${fw:-}" ]; then
+    # Two calculators written whole (exit 0); then one of them refusing writes
+    # fails alone (exit 4, after its five retries).
+    while read -r label options expected; do
+        calc2=$work/cli_$label
+        mkdir -p "$calc2"
+        LC_ALL=C.UTF-8 UPDATER_VIRTUAL_CALCULATOR="$options,dir=$(winpath "$calc2")" timeout 180 \
+            "$run" "$cli" install "$(winpath "$fw")" --json --yes \
+            >"$work/cli_$label.log" 2>"$work/cli_$label.err"
+        code=$?
+        last=$(tr -d '\r' <"$work/cli_$label.log" | tail -n1)
+        if [ $code = "$expected" ] && grep -q '^{"event":"summary"' <<<"$last"; then
+            pass "vela-update.exe install ($label): exit $expected, the summary last"
+        else
+            fail "vela-update.exe install ($label): exit $expected, the summary last" \
+                "exit $code, see $work/cli_$label.log"
+        fi
+        for unit in 0 1; do
+            holds=1
+            for image in VELA_OS.ROM:0 VELA_MAIN.DAT:1048576 VELA_APP.DAT:5242880; do
+                name=${image%%:*}
+                size=$(stat -c %s "$fw/$name")
+                cmp -s -n "$size" -i "0:${image#*:}" "$fw/$name" "$calc2/unit$unit.img" ||
+                    holds=0
+            done
+            want=1
+            [ "$label" = refused ] && [ $unit = 1 ] && want=0
+            what=$([ $want = 1 ] && echo "holds every image" || echo "does not hold them all")
+            if [ $holds = $want ]; then
+                pass "vela-update.exe install ($label): unit $unit $what"
+            else
+                fail "vela-update.exe install ($label): unit $unit $what"
+            fi
+        done
+    done <<EOF
+two units=2 0
+refused units=2,refuse_write_at=1048576,refuse_unit=1 4
+EOF
 fi
 
 # The test executables of tests/, each run under Wine by CTest.

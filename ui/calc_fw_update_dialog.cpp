@@ -5,6 +5,7 @@
 #include "device/update_disk.h"
 #include "device/update_run.h"
 #include "resources/resources.h"
+#include "session/update_sequence.h"
 #include "settings/settings.h"
 #include "strings/language_table.h"
 #include "strings/res_qstring.h"
@@ -30,9 +31,7 @@ CCalcFWUpdateMSDialog* theDialog = nullptr;
 namespace {
 
 constexpr int kStartNowMs = 1000;
-constexpr int kFinishPauseMs = 250;
 constexpr int kExitDelayMs = 3000;
-constexpr int kMaxRetries = 5;
 
 const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
@@ -289,16 +288,19 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
         spareLabel2->setText(notice);
         widenForTexts();
     }
+    // The update's rule decides; the dialog keeps its place in its own fields.
+    const SequenceDecision next = afterFileResult(code, {currentIndex, worker->retryCount.load()},
+                                                  static_cast<int>(fileList.size()));
     if (code != 0) {
         // The number alone does not tell a user what to do; the cause stays
         // in the fourth label until the next transfer starts.
         spareLabel2->setText(failureCause(code, *worker) +
                              (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         widenForTexts();
-        const int previous = worker->retryCount.fetch_add(1);
-        if (previous < kMaxRetries) {
+        worker->retryCount.store(next.next.failures);
+        if (next.step == NextStep::Retry) {
             statusLabel->setText(
-                QStringLiteral("Update failed (%1), Retry: %2").arg(code).arg(previous + 1));
+                QStringLiteral("Update failed (%1), Retry: %2").arg(code).arg(next.next.failures));
             setCurrentFile();
         } else {
             finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
@@ -307,13 +309,13 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
         return;
     }
     statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
-    if (currentIndex + 1 >= fileList.size()) {
+    if (next.step == NextStep::Done) {
         finishUpdate(localisedText(kTextDone), AfterRelease::ExitWhenFinished);
         emit updateEnded(true);
         return;
     }
-    worker->retryCount.store(0);
-    currentIndex += 1;
+    worker->retryCount.store(next.next.failures);
+    currentIndex = next.next.index;
     setCurrentFile();
     // The worker stored Succeeded before it announced the result, so this
     // store is the last one and the next transfer starts.

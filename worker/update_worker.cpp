@@ -4,6 +4,7 @@
 #include "device/disk_discovery.h"
 #include "device/pacing.h"
 #include "device/update_run.h"
+#include "session/update_sequence.h"
 #include "strings/res_qstring.h"
 #include "worker/diagnostics.h"
 #include "worker/dialog_link.h"
@@ -29,7 +30,6 @@ constexpr int kCountdownStepMs = 1000;
 constexpr int kBeforeTransferMs = 250;
 constexpr int kAfterTransferMs = 100;
 constexpr int kIdleMs = 250;
-constexpr int kAfterFailureMs = 3000;
 constexpr int kStartCountdownMs = 5250;
 
 } // namespace
@@ -166,7 +166,7 @@ void CUpdateWorker::runPass() {
         pacing::pauseMs(kIdleMs, stopRequested);
         break;
     case Failed: {
-        pacing::pauseMs(kAfterFailureMs, stopRequested);
+        pacing::pauseMs(kRetryPauseMs, stopRequested);
         int expected = Failed;
         state.compare_exchange_strong(expected, WaitingForDevice);
         break;

@@ -42,6 +42,8 @@ struct Unit {
     int vanishMs = 0;
     bool responsePending = false;
     ControlRecord response;
+    Clock::time_point arriveAt; // not listed before
+    bool cameBack = false;      // plugged in again once after its finish
 };
 
 std::u16string unitPath(int index) {
@@ -62,6 +64,11 @@ public:
         appearAt_ = Clock::now() + std::chrono::milliseconds(pacing::scaledMs(options.appearMs));
         if (options.unopenableUnit >= 0 && options.unopenableUnit < static_cast<int>(units_.size()))
             units_[static_cast<std::size_t>(options.unopenableUnit)].unopenable = true;
+        for (std::size_t i = 0; i < units_.size(); ++i)
+            units_[i].arriveAt =
+                appearAt_ +
+                std::chrono::milliseconds(pacing::scaledMs(static_cast<int>(std::min<std::int64_t>(
+                    std::int64_t(options.arriveMs) * std::int64_t(i), 1 << 30))));
         if (options.vanishAfterWrites >= 0) {
             units_[0].writesUntilVanish = options.vanishAfterWrites;
             units_[0].vanishMs = options.vanishMs;
@@ -79,7 +86,7 @@ public:
             Unit& unit = units_[i];
             if (unit.gone && unit.comesBack && Clock::now() >= unit.backAt)
                 unit.gone = false;
-            if (!unit.gone)
+            if (!unit.gone && Clock::now() >= unit.arriveAt)
                 paths.push_back(unitPath(static_cast<int>(i)));
         }
         return true;
@@ -108,6 +115,17 @@ public:
         return index >= 0 && index < static_cast<int>(units_.size());
     }
     bool saveLocked(const std::string& dir);
+
+    // A calculator leaves update mode after its finish command, and one of
+    // them may be plugged in again. Under lock_.
+    void leaveAfterFinish(int index) {
+        Unit& unit = units_[static_cast<std::size_t>(index)];
+        unit.gone = true;
+        ++unit.generation;
+        unit.comesBack = index == options_.againUnit && !unit.cameBack;
+        unit.cameBack = unit.cameBack || unit.comesBack;
+        unit.backAt = Clock::now() + std::chrono::milliseconds(pacing::scaledMs(options_.againMs));
+    }
 };
 
 class VirtualDisk : public diskio::BlockIo {
@@ -212,12 +230,14 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
     std::lock_guard<std::mutex> hold(lock_);
     Unit& unit = units_[static_cast<std::size_t>(index)];
     TraceEntry entry{Op::Write, pos, len, {}, false};
-    bool ok =
-        unit.generation == generation && !unit.gone && sectorShaped(pos, buffer, len) &&
-        pos + len <= kCapacity &&
-        !(options_.refuseWriteAt >= 0 && pos == static_cast<std::uint64_t>(options_.refuseWriteAt));
+    bool ok = unit.generation == generation && !unit.gone && sectorShaped(pos, buffer, len) &&
+              pos + len <= kCapacity &&
+              !(options_.refuseWriteAt >= 0 &&
+                pos == static_cast<std::uint64_t>(options_.refuseWriteAt) &&
+                (options_.refuseUnit < 0 || options_.refuseUnit == index));
     ControlRecord record;
     bool command = false;
+    bool finished = false;
     if (pos == kControlSectorPos && len == 512) {
         std::memcpy(record.bytes.data(), buffer, 512);
         command = recordField(record, 0) == kCommandMagic &&
@@ -238,6 +258,7 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
         } else if (code == CMD_FINISH) {
             entry.command = "FINISH";
             unit.finishes += ok ? 1 : 0;
+            finished = ok;
         } else {
             char text[32];
             std::snprintf(text, sizeof text, "COMMAND 0x%X %u", code, argument);
@@ -254,6 +275,8 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
         // as the application may be killed before it exits normally.
         if (entry.command == "FINISH" && !options_.dir.empty())
             (void)saveLocked(options_.dir);
+        if (finished && options_.leaveAfterFinish)
+            leaveAfterFinish(index);
         return true;
     }
     const auto* in = static_cast<const std::uint8_t*>(buffer);
@@ -390,6 +413,16 @@ bool parseOptions(const std::string& text, Options& out, std::string& error) {
             options.unopenableUnit = small;
         else if (key == "slow_ms")
             options.slowMs = small;
+        else if (key == "refuse_unit")
+            options.refuseUnit = small;
+        else if (key == "arrive_ms")
+            options.arriveMs = small;
+        else if (key == "leave_after_finish")
+            options.leaveAfterFinish = n != 0;
+        else if (key == "again")
+            options.againUnit = small;
+        else if (key == "again_ms")
+            options.againMs = small;
         else {
             error = "unknown key " + key;
             return false;

@@ -22,17 +22,23 @@ struct Options {
     bool absent = false;             // no disk until setAbsent(false)
     int appearMs = 0;                // the disks show up this long after install
     std::string dir;                 // where unitN.img and unitN.trace are left; empty: nowhere
-    std::int64_t refuseWriteAt = -1; // writes starting here fail (every unit)
+    std::int64_t refuseWriteAt = -1; // writes starting here fail
+    int refuseUnit = -1;             // ... on this unit only; -1: on every unit
     bool progressUnanswered = false; // progress commands get no status
     int vanishAfterWrites = -1;      // unit 0 is unplugged after this many data writes
     int vanishMs = 0;                // ... and comes back this long after
     int unopenableUnit = -1;         // opening this unit fails
     int slowMs = 0;                  // every read, write and flush takes this much longer
+    int arriveMs = 0;                // unit N shows up N times this long after the first
+    bool leaveAfterFinish = false;   // a unit is unplugged once it has taken the finish command
+    int againUnit = -1;              // ... and this one is plugged in again, once,
+    int againMs = 1000;              // this long after it left
 };
 
 // Parses "1", "" or "key=value,key=value" (keys: units, absent, appear_ms,
 // dir, refuse_write_at, no_progress_answer, vanish_after_writes, vanish_ms,
-// unopenable, slow_ms). False, with a reason, on an unknown key or a bad number.
+// unopenable, slow_ms, refuse_unit, arrive_ms, leave_after_finish, again, again_ms). False, with a
+// reason, on an unknown key or a bad number.
 [[nodiscard]] bool parseOptions(const std::string& text, Options& out, std::string& error);
 
 // Makes a fresh calculator with these options the active disk source.

@@ -11,6 +11,8 @@ passed=0 failed=0
 check() { if eval "$2"; then passed=$((passed+1)); else echo "FAIL: $1"; failed=$((failed+1)); fi; }
 check "executable" "[ -x '$root/lib/vela-updater/Updater' ]"
 check "link in bin" "[ \"\$(readlink '$root/bin/vela-updater')\" = ../lib/vela-updater/Updater ]"
+check "command-line tool" "[ -x '$root/lib/vela-updater/vela-update' ]"
+check "its link in bin" "[ \"\$(readlink '$root/bin/vela-update')\" = ../lib/vela-updater/vela-update ]"
 check "folder icons" "[ -f '$root/lib/vela-updater/icons/varFolder_16x16.png' ] && [ -f '$root/lib/vela-updater/icons/varFolder_32x32.png' ]"
 check "string modules" "[ -z \"\$(ls '$root/lib/vela-updater/resource/' 2>/dev/null | grep -v orvaneresource)\" ] && [ \$(ls '$root/lib/vela-updater/resource/' 2>/dev/null | wc -l) -eq 8 ]"
 check "desktop file" "grep -q '^Exec=vela-updater$' '$root/share/applications/vela-updater.desktop'"

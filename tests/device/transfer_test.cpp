@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -462,4 +465,110 @@ DEVICE_TEST(namedCalculatorsEachGetAResult) {
           "release: a result per calculator");
     CHECK_EQ(virtual_calculator::finishCount(1), 1, "finish for unit 1");
     CHECK_EQ(virtual_calculator::finishCount(0), 0, "none for unit 0");
+}
+
+DEVICE_TEST(sessionsToDifferentCalculatorsDoNotWaitForEachOther) {
+    support::freshCalculator(2);
+    const DiskIdentity slow{u"orvane", u"vela_update", u"00000000&0"};
+    const DiskIdentity quick{u"orvane", u"vela_update", u"00000001&0"};
+    const std::u16string path = support::wide(firmware("sessions.bin", 3 * 16384, 5));
+    const auto bytes = support::pattern(3 * 16384, 5);
+
+    // The slow session stops at its first report until the quick one has
+    // ended: were the two to share a lock, the quick one could not end first.
+    std::promise<void> slowHolding;
+    std::promise<void> quickEnded;
+    std::shared_future<void> quickEndedSeen = quickEnded.get_future().share();
+    bool quickEndedWhileSlowHeld = false;
+    bool held = false;
+    std::vector<std::pair<std::u16string, int>> slowReports;
+    TransferObserver slowObserver;
+    slowObserver.progress = [&](const DiskIdentity& disk, int percent) {
+        slowReports.emplace_back(disk.serial, percent);
+        if (held)
+            return;
+        held = true;
+        slowHolding.set_value();
+        quickEndedWhileSlowHeld =
+            quickEndedSeen.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    };
+    TransferReport slowReport;
+    std::thread slowSession([&] {
+        slowReport = transferToCalculators(DiskSelection::only({slow}), updateVendorId,
+                                           updateProductId, path.c_str(), kOffset, slowObserver);
+    });
+    CHECK(slowHolding.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready,
+          "the slow session reached its first report");
+
+    std::mutex quickLock;
+    std::vector<std::pair<std::u16string, int>> quickReports;
+    std::vector<std::u16string> quickMessages;
+    TransferObserver quickObserver;
+    quickObserver.progress = [&](const DiskIdentity& disk, int percent) {
+        std::lock_guard<std::mutex> hold(quickLock);
+        quickReports.emplace_back(disk.serial, percent);
+    };
+    quickObserver.message = [&](const DiskIdentity& disk, const std::u16string&) {
+        std::lock_guard<std::mutex> hold(quickLock);
+        quickMessages.push_back(disk.serial);
+    };
+    const TransferReport quickReport =
+        transferToCalculators(DiskSelection::only({quick}), updateVendorId, updateProductId,
+                              path.c_str(), kOffset, quickObserver);
+    const TransferReport quickRelease =
+        releaseCalculators(DiskSelection::only({quick}), updateVendorId, updateProductId);
+    quickEnded.set_value();
+    slowSession.join();
+
+    CHECK(quickEndedWhileSlowHeld, "the quick session ended while the slow one was held");
+    CHECK_EQ(quickReport.result, kResultOk, "quick result");
+    CHECK_EQ(quickRelease.result, kResultOk, "quick finish");
+    CHECK_EQ(slowReport.result, kResultOk, "slow result");
+    CHECK(quickReport.leftAlone.size() == 1 && quickReport.leftAlone[0] == slow,
+          "the other session's calculator is left alone");
+    const std::vector<std::pair<std::u16string, int>> expectedQuick = {
+        {quick.serial, 0}, {quick.serial, 33}, {quick.serial, 66}, {quick.serial, 100}};
+    CHECK(quickReports == expectedQuick, "each report names its calculator");
+    CHECK(quickMessages == std::vector<std::u16string>{quick.serial}, "the message names it too");
+    CHECK(slowReports.size() == 4 && slowReports.front().first == slow.serial,
+          "the slow session's reports name its own calculator");
+    CHECK(unitHolds(0, kOffset, bytes) && unitHolds(1, kOffset, bytes), "both images whole");
+    CHECK_EQ(virtual_calculator::finishCount(1), 1, "the quick one finished");
+    CHECK_EQ(virtual_calculator::finishCount(0), 0, "the slow one not yet");
+}
+
+DEVICE_TEST(aStopEndsTheTransferBetweenChunks) {
+    struct Row {
+        const char* label;
+        int stopAtPercent; // -1: before the transfer starts
+        std::size_t dataWrites;
+    };
+    const Row rows[] = {
+        {"stopped before the first chunk", -1, 0},
+        {"stopped after the first chunk", 10, 1},
+        {"stopped after the fifth chunk", 50, 5},
+    };
+    for (const Row& row : rows) {
+        support::freshCalculator();
+        const std::u16string path = support::wide(firmware("stop.bin", 10 * 16384, 9));
+        std::atomic<bool> stop{row.stopAtPercent < 0};
+        TransferObserver observer;
+        observer.stop = &stop;
+        observer.progress = [&](const DiskIdentity&, int percent) {
+            if (percent == row.stopAtPercent)
+                stop.store(true);
+        };
+        const TransferReport report =
+            transferToCalculators(DiskSelection::allPresent(), updateVendorId, updateProductId,
+                                  path.c_str(), kOffset, observer);
+        CHECK_EQ(report.result, kResultStopped, row.label);
+        std::size_t dataWrites = 0;
+        bool flushed = false;
+        for (const auto& entry : virtual_calculator::trace(0)) {
+            dataWrites += entry.op == virtual_calculator::Op::Write && entry.command.empty();
+            flushed = flushed || entry.op == virtual_calculator::Op::Flush;
+        }
+        CHECK_EQ(dataWrites, row.dataWrites, row.label);
+        CHECK(flushed, row.label);
+    }
 }

@@ -1,0 +1,586 @@
+#include "cli/vela_update.h"
+
+#include "base/utf16_text.h"
+#include "cli/reporter.h"
+#include "device/disk_discovery.h"
+#include "device/disk_io.h"
+#include "device/pacing.h"
+#include "device/update_disk.h"
+#include "firmware/firmware_scan.h"
+#include "session/calculator_session.h"
+#include "settings/settings.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
+
+#include <memory>
+#include <thread>
+
+#ifndef UPDATER_VERSION
+#define UPDATER_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int kPollMs = 500;
+constexpr int kDefaultWaitSeconds = 30;
+
+const char kMainHelp[] =
+    "Usage: vela-update COMMAND [OPTIONS]\n"
+    "Installs a firmware set onto Vela calculators in update mode, without a window.\n"
+    "\n"
+    "Commands:\n"
+    "  list      the calculators in update mode now, and whether each can be written\n"
+    "  install   update every connected calculator (at most 16) from a firmware folder\n"
+    "  station   update each calculator as it is plugged in, until Ctrl-C\n"
+    "  language  the language number the updater takes from the system locale\n"
+    "\n"
+    "Options:\n"
+    "  --help     this text; 'vela-update COMMAND --help' for a command's\n"
+    "  --version  the version\n"
+    "\n"
+    "Exit codes: 0 every calculator updated, 1 bad usage, 2 no usable firmware set,\n"
+    "3 no calculator, 4 at least one calculator failed, 130 interrupted.\n";
+
+const char kListHelp[] =
+    "Usage: vela-update list [--json]\n"
+    "Lists the calculators in update mode: identity (serial), device path, and whether\n"
+    "the disk can be opened for writing (and why not).\n"
+    "  --json     one JSON object per calculator on stdout\n"
+    "Exit 0 when at least one is listed, 3 when none.\n";
+
+const char kInstallHelp[] =
+    "Usage: vela-update install FOLDER [--json] [--wait SECONDS] [--yes]\n"
+    "Writes the firmware set in FOLDER onto every connected calculator (at most 16),\n"
+    "each file retried up to five times per calculator, then sends each the finish\n"
+    "command.\n"
+    "  --json          JSON lines on stdout, one per event\n"
+    "  --wait SECONDS  how long to wait for a calculator (default 30)\n"
+    "  --yes           do not ask for confirmation\n"
+    "Without --yes it asks on a terminal; it does not ask when stdin is not a terminal.\n";
+
+const char kStationHelp[] =
+    "Usage: vela-update station FOLDER [--json] [--max N]\n"
+    "Updates each calculator that appears in update mode, each in its own session (up\n"
+    "to 16 at once), until Ctrl-C or until N calculators have had their session. A\n"
+    "calculator already updated in this run is left alone. The first Ctrl-C stops\n"
+    "taking new calculators and lets running ones finish; a second stops after the\n"
+    "current chunk.\n"
+    "  --json     JSON lines on stdout, one per event\n"
+    "  --max N    end after N calculators\n";
+
+const char kLanguageHelp[] =
+    "Usage: vela-update language\n"
+    "Prints the language number (1 to 8) the updater takes from the system locale.\n";
+
+struct Options {
+    QString command;
+    QString folder;
+    bool json = false;
+    bool yes = false;
+    int waitSeconds = kDefaultWaitSeconds;
+    int max = 0; // 0: no limit
+};
+
+class Cli {
+public:
+    explicit Cli(const CliEnvironment& env) : env_(env), out_(*env.out), err_(*env.err) {}
+
+    int run(const QStringList& args);
+
+private:
+    int usageError(const QString& sentence, const QString& command = QString()) {
+        err_ << "vela-update: " << sentence << " Try 'vela-update"
+             << (command.isEmpty() ? QString() : QLatin1Char(' ') + command) << " --help'.\n";
+        err_.flush();
+        return kExitUsage;
+    }
+    int failure(int code, const QString& sentence) {
+        err_ << "vela-update: " << sentence << '\n';
+        err_.flush();
+        return code;
+    }
+    [[nodiscard]] int presses() const { return env_.interrupts ? env_.interrupts->load() : 0; }
+    // A poll's pause, cut short when Ctrl-C is pressed or `done` holds.
+    void pause(const std::function<bool()>& done = {}) {
+        const int seen = presses();
+        for (int waited = 0; waited < kPollMs; waited += 50) {
+            if (presses() != seen || (done && done()))
+                return;
+            pacing::pauseMs(50);
+        }
+    }
+    [[nodiscard]] OutputMode outputMode(const Options& options) const {
+        if (options.json)
+            return OutputMode::Json;
+        return env_.stdoutIsTerminal ? OutputMode::Terminal : OutputMode::Plain;
+    }
+
+    int parse(const QStringList& args, Options& options, bool& done, int& exitCode);
+    int list(const Options& options);
+    int install(const Options& options);
+    int station(const Options& options);
+    bool loadFirmware(const QString& folder, std::vector<SessionFile>& files, int& exitCode);
+
+    const CliEnvironment& env_;
+    QTextStream& out_;
+    QTextStream& err_;
+};
+
+QString calculatorName(const DiskIdentity& disk) {
+    return QString::fromStdU16String(disk.serial.empty() ? describeDisk(disk) : disk.serial);
+}
+
+bool parseCount(const QString& text, int& out) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0)
+        return false;
+    out = value;
+    return true;
+}
+
+// Passes each session's reports on, named by its calculator.
+class ReportingObserver : public SessionObserver {
+public:
+    explicit ReportingObserver(Reporter& reporter) : reporter_(reporter) {}
+    void fileStarted(const DiskIdentity& disk, const SessionFile& file) override {
+        reporter_.file(calculatorName(disk), QString::fromStdString(file.name), file.diskOffset,
+                       file.size);
+    }
+    void progress(const DiskIdentity& disk, int percent) override {
+        reporter_.progress(calculatorName(disk), percent);
+    }
+    void fileEnded(const DiskIdentity& disk, const SessionFile&, ResultCode code,
+                   const std::u16string& cause) override {
+        reporter_.fileDone(calculatorName(disk), code, QString::fromStdU16String(cause));
+    }
+    void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
+        reporter_.retry(calculatorName(disk), code, attempt);
+    }
+    void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
+        reporter_.finish(calculatorName(disk), code == kResultOk, QString::fromStdU16String(cause));
+    }
+
+private:
+    Reporter& reporter_;
+};
+
+// One calculator's session on a thread of its own.
+class RunningSession {
+public:
+    RunningSession(DiskIdentity disk, const std::vector<SessionFile>& files,
+                   SessionObserver& observer, const std::atomic<bool>& stopNow)
+        : disk_(std::move(disk)), session_(disk_, files, observer, &stopNow) {
+        clock_.start();
+        thread_ = std::thread([this] {
+            result_ = session_.run();
+            seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
+            ended_.store(true);
+        });
+    }
+    ~RunningSession() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    [[nodiscard]] bool ended() const { return ended_.load(); }
+    [[nodiscard]] const DiskIdentity& disk() const { return disk_; }
+    // After ended(): joins and gives the result.
+    [[nodiscard]] SummaryRow row() {
+        if (thread_.joinable())
+            thread_.join();
+        return {calculatorName(disk_), result_.result == kResultOk, result_.result,
+                result_.filesWritten, seconds_};
+    }
+    [[nodiscard]] bool stopped() {
+        if (thread_.joinable())
+            thread_.join();
+        return result_.stopped;
+    }
+
+private:
+    DiskIdentity disk_;
+    CalculatorSession session_;
+    QElapsedTimer clock_;
+    SessionResult result_;
+    double seconds_ = 0;
+    std::atomic<bool> ended_{false};
+    std::thread thread_;
+};
+
+QString key(const DiskIdentity& disk) {
+    return calculatorName(disk);
+}
+
+} // namespace
+
+int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitCode) {
+    done = false;
+    if (args.isEmpty())
+        return exitCode = usageError(QStringLiteral("a command is missing."));
+    const QString first = args.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        out_ << kMainHelp;
+        done = true;
+        return exitCode = kExitOk;
+    }
+    if (first == QLatin1String("--version")) {
+        out_ << "vela-update " << UPDATER_VERSION << '\n';
+        done = true;
+        return exitCode = kExitOk;
+    }
+    const QStringList commands{QStringLiteral("list"), QStringLiteral("install"),
+                               QStringLiteral("station"), QStringLiteral("language")};
+    if (!commands.contains(first))
+        return exitCode = usageError(QStringLiteral("'%1' is not a command.").arg(first));
+    options.command = first;
+    const bool takesFolder = first == QLatin1String("install") || first == QLatin1String("station");
+    for (int i = 1; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        // "--wait=5" as well as "--wait 5".
+        QString name = arg;
+        QString value;
+        bool inlineValue = false;
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            name = arg.section(QLatin1Char('='), 0, 0);
+            value = arg.section(QLatin1Char('='), 1);
+            inlineValue = true;
+        }
+        const auto takeValue = [&](QString& into) {
+            if (inlineValue) {
+                into = value;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            into = args.at(++i);
+            return true;
+        };
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            out_ << (first == QLatin1String("list")      ? kListHelp
+                     : first == QLatin1String("install") ? kInstallHelp
+                     : first == QLatin1String("station") ? kStationHelp
+                                                         : kLanguageHelp);
+            done = true;
+            return exitCode = kExitOk;
+        }
+        if (name == QLatin1String("--version")) {
+            out_ << "vela-update " << UPDATER_VERSION << '\n';
+            done = true;
+            return exitCode = kExitOk;
+        }
+        const bool updates = takesFolder;
+        if (name == QLatin1String("--json") && first != QLatin1String("language") && !inlineValue) {
+            options.json = true;
+        } else if (name == QLatin1String("--yes") && first == QLatin1String("install") &&
+                   !inlineValue) {
+            options.yes = true;
+        } else if (name == QLatin1String("--wait") && first == QLatin1String("install")) {
+            QString text;
+            if (!takeValue(text) || !parseCount(text, options.waitSeconds))
+                return exitCode = usageError(
+                           QStringLiteral("--wait needs a number of seconds (0 or more)."), first);
+        } else if (name == QLatin1String("--max") && first == QLatin1String("station")) {
+            QString text;
+            if (!takeValue(text) || !parseCount(text, options.max) || options.max == 0)
+                return exitCode = usageError(
+                           QStringLiteral("--max needs a number of calculators (1 or more)."),
+                           first);
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return exitCode = usageError(
+                       QStringLiteral("'%1' is not an option of %2.").arg(name, first), first);
+        } else if (updates && options.folder.isNull()) {
+            options.folder = arg;
+        } else {
+            return exitCode = usageError(
+                       QStringLiteral("'%1' is one argument too many for %2.").arg(arg, first),
+                       first);
+        }
+    }
+    if (takesFolder && options.folder.isEmpty())
+        return exitCode =
+                   usageError(QStringLiteral("%1 needs the firmware FOLDER.").arg(first), first);
+    return exitCode = kExitOk;
+}
+
+bool Cli::loadFirmware(const QString& folder, std::vector<SessionFile>& files, int& exitCode) {
+    if (!QFileInfo(folder).isDir()) {
+        exitCode =
+            failure(kExitNoFirmware,
+                    QStringLiteral("%1 is not a folder.").arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    const FirmwareScan scan = scanFirmwareFiles(folder);
+    if (scan.files.isEmpty()) {
+        const QString why =
+            scan.problem.isEmpty()
+                ? QStringLiteral("it needs VELA_APP.DAT, VELA_MAIN.DAT and VELA_OS.ROM (or "
+                                 "PROGPACK.DAT, TABLES.DAT and SYSIMAGE.ROM)")
+                : scan.problem;
+        exitCode = failure(kExitNoFirmware, QStringLiteral("no usable firmware set in %1: %2.")
+                                                .arg(QDir::toNativeSeparators(folder), why));
+        return false;
+    }
+    for (const FirmwareFile& file : scan.files) {
+        const QFileInfo info(file.path);
+        files.push_back({file.path.toStdU16String(), info.fileName().toStdString(), file.diskOffset,
+                         static_cast<std::uint64_t>(info.size())});
+    }
+    return true;
+}
+
+int Cli::list(const Options& options) {
+    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, out_, err_);
+    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+    for (const FoundDisk& disk : found) {
+        // Opened and closed again at once: nothing is read or written.
+        diskio::OpenResult opened = diskio::activeDiskSource().openDisk(disk.path, disk.check);
+        const QString name = calculatorName(disk.check.identity);
+        const QString path = QString::fromStdU16String(disk.path);
+        const QString why = QString::fromStdU16String(opened.failureText);
+        reporter.listed(name, path, opened.io != nullptr, why);
+    }
+    if (found.empty())
+        return failure(kExitNoCalculator,
+                       QStringLiteral("no calculator in update mode is connected."));
+    return kExitOk;
+}
+
+int Cli::install(const Options& options) {
+    std::vector<SessionFile> files;
+    int exitCode = kExitOk;
+    if (!loadFirmware(options.folder, files, exitCode))
+        return exitCode;
+    Reporter reporter(outputMode(options), out_, err_);
+
+    // Up to --wait seconds for at least one calculator; one scan with 0.
+    std::vector<FoundDisk> found;
+    QElapsedTimer waited;
+    waited.start();
+    bool told = false;
+    for (;;) {
+        found = scanUpdateDisks(updateVendorId, updateProductId);
+        if (!found.empty())
+            break;
+        if (presses() > 0)
+            return failure(kExitInterrupted,
+                           QStringLiteral("interrupted while waiting for a calculator."));
+        if (waited.elapsed() >= qint64(options.waitSeconds) * 1000)
+            return failure(kExitNoCalculator,
+                           QStringLiteral("no calculator in update mode appeared within %1 s.")
+                               .arg(options.waitSeconds));
+        if (!told) {
+            reporter.note(QStringLiteral("Waiting up to %1 s for a calculator in update mode...")
+                              .arg(options.waitSeconds));
+            told = true;
+        }
+        pause();
+    }
+    std::vector<FoundDisk> chosen;
+    std::vector<DiskIdentity> tooMany;
+    for (const FoundDisk& disk : found) {
+        if (chosen.size() < static_cast<std::size_t>(kMaxUpdateDisks))
+            chosen.push_back(disk);
+        else
+            tooMany.push_back(disk.check.identity);
+    }
+
+    reporter.note(
+        QStringLiteral("Firmware set in %1:").arg(QDir::toNativeSeparators(options.folder)));
+    for (const SessionFile& file : files)
+        reporter.note(QStringLiteral("  %1  %2 bytes at 0x%3")
+                          .arg(QString::fromStdString(file.name))
+                          .arg(file.size)
+                          .arg(file.diskOffset, 0, 16));
+    reporter.note(QStringLiteral("Calculators to update (%1):").arg(chosen.size()));
+    for (const FoundDisk& disk : chosen)
+        reporter.note(
+            QStringLiteral("  %1  %2")
+                .arg(calculatorName(disk.check.identity), QString::fromStdU16String(disk.path)));
+    if (!options.yes && env_.stdinIsTerminal) {
+        QTextStream& prompt = options.json ? err_ : out_;
+        prompt << "Write these " << files.size() << " files to " << chosen.size()
+               << (chosen.size() == 1 ? " calculator" : " calculators") << "? [y/N] ";
+        prompt.flush();
+        QString answer;
+        const bool answered = env_.readLine && env_.readLine(answer);
+        answer = answer.trimmed().toLower();
+        if (!answered || (answer != QLatin1String("y") && answer != QLatin1String("yes")))
+            return failure(kExitInterrupted, QStringLiteral("not confirmed: nothing was written."));
+    }
+
+    for (const DiskIdentity& disk : tooMany)
+        reporter.leftAlone(calculatorName(disk), QStringLiteral("more than 16 connected"));
+    for (const FoundDisk& disk : chosen)
+        reporter.found(calculatorName(disk.check.identity), QString::fromStdU16String(disk.path));
+
+    ReportingObserver observer(reporter);
+    std::atomic<bool> stopNow{false};
+    std::vector<std::unique_ptr<RunningSession>> sessions;
+    for (const FoundDisk& disk : chosen)
+        sessions.push_back(
+            std::make_unique<RunningSession>(disk.check.identity, files, observer, stopNow));
+    const auto allEnded = [&] {
+        for (const auto& session : sessions)
+            if (!session->ended())
+                return false;
+        return true;
+    };
+    while (!allEnded()) {
+        if (presses() >= 2)
+            stopNow.store(true);
+        pause(allEnded);
+    }
+
+    // Calculators plugged in during the run were not written: say so.
+    QSet<QString> known;
+    for (const FoundDisk& disk : found)
+        known.insert(key(disk.check.identity));
+    for (const FoundDisk& disk : scanUpdateDisks(updateVendorId, updateProductId)) {
+        if (!known.contains(key(disk.check.identity)))
+            reporter.leftAlone(calculatorName(disk.check.identity),
+                               QStringLiteral("joined during this run"));
+    }
+
+    std::vector<SummaryRow> rows;
+    QStringList incomplete;
+    bool ok = true;
+    for (const auto& session : sessions) {
+        rows.push_back(session->row());
+        ok = ok && rows.back().ok;
+        if (session->stopped())
+            incomplete << rows.back().calculator;
+    }
+    reporter.summary(ok, rows);
+    if (!incomplete.isEmpty())
+        return failure(kExitInterrupted, QStringLiteral("interrupted: left incomplete: %1. Run the "
+                                                        "update again for them.")
+                                             .arg(incomplete.join(QStringLiteral(", "))));
+    if (presses() > 0)
+        return failure(kExitInterrupted, QStringLiteral("interrupted."));
+    return ok ? kExitOk : kExitFailed;
+}
+
+int Cli::station(const Options& options) {
+    std::vector<SessionFile> files;
+    int exitCode = kExitOk;
+    if (!loadFirmware(options.folder, files, exitCode))
+        return exitCode;
+    Reporter reporter(outputMode(options), out_, err_);
+    reporter.note(QStringLiteral("Station: each calculator plugged in in update mode is updated "
+                                 "(up to 16 at once). Ctrl-C to stop."));
+
+    ReportingObserver observer(reporter);
+    std::atomic<bool> stopNow{false};
+    std::vector<std::unique_ptr<RunningSession>> running;
+    std::vector<SummaryRow> rows;
+    QStringList incomplete;
+    QSet<QString> updated;      // every file and the finish command went out
+    QSet<QString> stillPresent; // its session ended and it has not been unplugged since
+    QSet<QString> announced;    // shown as already done while it stays plugged in
+    int started = 0;
+    int done = 0;
+    int failed = 0;
+
+    for (;;) {
+        const bool taking = presses() == 0 && (options.max == 0 || started < options.max);
+        if (presses() >= 2)
+            stopNow.store(true);
+
+        const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+        QSet<QString> present;
+        for (const FoundDisk& disk : found)
+            present.insert(key(disk.check.identity));
+        // A calculator unplugged since may come back as a new arrival.
+        stillPresent.intersect(present);
+        announced.intersect(present);
+
+        for (auto it = running.begin(); it != running.end();) {
+            if (!(*it)->ended()) {
+                ++it;
+                continue;
+            }
+            const SummaryRow row = (*it)->row();
+            rows.push_back(row);
+            if ((*it)->stopped())
+                incomplete << row.calculator;
+            (row.ok ? done : failed) += 1;
+            if (row.ok)
+                updated.insert(row.calculator);
+            if (present.contains(row.calculator))
+                stillPresent.insert(row.calculator);
+            it = running.erase(it);
+            reporter.counts(done, failed);
+        }
+
+        for (const FoundDisk& disk : found) {
+            const QString name = key(disk.check.identity);
+            bool busy = stillPresent.contains(name);
+            for (const auto& session : running)
+                busy = busy || key(session->disk()) == name;
+            if (busy)
+                continue;
+            if (updated.contains(name)) {
+                if (!announced.contains(name)) {
+                    announced.insert(name);
+                    reporter.leftAlone(name, QStringLiteral("already done"));
+                }
+                continue;
+            }
+            if (!taking || running.size() >= static_cast<std::size_t>(kMaxUpdateDisks) ||
+                (options.max > 0 && started >= options.max))
+                continue;
+            reporter.found(name, QString::fromStdU16String(disk.path));
+            running.push_back(
+                std::make_unique<RunningSession>(disk.check.identity, files, observer, stopNow));
+            ++started;
+        }
+        if (running.empty() && (presses() > 0 || (options.max > 0 && started >= options.max)))
+            break;
+        const auto anyEnded = [&] {
+            for (const auto& session : running)
+                if (session->ended())
+                    return true;
+            return false;
+        };
+        pause(anyEnded);
+    }
+
+    bool ok = failed == 0;
+    reporter.summary(ok, rows);
+    if (!incomplete.isEmpty())
+        return failure(kExitInterrupted, QStringLiteral("interrupted: left incomplete: %1. Run the "
+                                                        "update again for them.")
+                                             .arg(incomplete.join(QStringLiteral(", "))));
+    if (presses() > 0)
+        return failure(kExitInterrupted,
+                       QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
+    return ok ? kExitOk : kExitFailed;
+}
+
+int Cli::run(const QStringList& args) {
+    Options options;
+    bool done = false;
+    int exitCode = kExitOk;
+    parse(args, options, done, exitCode);
+    out_.flush();
+    if (done || exitCode != kExitOk)
+        return exitCode;
+    if (options.command == QLatin1String("language")) {
+        out_ << systemLanguage() << '\n';
+        out_.flush();
+        return kExitOk;
+    }
+    if (options.command == QLatin1String("list"))
+        return list(options);
+    if (options.command == QLatin1String("install"))
+        return install(options);
+    return station(options);
+}
+
+int runVelaUpdate(const QStringList& args, const CliEnvironment& env) {
+    Cli cli(env);
+    return cli.run(args);
+}

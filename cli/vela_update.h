@@ -1,0 +1,34 @@
+// The commands of vela-update, apart from the process around them, so that
+// the tests run them in their own process against the virtual calculator.
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <atomic>
+#include <functional>
+
+// Exit codes, the same on every platform.
+enum CliExit : int {
+    kExitOk = 0,            // every calculator got every file and its finish command
+    kExitUsage = 1,         // bad usage
+    kExitNoFirmware = 2,    // no usable firmware set in FOLDER
+    kExitNoCalculator = 3,  // no calculator appeared within the wait
+    kExitFailed = 4,        // at least one calculator failed
+    kExitInterrupted = 130, // interrupted (Ctrl-C), or the confirmation declined
+};
+
+struct CliEnvironment {
+    QTextStream* out = nullptr;
+    QTextStream* err = nullptr;
+    bool stdinIsTerminal = false;
+    bool stdoutIsTerminal = false;
+    // Reads one line of the user's answer; false at the end of input.
+    std::function<bool(QString&)> readLine;
+    // Counts Ctrl-C presses: the first stops taking new calculators, the
+    // second stops every transfer after its current chunk.
+    const std::atomic<int>* interrupts = nullptr;
+};
+
+// args without the program name: {"install", "FOLDER", "--yes"}.
+[[nodiscard]] int runVelaUpdate(const QStringList& args, const CliEnvironment& env);

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# vela-update install --json --yes, with real timings, onto two calculators on
+# loop devices beside a lookalike: both hold every image and the finish
+# command, the summary names both as ok (exit 0). Then, with one of them made
+# read-only, that one alone fails (exit 4) and the other is written again.
+# Run through tests/device/in_private_sysfs.sh (root, private /sys/dev/block).
+# Usage: loop_cli_test.sh <vela-update binary>
+set -euo pipefail
+tool=$1
+work=${UPDATER_TEST_WORK:?run through in_private_sysfs.sh}
+[ -e /sys/dev/block/.updater-test ] || { echo "not in a private /sys/dev/block" >&2; exit 1; }
+
+mkdir -p "$work/by-id" "$work/firmware"
+# loop_disk NAME VENDOR MODEL: a loop device with that identity.
+loop_disk() {
+  local loop number entry
+  truncate -s 8M "$work/$1.img"
+  loop=$(losetup -f --show "$work/$1.img")
+  number=$(stat -c '%t:%T' "$loop")
+  entry="/sys/dev/block/$((16#${number%:*})):$((16#${number#*:}))"
+  rm -rf "$entry"
+  mkdir -p "$entry/device"
+  printf '%-8s\n' "$2" >"$entry/device/vendor"
+  printf '%-16s\n' "$3" >"$entry/device/model"
+  echo "$loop"
+}
+loop_a=$(loop_disk a Orvane 'Vela update')
+loop_b=$(loop_disk b Orvane 'Vela update')
+ln -s "$loop_a" "$work/by-id/usb-Orvane_Vela_update_SERA-0:0"
+ln -s "$loop_b" "$work/by-id/usb-Orvane_Vela_update_SERB-0:0"
+ln -s "$(loop_disk look2 Orvane 'Vela update 2')" "$work/by-id/usb-Orvane_Vela_update_2_SER2-0:0"
+
+head -c 300001 /dev/urandom >"$work/firmware/VELA_APP.DAT"
+head -c 100000 /dev/urandom >"$work/firmware/VELA_MAIN.DAT"
+head -c 65536 /dev/urandom >"$work/firmware/VELA_OS.ROM"
+
+failed=0
+fail() { echo "$1" >&2; failed=1; }
+install() { # expected exit code, log name
+  local rc=0
+  UPDATER_DISK_BY_ID_DIR="$work/by-id" timeout 180 "$tool" install "$work/firmware" --json --yes \
+    >"$work/$2.json" 2>"$work/$2.err" || rc=$?
+  [ "$rc" -eq "$1" ] || fail "$2: exit $rc, not $1: $(cat "$work/$2.err")"
+}
+holds() { # disk file offset
+  cmp -s -n "$(stat -c %s "$work/firmware/$2")" -i "$3:0" "$work/$1.img" "$work/firmware/$2"
+}
+whole() { # disk: every image and the finish command's code, 0xBEC1
+  holds "$1" VELA_APP.DAT $((0x500000)) && holds "$1" VELA_MAIN.DAT $((0x100000)) &&
+    holds "$1" VELA_OS.ROM 0 &&
+    [ "$(od -An -tx1 -j $((87040 + 12)) -N 4 "$work/$1.img" | tr -d ' \n')" = c1be0000 ]
+}
+summary() { tail -n1 "$work/$1.json"; }
+
+install 0 both
+whole a || fail "a is not whole"
+whole b || fail "b is not whole"
+[ "$(summary both)" = '{"event":"summary","ok":true,"calculators":[{"calculator":"SERA","files":3,"ok":true,"result":0},{"calculator":"SERB","files":3,"ok":true,"result":0}]}' ] ||
+  fail "summary: $(summary both)"
+cmp -s -n 8388608 "$work/look2.img" /dev/zero || fail "the lookalike was written"
+
+# b refuses every write (root still opens it); a is written again from nothing.
+truncate -s 0 "$work/a.img" && truncate -s 8M "$work/a.img"
+blockdev --setro "$loop_b"
+install 4 refused
+blockdev --setrw "$loop_b"
+whole a || fail "a is not whole after the second run"
+summary refused | grep -q '"calculator":"SERA","files":3,"ok":true,"result":0' ||
+  fail "summary: SERA not ok: $(summary refused)"
+summary refused | grep -q '"calculator":"SERB","files":0,"ok":false,"result":112' ||
+  fail "summary: SERB not failed with 112: $(summary refused)"
+[ $failed -eq 0 ] && echo "two calculators written, summary exact; the read-only one fails alone"
+exit $failed

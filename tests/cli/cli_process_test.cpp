@@ -1,0 +1,144 @@
+// The real vela-update binary in station mode, with real pauses, against the
+// virtual calculator: calculators that arrive one after another, one that
+// comes back after its update, and Ctrl-C (SIGINT) once or twice mid-run.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+QString unitName(int unit) {
+    return QStringLiteral("%1&0").arg(unit, 8, 10, QLatin1Char('0'));
+}
+
+// The trace the virtual calculator left for a unit, one operation a line.
+QStringList traceOf(const QString& dir, int unit) {
+    QFile file(QStringLiteral("%1/unit%2.trace").arg(dir).arg(unit));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+int countFinishes(const QStringList& trace) {
+    int n = 0;
+    for (const QString& line : trace)
+        n += line.endsWith(" FINISH");
+    return n;
+}
+
+} // namespace
+
+class CliProcessTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void station_data();
+    void station();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void CliProcessTest::initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(QDir(dir_.path()).mkdir("firmware"));
+    const struct {
+        const char* name;
+        int size;
+    } images[] = {{"VELA_APP.DAT", 70000}, {"VELA_MAIN.DAT", 40000}, {"VELA_OS.ROM", 100000}};
+    for (const auto& image : images) {
+        QFile file(dir_.path() + "/firmware/" + image.name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(image.size, 'v'));
+    }
+}
+
+void CliProcessTest::station_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<int>("presses");     // Ctrl-C presses once a session runs; 0: after it all
+    QTest::addColumn<int>("finished");    // calculators whose update was finished
+    QTest::addColumn<bool>("incomplete"); // unit 0 left incomplete
+    // Unit 0 leaves after its finish command and comes back: already done.
+    QTest::newRow("one after another, one of them twice")
+        << "units=3,arrive_ms=1500,leave_after_finish=1,again=0,again_ms=500" << 0 << 3 << false;
+    // Unit 1 arrives long after the press: it is never taken.
+    QTest::newRow("Ctrl-C once: the running session finishes")
+        << "units=2,arrive_ms=600000,slow_ms=10" << 1 << 1 << false;
+    QTest::newRow("Ctrl-C twice: stopped after the current chunk")
+        << "units=2,arrive_ms=600000,slow_ms=10" << 2 << 0 << true;
+}
+
+void CliProcessTest::station() {
+    QFETCH(QString, calculator);
+    QFETCH(int, presses);
+    QFETCH(int, finished);
+    QFETCH(bool, incomplete);
+    // The folder goes into a comma-separated value: the tag without its commas.
+    const QString unitsDir =
+        dir_.path() + "/" +
+        QString(QTest::currentDataTag()).replace(QRegularExpression("\\W"), "_");
+    QVERIFY(QDir().mkpath(unitsDir));
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("UPDATER_VIRTUAL_CALCULATOR", calculator + ",dir=" + unitsDir);
+    process.setProcessEnvironment(env);
+    process.start(VELA_UPDATE_BINARY, {"station", dir_.path() + "/firmware", "--json"});
+    QVERIFY(process.waitForStarted());
+
+    QList<QJsonObject> events;
+    int finishes = 0;
+    int alreadyDone = 0;
+    int sent = 0;
+    // Every line is read as it comes; the presses follow what the lines say.
+    while (process.state() != QProcess::NotRunning || process.canReadLine()) {
+        if (!process.canReadLine()) {
+            if (!process.waitForReadyRead(60000) && process.state() == QProcess::Running)
+                QFAIL("the station said nothing for a minute");
+            continue;
+        }
+        const QByteArray line = process.readLine().trimmed();
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        QVERIFY2(doc.isObject(), line.constData());
+        const QJsonObject event = doc.object();
+        events.append(event);
+        const QString name = event.value("event").toString();
+        finishes += name == "finish";
+        alreadyDone += name == "left_alone" && event.value("reason") == "already done";
+        const bool pressNow = presses == 0 ? finishes == 3 && alreadyDone == 1 && sent == 0
+                                           : name == "progress" && sent < presses;
+        if (pressNow) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            ++sent;
+        }
+    }
+    // The loop above ends once the process has ended and its lines are read.
+    QCOMPARE(process.state(), QProcess::NotRunning);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(!events.isEmpty());
+    QCOMPARE(events.last().value("event").toString(), QString("summary"));
+    QCOMPARE(finishes, finished);
+    QCOMPARE(alreadyDone, presses == 0 ? 1 : 0);
+    QCOMPARE(err.contains("left incomplete: " + unitName(0)), incomplete);
+
+    const QJsonArray summary = events.last().value("calculators").toArray();
+    QCOMPARE(summary.size(), presses == 0 ? 3 : 1);
+    const QJsonObject first = summary.at(0).toObject();
+    QCOMPARE(first.value("result").toInt(), incomplete ? 115 : 0);
+    // Unit 0 took one update and one finish command, also when it came back.
+    const QStringList trace = traceOf(unitsDir, 0);
+    QCOMPARE(countFinishes(trace), incomplete ? 0 : 1);
+    if (presses == 0)
+        QCOMPARE(trace.size(), traceOf(unitsDir, 1).size());
+    else
+        QVERIFY(traceOf(unitsDir, 1).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(CliProcessTest)
+#include "cli_process_test.moc"

@@ -1,0 +1,305 @@
+// vela-update's commands run in this process against the virtual calculator,
+// with the pauses divided; the process around them (signals, a terminal) is
+// tested on the real binary in cli_process_test.
+#include "cli/vela_update.h"
+#include "device/pacing.h"
+#include "device/virtual/virtual_calculator.h"
+#include "tests/ui/firmware_fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+    QList<QJsonObject> events; // stdout's lines, when every one parsed
+    bool everyLineParsed = true;
+};
+
+Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
+         bool stdoutIsTerminal = false) {
+    Run run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    CliEnvironment env;
+    env.out = &out;
+    env.err = &err;
+    env.stdinIsTerminal = stdinIsTerminal;
+    env.stdoutIsTerminal = stdoutIsTerminal;
+    env.readLine = [answer](QString& line) {
+        line = answer;
+        return !answer.isNull();
+    };
+    run.code = runVelaUpdate(args, env);
+    out.flush();
+    err.flush();
+    for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject() ||
+            !doc.object().value("event").isString()) {
+            run.everyLineParsed = false;
+            continue;
+        }
+        run.events.append(doc.object());
+    }
+    return run;
+}
+
+QString unitName(int unit) {
+    return QStringLiteral("%1&0").arg(unit, 8, 10, QLatin1Char('0'));
+}
+
+// calculator -> its summary entry; empty unless the last line is the summary.
+QMap<QString, QJsonObject> summaryOf(const Run& run) {
+    QMap<QString, QJsonObject> entries;
+    if (run.events.isEmpty() || run.events.last().value("event").toString() != "summary")
+        return entries;
+    for (const QJsonValue& value : run.events.last().value("calculators").toArray())
+        entries.insert(value.toObject().value("calculator").toString(), value.toObject());
+    return entries;
+}
+
+int countEvents(const Run& run, const QString& event) {
+    int n = 0;
+    for (const QJsonObject& object : run.events)
+        n += object.value("event").toString() == event;
+    return n;
+}
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void installWritesEveryCalculator_data();
+    void installWritesEveryCalculator();
+    void oneRefusingCalculatorFailsAlone();
+    void confirmationOnATerminal_data();
+    void confirmationOnATerminal();
+    void outputWithoutJson_data();
+    void outputWithoutJson();
+    void listSaysWhyAUnitCannotBeWritten();
+    void exitCodes_data();
+    void exitCodes();
+
+private:
+    QTemporaryDir dir_;
+    QList<FirmwareImage> images_;
+};
+
+void CliTest::initTestCase() {
+    pacing::testing::setDivisor(1000);
+    QVERIFY(dir_.isValid());
+    QVERIFY(QDir(dir_.path()).mkdir("firmware"));
+    QVERIFY(QDir(dir_.path()).mkdir("empty"));
+    images_ = makeFirmware(dir_.path() + "/firmware", {70000, 40000, 100000});
+}
+
+void CliTest::cleanup() {
+    virtual_calculator::uninstall();
+}
+
+void CliTest::installWritesEveryCalculator_data() {
+    QTest::addColumn<int>("units");
+    QTest::newRow("one") << 1;
+    QTest::newRow("two") << 2;
+    QTest::newRow("sixteen") << 16;
+}
+
+void CliTest::installWritesEveryCalculator() {
+    QFETCH(int, units);
+    virtual_calculator::Options options;
+    options.units = units;
+    virtual_calculator::install(options);
+    const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes"});
+    QCOMPARE(run.code, int(kExitOk));
+    QVERIFY2(run.everyLineParsed, qPrintable(run.out));
+    QCOMPARE(countEvents(run, "summary"), 1);
+    const auto summary = summaryOf(run);
+    QVERIFY2(run.events.last().value("ok").toBool(), qPrintable(run.out));
+    QCOMPARE(summary.size(), units);
+    for (int unit = 0; unit < units; ++unit) {
+        const QJsonObject entry = summary.value(unitName(unit));
+        QVERIFY2(entry.value("ok").toBool() && entry.value("result").toInt(-1) == 0 &&
+                     entry.value("files").toInt() == 3,
+                 qPrintable(unitName(unit)));
+        for (const FirmwareImage& image : images_)
+            QVERIFY2(unitHolds(unit, image), qPrintable(unitName(unit) + " " + image.name));
+        QCOMPARE(virtual_calculator::finishCount(unit), 1);
+    }
+    QCOMPARE(countEvents(run, "found"), units);
+    QCOMPARE(countEvents(run, "file"), 3 * units);
+    QCOMPARE(countEvents(run, "finish"), units);
+    // Each event names its calculator; progress carries a percentage.
+    for (const QJsonObject& event : run.events) {
+        if (event.value("event") != "summary")
+            QVERIFY(event.value("calculator").isString());
+        if (event.value("event") == "progress")
+            QVERIFY(event.value("percent").isDouble());
+    }
+}
+
+void CliTest::oneRefusingCalculatorFailsAlone() {
+    virtual_calculator::Options options;
+    options.units = 3;
+    options.refuseWriteAt = 0x100000;
+    options.refuseUnit = 1;
+    virtual_calculator::install(options);
+    const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes"});
+    QCOMPARE(run.code, int(kExitFailed));
+    QVERIFY(run.everyLineParsed);
+    QVERIFY(!run.events.last().value("ok").toBool(true));
+    const auto summary = summaryOf(run);
+    QCOMPARE(summary.size(), 3);
+    for (int unit = 0; unit < 3; ++unit) {
+        const QJsonObject entry = summary.value(unitName(unit));
+        QCOMPARE(entry.value("ok").toBool(), unit != 1);
+        QCOMPARE(entry.value("result").toInt(), unit == 1 ? 112 : 0);
+    }
+    // Five retries of the refused file, on that calculator alone.
+    int retries = 0;
+    for (const QJsonObject& event : run.events) {
+        if (event.value("event") == "retry") {
+            QCOMPARE(event.value("calculator").toString(), unitName(1));
+            QCOMPARE(event.value("attempt").toInt(), ++retries);
+        }
+    }
+    QCOMPARE(retries, 5);
+    for (const FirmwareImage& image : images_)
+        QVERIFY(unitHolds(0, image) && unitHolds(2, image));
+}
+
+void CliTest::confirmationOnATerminal_data() {
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("code");
+    QTest::newRow("yes on a terminal") << true << QString("y") << int(kExitOk);
+    QTest::newRow("no on a terminal") << true << QString("n") << int(kExitInterrupted);
+    QTest::newRow("end of input on a terminal") << true << QString() << int(kExitInterrupted);
+    QTest::newRow("not a terminal: nothing asked") << false << QString() << int(kExitOk);
+}
+
+void CliTest::confirmationOnATerminal() {
+    QFETCH(bool, terminal);
+    QFETCH(QString, answer);
+    QFETCH(int, code);
+    virtual_calculator::install(virtual_calculator::Options{});
+    const Run run = vela({"install", dir_.path() + "/firmware"}, terminal, answer);
+    QCOMPARE(run.code, code);
+    QCOMPARE(run.out.contains("? [y/N]"), terminal);
+    QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == kExitOk);
+}
+
+void CliTest::outputWithoutJson_data() {
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("terminal: lines redrawn in place") << true;
+    QTest::newRow("no terminal: plain lines") << false;
+}
+
+void CliTest::outputWithoutJson() {
+    QFETCH(bool, terminal);
+    virtual_calculator::Options options;
+    options.units = 2;
+    virtual_calculator::install(options);
+    const Run run = vela({"install", dir_.path() + "/firmware", "--yes"}, false, {}, terminal);
+    QCOMPARE(run.code, int(kExitOk));
+    // Cursor movements only on a terminal; a log file gets whole lines.
+    QCOMPARE(run.out.contains("\x1b["), terminal);
+    QVERIFY(run.events.isEmpty());
+    if (!terminal) {
+        for (int unit = 0; unit < 2; ++unit)
+            QVERIFY(run.out.contains(unitName(unit) + ": VELA_OS.ROM written\n"));
+    }
+    // The summary table: one row per calculator, with its result and time.
+    const QStringList lines = run.out.split('\n');
+    const int header = lines.indexOf(QRegularExpression("^Calculator +Result +Time$"));
+    QVERIFY2(header >= 0, qPrintable(run.out));
+    for (int unit = 0; unit < 2; ++unit)
+        QVERIFY(QRegularExpression("^" + QRegularExpression::escape(unitName(unit)) +
+                                   " +ok +[0-9.]+ s$")
+                    .match(lines.value(header + 1 + unit))
+                    .hasMatch());
+}
+
+void CliTest::listSaysWhyAUnitCannotBeWritten() {
+    virtual_calculator::Options options;
+    options.units = 2;
+    options.unopenableUnit = 1;
+    virtual_calculator::install(options);
+    const Run plain = vela({"list"});
+    QCOMPARE(plain.code, int(kExitOk));
+    const QStringList lines = plain.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].startsWith(unitName(0)) && lines[0].endsWith("can be written"));
+    QVERIFY2(lines[1].startsWith(unitName(1)) &&
+                 lines[1].endsWith("cannot be opened for writing: Access is denied."),
+             qPrintable(lines[1]));
+    const Run json = vela({"list", "--json"});
+    QVERIFY(json.everyLineParsed && json.events.size() == 2);
+    QCOMPARE(json.events[1].value("writable").toBool(true), false);
+    QCOMPARE(json.events[1].value("problem").toString(), QString("Access is denied."));
+    QVERIFY(virtual_calculator::trace(0).empty() && virtual_calculator::trace(1).empty());
+}
+
+void CliTest::exitCodes_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("calculator");
+    QTest::addColumn<int>("code");
+    const QString firmware = dir_.path() + "/firmware";
+    const QString empty = dir_.path() + "/empty";
+    QTest::newRow("no command") << QStringList{} << true << int(kExitUsage);
+    QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage);
+    QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage);
+    QTest::newRow("install without folder")
+        << QStringList{"install", "--yes"} << true << int(kExitUsage);
+    QTest::newRow("two folders") << QStringList{"install", firmware, firmware} << true
+                                 << int(kExitUsage);
+    QTest::newRow("wait not a number")
+        << QStringList{"install", firmware, "--wait", "soon"} << true << int(kExitUsage);
+    QTest::newRow("max of zero") << QStringList{"station", firmware, "--max=0"} << true
+                                 << int(kExitUsage);
+    QTest::newRow("--wait is not a station option")
+        << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage);
+    QTest::newRow("help of a command") << QStringList{"install", "--help"} << true << int(kExitOk);
+    QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk);
+    QTest::newRow("empty folder") << QStringList{"install", empty, "--yes"} << true
+                                  << int(kExitNoFirmware);
+    QTest::newRow("no such folder")
+        << QStringList{"station", empty + "/none"} << true << int(kExitNoFirmware);
+    QTest::newRow("no calculator within the wait")
+        << QStringList{"install", firmware, "--yes", "--wait", "0"} << false
+        << int(kExitNoCalculator);
+    QTest::newRow("list without a calculator")
+        << QStringList{"list"} << false << int(kExitNoCalculator);
+}
+
+void CliTest::exitCodes() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, calculator);
+    QFETCH(int, code);
+    virtual_calculator::Options options;
+    options.absent = !calculator;
+    virtual_calculator::install(options);
+    const Run run = vela(args);
+    QCOMPARE(run.code, code);
+    if (code == kExitOk) {
+        QVERIFY(run.err.isEmpty() && !run.out.isEmpty());
+    } else {
+        // One sentence on stderr, nothing written anywhere.
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY2(run.err.startsWith("vela-update: "), qPrintable(run.err));
+        QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+    }
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "cli_test.moc"
