@@ -13,15 +13,18 @@
 #   6. the longest stall of the GUI thread's event loop (a 10 ms timer's
 #      lateness) over a start with an empty folder, a Cancel while waiting and
 #      a whole run onto a virtual calculator that answers each operation
-#      100 ms late. Not a ratio: the goal is a number, no stall over 50 ms.
-# Steps 1, 2 (loop devices) and 5 (loop devices) need root for losetup, and
+#      100 ms late. Not a ratio: the goal is a number, no stall over 50 ms;
+#   7. vela-update writing 16 loop calculators against 1, in install and in
+#      station, against dd doing the same; its peak memory; `list` start-up
+#      (bench/cli_vs_dd.sh).
+# Steps 1, 2 (loop devices), 5 (loop devices) and 7 need root for losetup, and
 # run in a private mount namespace (bench/calculator_loops.sh).
 # Usage: bench/run_all.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 [ -d "$build" ] || scripts/build.sh
-cmake --build "$build" -j2 --target Updater bench_transfer bench_strings minimal_dialog bench_gui_stall >/dev/null
+cmake --build "$build" -j2 --target Updater vela-update bench_transfer bench_discovery bench_strings minimal_dialog bench_gui_stall >/dev/null
 updater="$build/app/Updater"
 export QT_QPA_PLATFORM=offscreen
 
@@ -219,6 +222,22 @@ longest() { printf '%s\n' "$@" | sort -g | tail -1; }
 result "longest GUI stall, ms: empty folder (worst of 3)" "$(longest "${se[@]}")"
 result "longest GUI stall, ms: Cancel while waiting (worst of 3)" "$(longest "${sc[@]}")"
 result "longest GUI stall, ms: whole run, slow disk (worst of 3)" "$(longest "${sr[@]}")"
+
+section "7. the command-line tool: sixteen calculators against one, memory, start-up"
+if [ $root = 1 ]; then
+  out=$(bench/cli_vs_dd.sh "$build" 3)
+  echo "$out"
+  result "install 16/1 against dd's 16/1 (medians of 3)" \
+    "$(sed -n 's/^install 16\/1: .*against dd.s: \([0-9.]*\).*/\1/p' <<<"$out")"
+  result "station 16/1 against dd's 16/1 (medians of 3)" \
+    "$(sed -n 's/^station 16\/1: .*against dd.s: \([0-9.]*\).*/\1/p' <<<"$out")"
+  result "peak memory per calculator over idle, kB (16 loop devices)" \
+    "$(sed -n 's/.*per calculator \([0-9]*\) kB.*/\1/p' <<<"$out")"
+  result "list start-up / (2 x true + disk search) (medians of 21)" \
+    "$(sed -n 's/.* = \([0-9.]*\) (goal <= 1)$/\1/p' <<<"$out")"
+else
+  echo "skipped: losetup needs root"
+fi
 
 section "Ratios (each measured within this run)"
 printf '%s\n' "${results[@]}"

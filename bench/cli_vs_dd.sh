@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: the command-line tool writing a whole firmware set to
+# 16 calculators against writing it to one, in `install` and in `station`,
+# next to the same comparison for dd (the same bytes at the same positions,
+# oflag=direct,sync, one dd per disk, the sixteen at once). Loop devices
+# dressed up as calculators, in a private /sys/dev/block (calculator_loops.sh).
+# Prints the ratios and the figure the goal is about: the tool's 16/1 ratio
+# divided by dd's (goal: at most 1.1). Also the tool's peak memory with 16
+# calculators against an idle one, and the start-up of `list` against `true`.
+# Needs root. Usage: bench/cli_vs_dd.sh [build dir] [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(cd "${1:-build}" && pwd)
+runs=${2:-3}
+cli="$build/app/vela-update"
+[ -x "$cli" ] || { echo "build $cli first (scripts/build.sh)" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "losetup needs root" >&2; exit 1; }
+. bench/calculator_loops.sh
+in_private_sysfs bench/cli_vs_dd.sh "$@"
+
+work=$(mktemp -d)
+loops=()
+cleanup() {
+  for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+fw="$work/firmware"
+mkdir "$fw" "$work/one" "$work/sixteen"
+head -c 1048576 /dev/urandom >"$fw/VELA_OS.ROM"
+head -c 786432 /dev/urandom >"$fw/VELA_MAIN.DAT"
+head -c 2097152 /dev/urandom >"$fw/VELA_APP.DAT"
+for i in $(seq 0 16); do
+  truncate -s 8M "$work/disk$i.img"
+  loops+=("$(losetup -f --show "$work/disk$i.img")")
+done
+dress_as_calculator "${loops[0]}" "$work/one" CLI00
+for i in $(seq 1 16); do dress_as_calculator "${loops[$i]}" "$work/sixteen" "CLI$i"; done
+
+dd_set() { # loop device: the three images at their positions, as the tool writes them
+  dd if="$fw/VELA_OS.ROM" of="$1" bs=16384 seek=0 oflag=direct,sync conv=notrunc status=none
+  dd if="$fw/VELA_MAIN.DAT" of="$1" bs=16384 seek=64 oflag=direct,sync conv=notrunc status=none
+  dd if="$fw/VELA_APP.DAT" of="$1" bs=16384 seek=320 oflag=direct,sync conv=notrunc status=none
+}
+dd_many() { # loop devices...
+  local pids=() d
+  for d in "$@"; do dd_set "$d" & pids+=($!); done
+  for d in "${pids[@]}"; do wait "$d"; done
+}
+run_cli() { # by-id folder, command...
+  local dir=$1
+  shift
+  UPDATER_DISK_BY_ID_DIR="$dir" "$cli" "$@" >"$work/out.json" 2>"$work/err.txt" ||
+    { cat "$work/err.txt" >&2; echo "vela-update $* failed" >&2; exit 1; }
+}
+holds_set() { # loop device
+  cmp -s <(dd if="$1" bs=16384 skip=320 count=128 status=none) "$fw/VELA_APP.DAT"
+}
+
+d1=() d16=() i1=() i16=() s1=() s16=()
+for run in $(seq "$runs"); do
+  t=$(now); dd_many "${loops[0]}"; d1+=("$(elapsed "$t" "$(now)")")
+  t=$(now); dd_many "${loops[@]:1:16}"; d16+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli "$work/one" install "$fw" --yes --json --wait 5; i1+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli "$work/sixteen" install "$fw" --yes --json --wait 5; i16+=("$(elapsed "$t" "$(now)")")
+  for i in $(seq 1 16); do holds_set "${loops[$i]}" || { echo "calculator $i does not hold the set" >&2; exit 1; }; done
+  t=$(now); run_cli "$work/one" station "$fw" --json --max 1; s1+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli "$work/sixteen" station "$fw" --json --max 16; s16+=("$(elapsed "$t" "$(now)")")
+  printf 'run %d: dd %s / %s s, install %s / %s s, station %s / %s s (one / sixteen)\n' "$run" \
+    "${d1[-1]}" "${d16[-1]}" "${i1[-1]}" "${i16[-1]}" "${s1[-1]}" "${s16[-1]}"
+done
+md1=$(printf '%s\n' "${d1[@]}" | median) md16=$(printf '%s\n' "${d16[@]}" | median)
+mi1=$(printf '%s\n' "${i1[@]}" | median) mi16=$(printf '%s\n' "${i16[@]}" | median)
+ms1=$(printf '%s\n' "${s1[@]}" | median) ms16=$(printf '%s\n' "${s16[@]}" | median)
+dd_ratio=$(ratio "$md16" "$md1")
+echo "dd 16/1: $dd_ratio"
+echo "install 16/1: $(ratio "$mi16" "$mi1"), against dd's: $(ratio "$(ratio "$mi16" "$mi1")" "$dd_ratio") (goal <= 1.1)"
+echo "station 16/1: $(ratio "$ms16" "$ms1"), against dd's: $(ratio "$(ratio "$ms16" "$ms1")" "$dd_ratio") (goal <= 1.1)"
+
+# Peak memory (VmHWM): an install to sixteen calculators against one waiting
+# for a calculator that never comes.
+peak_kb() { # by-id folder, command...
+  local dir=$1 pid peak="" sample
+  shift
+  UPDATER_DISK_BY_ID_DIR="$dir" "$cli" "$@" >/dev/null 2>&1 &
+  pid=$!
+  while sample=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) && [ -n "$sample" ]; do
+    peak=$sample
+    sleep 0.05
+  done
+  wait "$pid" || true
+  echo "$peak"
+}
+mkdir "$work/none"
+idle=$(peak_kb "$work/none" install "$fw" --yes --json --wait 2)
+busy=$(peak_kb "$work/sixteen" install "$fw" --yes --json --wait 5)
+echo "peak memory: idle $idle kB, sixteen calculators $busy kB; per calculator $(awk -v a="$busy" -v b="$idle" 'BEGIN { printf "%.0f", (a - b) / 16 }') kB (goal <= 2048)"
+
+# Start-up: `list` with no calculator against `true`, and the disk search
+# alone (bench_discovery, in-process), medians of 21.
+lt=() tt=()
+for run in $(seq 21); do
+  t=$(now); UPDATER_DISK_BY_ID_DIR="$work/none" "$cli" list >/dev/null 2>&1 || true; lt+=("$(elapsed "$t" "$(now)")")
+  t=$(now); /bin/true; tt+=("$(elapsed "$t" "$(now)")")
+done
+ml=$(printf '%s\n' "${lt[@]}" | median) mt=$(printf '%s\n' "${tt[@]}" | median)
+search=$(UPDATER_DISK_BY_ID_DIR="$work/none" "$build/bench/bench_discovery" | sed -n 's/.*seconds=\([0-9.]*\).*/\1/p')
+echo "start-up: list $ml s, true $mt s (one process), disk search $search s; list / (2 x true + search) = $(awk -v l="$ml" -v t="$mt" -v s="$search" 'BEGIN { printf "%.2f", l / (2 * t + s) }') (goal <= 1)"
