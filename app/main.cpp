@@ -2,6 +2,7 @@
 #include "app/instance_guard.h"
 #include "app/startup_probe.h"
 #include "ui/calc_fw_update_dialog.h"
+#include "ui/high_dpi.h"
 
 #include <QApplication>
 
@@ -24,6 +25,7 @@ void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& cont
 
 int main(int argc, char** argv) {
     qtMessageHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
+    enableHighDpi();
     QApplication application(argc, argv);
     installStartupProbe(application);
 

@@ -19,8 +19,9 @@ run=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools)
 # CPack's DEB generator: dpkg-shlibdeps computes the dependencies, file finds
 # the binaries to give it.
 package=(dpkg-dev file)
-# The Linux tests need nothing beyond the build.
-quick=()
+# The Linux tests: Qt's private Gui headers switch accessibility on as a
+# screen reader would; dbus-daemon gives the launcher test a private bus.
+quick=(qtbase5-private-dev dbus-daemon)
 test=(
   # Packages: lint, and a fresh machine to install on (debootstrap fetches
   # over https when the mirror does; git clones the repository into it).

@@ -44,10 +44,17 @@ folder16() {
     -fill '#f3c761' -draw 'rectangle 2,7 13,12' \
     -strip "$1"
 }
-calc 64 resources/CalculatorIconX64.png
+# Each size the dialog shows comes at twice that size too, for screens at
+# 200 %: the window icon 16 (32), the picture 64 (128), the Browse button's
+# folder 16 (32) and 32 (64). Qt picks the one that matches the device pixels
+# instead of stretching a smaller one.
 calc16 resources/CalculatorIconX16.png
+calc 32 resources/CalculatorIconX32.png
+calc 64 resources/CalculatorIconX64.png
+calc 128 resources/CalculatorIconX128.png
 calc 256 resources/CalculatorIconX256.png
 folder16 icons/varFolder_16x16.png
 folder 32 icons/varFolder_32x32.png
+folder 64 icons/varFolder_64x64.png
 # The icon resource of Updater.exe, for Explorer and the taskbar.
 convert resources/CalculatorIconX256.png -define icon:auto-resize=256,64,48,32,16 app/windows/updater.ico

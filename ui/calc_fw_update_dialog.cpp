@@ -90,10 +90,11 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     newNamingScheme = false;
     startCountdownMs.store(0);
 
-    appIcon.addFile(QStringLiteral(":/CalculatorIconX16.png"));
-    appIcon.addFile(QStringLiteral(":/CalculatorIconX64.png"));
-    folderIcon.addFile(QStringLiteral("icons:varFolder_16x16.png"));
-    folderIcon.addFile(QStringLiteral("icons:varFolder_32x32.png"));
+    // Twice each size shown, so that a screen at 200 % gets sharp pixels.
+    for (const char* size : {"16", "32", "64", "128"})
+        appIcon.addFile(QStringLiteral(":/CalculatorIconX%1.png").arg(QLatin1String(size)));
+    for (const char* size : {"16x16", "32x32", "64x64"})
+        folderIcon.addFile(QStringLiteral("icons:varFolder_%1.png").arg(QLatin1String(size)));
 
     if (!folder.isEmpty()) {
         workFolder = folder;
@@ -160,6 +161,8 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 
     setLayout(mainLayout);
     setMinimumWidth(525);
+    describeForAssistiveTools();
+    showProgressOutside();
 
     connect(cancelButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onCancel);
     connect(this, &CCalcFWUpdateMSDialog::updateProgress, this,
@@ -301,12 +304,14 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
             setCurrentFile();
         } else {
             finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+            emit updateEnded(false);
         }
         return;
     }
     statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
     if (next.step == NextStep::Done) {
         finishUpdate(localisedText(kTextDone), AfterRelease::ExitWhenFinished);
+        emit updateEnded(true);
         return;
     }
     worker->retryCount.store(next.next.failures);
@@ -431,6 +436,7 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
     spareLabel2->setText(failureCause(code, *worker));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+    emit updateEnded(false);
 }
 
 void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {

@@ -77,6 +77,8 @@ signals:
     // Raised on the release thread when a release has ended: its result and
     // the paths of the calculators that did not take the finish command.
     void releaseEnded(int code, const QStringList& unfinished, bool exitAfter);
+    // The run is over for good: after "Done", or after the last retry failed.
+    void updateEnded(bool succeeded);
 
 private slots:
     void onCancel();
@@ -105,6 +107,10 @@ private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
     void widenForTexts();
+    // What screen readers are told (dialog_accessibility.cpp).
+    void describeForAssistiveTools();
+    // The taskbar button or launcher icon follows the run (progress_outside.cpp).
+    void showProgressOutside();
     // True once the dialog has told the worker to stop.
     [[nodiscard]] bool runEnded() const;
 

@@ -5,6 +5,7 @@
 //   then          the dictionary, then the block's bytes
 // Dictionary and block are copied into buffers of their exact size so that
 // AddressSanitizer sees the first byte read past either of them.
+#include "base/byte_order.h"
 #include "fuzz_check.h"
 #include "strings/res_decode.h"
 #include "strings/res_text.h"
@@ -46,9 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 7)
         return 0;
     const bool coded = (data[0] & 1) != 0;
-    const std::uint32_t highest = (data[1] | data[2] << 8) & 0x1FF;
-    std::size_t dictLength = std::size_t(data[3]) | std::size_t(data[4]) << 8 |
-                             std::size_t(data[5]) << 16 | std::size_t(data[6]) << 24;
+    const std::uint32_t highest = readLE16(data + 1) & 0x1FFu;
+    std::size_t dictLength = readLE32(data + 3);
     data += 7;
     size -= 7;
     if (dictLength > size)
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(block.text.size() == n + 1);
         std::size_t zeros = 0;
         for (std::size_t k = 0; k < n; ++k) {
-            const char16_t unit = char16_t(bytes[2 * k] | bytes[2 * k + 1] << 8);
+            const char16_t unit = char16_t(readLE16(bytes.get() + 2 * k));
             FUZZ_CHECK(block.text[k] == unit);
             zeros += unit == 0;
         }

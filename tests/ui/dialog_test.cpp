@@ -90,7 +90,9 @@ void DialogTest::layoutOrder() {
     QVERIFY(box(dialog.progressBar).top() > box(dialog.spareLabel2).bottom());
     QVERIFY(box(dialog.progressBar).top() > box(picture).bottom());
     QVERIFY(box(dialog.cancelButton).top() > box(dialog.progressBar).bottom());
-    QCOMPARE(box(dialog.browseButton).top(), box(dialog.cancelButton).top());
+    // One row (a style may make the button with an icon a pixel taller).
+    QVERIFY(qAbs(box(dialog.browseButton).center().y() - box(dialog.cancelButton).center().y()) <=
+            2);
     QVERIFY(box(dialog.browseButton).right() < box(dialog.cancelButton).left());
     QVERIFY(box(dialog.cancelButton).right() > dialog.width() - 30);
 

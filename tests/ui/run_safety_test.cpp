@@ -92,6 +92,9 @@ void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
     QCOMPARE(results.first(), QStringLiteral("Update OK (0)"));
     QCOMPARE(results.last(), lastResult);
     QVERIFY(!results.contains("Done") || !firstLeaves);
+    // The finish command goes out on a thread of its own; main waits for it
+    // the same way once the window has closed.
+    dialog.shutdownWorker();
     QVERIFY2(!touched(1), "the newcomer was written");
     QCOMPARE(virtual_calculator::finishCount(1), 0);
     QVERIFY2(dialog.spareLabel2->text().contains("left alone") &&

@@ -3,10 +3,14 @@
 // retry, done, final failure and no updates. Pauses are divided so a full set
 // takes seconds.
 //
-//   dialog_screenshots OUTDIR [LANGUAGE]
+//   dialog_screenshots OUTDIR [LANGUAGE [FIRMWARE_FOLDER]]
+//
+// The firmware folder (made if missing, default a temporary one) is the path
+// the pictures show.
 #include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "ui/calc_fw_update_dialog.h"
+#include "ui/high_dpi.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
@@ -75,9 +79,10 @@ void check(bool ok, const char* phase) {
 } // namespace
 
 int main(int argc, char** argv) {
+    enableHighDpi(); // as the updater does, so that QT_SCALE_FACTOR=2 shows what a user sees
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: dialog_screenshots OUTDIR [LANGUAGE]\n");
+        std::fprintf(stderr, "usage: dialog_screenshots OUTDIR [LANGUAGE [FIRMWARE_FOLDER]]\n");
         return 2;
     }
     outDir = QString::fromLocal8Bit(argv[1]);
@@ -86,15 +91,17 @@ int main(int argc, char** argv) {
         language = QString::fromLocal8Bit(argv[2]).toInt();
     pacing::testing::setDivisor(10);
 
-    QTemporaryDir firmware;
-    makeFirmware(firmware.path());
+    QTemporaryDir temporary;
+    const QString firmwarePath = argc > 3 ? QString::fromLocal8Bit(argv[3]) : temporary.path();
+    QDir().mkpath(firmwarePath);
+    makeFirmware(firmwarePath);
 
     {
         // A normal run: waiting, countdown, transfer, one retry, done.
         virtual_calculator::Options options;
         options.absent = true;
         virtual_calculator::install(options);
-        auto dialog = open(firmware.path());
+        auto dialog = open(firmwarePath);
         check(waitFor([&] { return dialog->statusLabel->text().endsWith(QLatin1String("...")); }),
               "waiting");
         save(*dialog, QStringLiteral("1-waiting"));
@@ -128,7 +135,7 @@ int main(int argc, char** argv) {
         virtual_calculator::Options options;
         options.refuseWriteAt = 0x500000;
         virtual_calculator::install(options);
-        auto dialog = open(firmware.path());
+        auto dialog = open(firmwarePath);
         check(waitFor([&] { return !dialog->progressBar->isVisible(); }, 60000), "final failure");
         save(*dialog, QStringLiteral("6-final-failure"));
         dialog.reset();
