@@ -212,10 +212,11 @@ bool Calculator::write(int index, int generation, std::uint64_t pos, const void*
     std::lock_guard<std::mutex> hold(lock_);
     Unit& unit = units_[static_cast<std::size_t>(index)];
     TraceEntry entry{Op::Write, pos, len, {}, false};
-    bool ok =
-        unit.generation == generation && !unit.gone && sectorShaped(pos, buffer, len) &&
-        pos + len <= kCapacity &&
-        !(options_.refuseWriteAt >= 0 && pos == static_cast<std::uint64_t>(options_.refuseWriteAt));
+    bool ok = unit.generation == generation && !unit.gone && sectorShaped(pos, buffer, len) &&
+              pos + len <= kCapacity &&
+              !(options_.refuseWriteAt >= 0 &&
+                pos == static_cast<std::uint64_t>(options_.refuseWriteAt) &&
+                (options_.refuseUnit < 0 || options_.refuseUnit == index));
     ControlRecord record;
     bool command = false;
     if (pos == kControlSectorPos && len == 512) {

@@ -22,7 +22,8 @@ struct Options {
     bool absent = false;             // no disk until setAbsent(false)
     int appearMs = 0;                // the disks show up this long after install
     std::string dir;                 // where unitN.img and unitN.trace are left; empty: nowhere
-    std::int64_t refuseWriteAt = -1; // writes starting here fail (every unit)
+    std::int64_t refuseWriteAt = -1; // writes starting here fail
+    int refuseUnit = -1;             // ... on this unit only; -1: on every unit
     bool progressUnanswered = false; // progress commands get no status
     int vanishAfterWrites = -1;      // unit 0 is unplugged after this many data writes
     int vanishMs = 0;                // ... and comes back this long after
