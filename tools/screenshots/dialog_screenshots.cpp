@@ -59,7 +59,8 @@ void makeFirmware(const QString& dir) {
     for (const char* name : names) {
         QFile file(dir + '/' + name);
         if (file.open(QIODevice::WriteOnly))
-            file.write(QByteArray(1 << 21, '\x5a'));
+            // The system image at 0 may hold at most 1 MiB before the next one.
+            file.write(QByteArray(QByteArray(name).endsWith(".ROM") ? 1 << 20 : 1 << 21, '\x5a'));
     }
 }
 
