@@ -298,9 +298,7 @@ void settleResult(TransferReport& report) {
     for (const DiskOutcome& outcome : report.disks) {
         if (outcome.code != kResultOk) {
             report.result = outcome.code;
-            report.cause = outcome.code == kResultNoDisk
-                               ? outcome.cause
-                               : describeDisk(outcome.identity) + u": " + outcome.cause;
+            report.cause = describeOutcome(outcome);
             return;
         }
     }
@@ -406,15 +404,26 @@ bool pathFits(const char16_t* filePath, std::size_t& length, TransferReport& rep
 
 } // namespace
 
-TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
-                            const char16_t* product, const char16_t* filePath,
-                            std::uint64_t diskOffset, ProgressCallback progress,
-                            MessageCallback message) {
+namespace {
+
+TransferReport transferShared(const DiskSelection& targets, const char16_t* vendor,
+                              const char16_t* product, const char16_t* filePath,
+                              std::uint64_t diskOffset, const TransferObserver& observer) {
     TransferReport report;
     std::size_t pathLength = 0;
     if (!pathFits(filePath, pathLength, report))
         return report;
-    // The dialog's one bar and one line speak for every calculator of the run.
+    // A file of the run goes to every calculator of the run, whole.
+    TransferObserver whole = observer;
+    whole.stop = nullptr;
+    DiskTable& table = UpdateDiskTable;
+    std::lock_guard<std::mutex> hold(table.lock);
+    return transferThrough(table, TableUse::Shared, targets, vendor, product, filePath, pathLength,
+                           diskOffset, whole);
+}
+
+// The dialog's one bar and one line speak for every calculator of the run.
+TransferObserver observerOf(ProgressCallback progress, MessageCallback message) {
     TransferObserver observer;
     if (progress)
         observer.progress = [progress](const DiskIdentity&, int percent) { progress(percent); };
@@ -422,10 +431,22 @@ TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor
         observer.message = [message](const DiskIdentity&, const std::u16string& text) {
             message(text.c_str());
         };
-    DiskTable& table = UpdateDiskTable;
-    std::lock_guard<std::mutex> hold(table.lock);
-    return transferThrough(table, TableUse::Shared, targets, vendor, product, filePath, pathLength,
-                           diskOffset, observer);
+    return observer;
+}
+
+} // namespace
+
+std::u16string describeOutcome(const DiskOutcome& outcome) {
+    return outcome.code == kResultNoDisk ? outcome.cause
+                                         : describeDisk(outcome.identity) + u": " + outcome.cause;
+}
+
+TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
+                            const char16_t* product, const char16_t* filePath,
+                            std::uint64_t diskOffset, ProgressCallback progress,
+                            MessageCallback message) {
+    return transferShared(targets, vendor, product, filePath, diskOffset,
+                          observerOf(progress, message));
 }
 
 TransferReport transferToCalculators(const DiskSelection& targets, const char16_t* vendor,
@@ -500,11 +521,18 @@ TransferReport releaseCalculators(const DiskSelection& targets, const char16_t* 
 TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,
                                    const char16_t* filePath, std::uint64_t diskOffset,
                                    ProgressCallback progress, MessageCallback message) {
+    return transferInUpdateRun(vendor, product, filePath, diskOffset,
+                               observerOf(progress, message));
+}
+
+TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,
+                                   const char16_t* filePath, std::uint64_t diskOffset,
+                                   const TransferObserver& observer) {
     UpdateRunSet& run = currentUpdateRun();
     const bool begun = run.begun();
     const TransferReport report =
-        transferFile(begun ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
-                     vendor, product, filePath, diskOffset, progress, message);
+        transferShared(begun ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+                       vendor, product, filePath, diskOffset, observer);
     // The first transfer that set out to write fixes the run's calculators,
     // whatever came of it: one that failed must still get the whole set.
     if (!begun && !report.disks.empty()) {

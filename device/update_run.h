@@ -94,6 +94,18 @@ struct TransferObserver {
                                                  ProgressCallback progress,
                                                  MessageCallback message);
 
+// The same, with each progress report and message naming its calculator, for
+// a caller that shows every calculator of the run as well as the run as a
+// whole. The observer's stop flag is not honoured here: a file of the run is
+// always written whole.
+[[nodiscard]] TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* product,
+                                                 const char16_t* filePath, std::uint64_t diskOffset,
+                                                 const TransferObserver& observer);
+
+// What one calculator's failure is shown as: its cause, led by the name of the
+// calculator unless the cause already names it (one that is not connected).
+[[nodiscard]] std::u16string describeOutcome(const DiskOutcome& outcome);
+
 // releaseUpdateDisks with a result per calculator.
 [[nodiscard]] TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product);
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures of the dialog (docs/dialog-*.png) with the
-# screenshot tool, in English: waiting, countdown, transfer, done and the
-# final failure. Run it after changing what the dialog shows, and commit the
-# pictures.
+# screenshot tool, in English: waiting, countdown, transfer, done, the final
+# failure, and three calculators of which one failed. Run it after changing
+# what the dialog shows, and commit the pictures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build/app/dialog_screenshots ] || scripts/build.sh
@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work" "$firmware"' EXIT
 build/app/dialog_screenshots "$work" 1 "$firmware" 2> >(grep -v propagateSizeHints >&2)
 mkdir -p docs
-for phase in 1-waiting 2-countdown 3-transfer 5-done 6-final-failure; do
+for phase in 1-waiting 2-countdown 3-transfer 5-done 6-final-failure 9-calculators-failed; do
   cp "$work/1-$phase.png" "docs/dialog-${phase#*-}.png"
 done
 ls docs

@@ -18,12 +18,14 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 CCalcFWUpdateMSDialog* theDialog = nullptr;
@@ -32,6 +34,11 @@ namespace {
 
 constexpr int kStartNowMs = 1000;
 constexpr int kExitDelayMs = 3000;
+// Rows of the calculator list shown without scrolling; a class set of 16
+// scrolls rather than pushing the buttons off a small screen.
+constexpr int kCalculatorRowsShown = 6;
+
+enum CalculatorColumn { kColumnCalculator, kColumnProgress, kColumnResult };
 
 const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
@@ -136,6 +143,20 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     progressBar = new QProgressBar(this);
     progressBar->setRange(0, 100);
 
+    calculatorList = new QTreeWidget(this);
+    calculatorList->setColumnCount(3);
+    calculatorList->setHeaderLabels(
+        {QStringLiteral("Calculator"), QStringLiteral("Progress"), QStringLiteral("Result")});
+    calculatorList->setRootIsDecorated(false);
+    calculatorList->setUniformRowHeights(true);
+    calculatorList->setSelectionMode(QAbstractItemView::NoSelection);
+    // Reachable with Tab for reading; a click must not take the focus from
+    // the button that Enter presses.
+    calculatorList->setFocusPolicy(Qt::TabFocus);
+    calculatorList->header()->setSectionsMovable(false);
+    calculatorList->header()->setStretchLastSection(true);
+    calculatorList->hide();
+
     setWindowTitle(localisedText(kTextTitle));
     setWindowIcon(appIcon);
 
@@ -150,6 +171,8 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     mainLayout->addStretch();
     mainLayout->addSpacing(10);
     mainLayout->addWidget(progressBar);
+    // Hidden, it takes no room: with one calculator the window is as before.
+    mainLayout->addWidget(calculatorList);
     mainLayout->addSpacing(10);
     mainLayout->addLayout(buttonRow);
     buttonRow->addStretch();
@@ -179,6 +202,9 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(browseButton, &QPushButton::clicked, this, &CCalcFWUpdateMSDialog::onBrowseFolder);
     connect(worker, &CUpdateWorker::loopFailed, this, &CCalcFWUpdateMSDialog::onLoopFailed);
     connect(worker, &CUpdateWorker::tooManyDisks, this, &CCalcFWUpdateMSDialog::onTooManyDisks);
+    connect(worker, &CUpdateWorker::calculatorProgress, this,
+            &CCalcFWUpdateMSDialog::onCalculatorProgress);
+    connect(worker, &CUpdateWorker::calculatorsRan, this, &CCalcFWUpdateMSDialog::onCalculatorsRan);
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
 }
@@ -293,8 +319,10 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
                                                   static_cast<int>(fileList.size()));
     if (code != 0) {
         // The number alone does not tell a user what to do; the cause stays
-        // in the fourth label until the next transfer starts.
-        spareLabel2->setText(failureCause(code, *worker) +
+        // in the fourth label until the next transfer starts. With several
+        // calculators each failed one is named, not only the first.
+        const QString several = failedCalculatorsText();
+        spareLabel2->setText((several.isEmpty() ? failureCause(code, *worker) : several) +
                              (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         widenForTexts();
         worker->retryCount.store(next.next.failures);
@@ -448,6 +476,64 @@ void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {
     widenForTexts();
 }
 
+QTreeWidgetItem* CCalcFWUpdateMSDialog::calculatorRow(const QString& calculator) {
+    const QList<QTreeWidgetItem*> found =
+        calculatorList->findItems(calculator, Qt::MatchExactly, kColumnCalculator);
+    if (!found.isEmpty())
+        return found.first();
+    auto* row = new QTreeWidgetItem(calculatorList, QStringList{calculator});
+    row->setTextAlignment(kColumnProgress, Qt::AlignRight | Qt::AlignVCenter);
+    // In the order of their serials, not of their first report, so that a row
+    // stays where it is from one run to the next.
+    calculatorList->sortItems(kColumnCalculator, Qt::AscendingOrder);
+    fitCalculatorList();
+    return row;
+}
+
+void CCalcFWUpdateMSDialog::fitCalculatorList() {
+    const int rows = calculatorList->topLevelItemCount();
+    if (rows < 2)
+        return;
+    // Sized from the font's own rows, so that it reads the same at any scale.
+    const int shown = qMin(rows, kCalculatorRowsShown);
+    calculatorList->setFixedHeight(calculatorList->header()->sizeHint().height() +
+                                   shown * calculatorList->sizeHintForRow(0) +
+                                   2 * calculatorList->frameWidth());
+    for (int column : {kColumnCalculator, kColumnProgress})
+        calculatorList->resizeColumnToContents(column);
+    calculatorList->show();
+}
+
+void CCalcFWUpdateMSDialog::onCalculatorProgress(const QString& calculator, int percent) {
+    calculatorRow(calculator)->setText(kColumnProgress, QStringLiteral("%1%").arg(percent));
+}
+
+void CCalcFWUpdateMSDialog::onCalculatorsRan(const CalculatorResults& results) {
+    lastResults_ = results;
+    for (const CalculatorResult& result : results) {
+        QTreeWidgetItem* row = calculatorRow(result.calculator);
+        QString text = QStringLiteral("OK");
+        if (result.leftAlone)
+            text = QStringLiteral("left alone");
+        else if (result.code != 0)
+            text = QStringLiteral("Update failed (%1)").arg(result.code);
+        row->setText(kColumnResult, text);
+        row->setToolTip(kColumnResult, result.cause);
+    }
+    fitCalculatorList();
+}
+
+QString CCalcFWUpdateMSDialog::failedCalculatorsText() const {
+    if (calculatorList->isHidden())
+        return {};
+    QStringList causes;
+    for (const CalculatorResult& result : lastResults_) {
+        if (!result.leftAlone && result.code != 0)
+            causes << result.cause;
+    }
+    return causes.join(QLatin1Char('\n'));
+}
+
 void CCalcFWUpdateMSDialog::onBrowseFolder() {
     QFileDialog dialog(this, QString(), QString(), QString());
     dialog.setFileMode(QFileDialog::Directory);
@@ -477,6 +563,9 @@ void CCalcFWUpdateMSDialog::prepareNewRun() {
     statusLabel->clear();
     progressBar->show();
     progressBar->reset();
+    calculatorList->clear();
+    calculatorList->hide();
+    lastResults_.clear();
     if (pendingReleases_ > 0)
         restartWanted_ = true;
     else

@@ -6,6 +6,7 @@
 #include "firmware/firmware_file.h"
 #include "ui/serial_jobs.h"
 #include "worker/dialog_link.h"
+#include "worker/update_worker.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -19,6 +20,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QThread;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 class CCalcFWUpdateMSDialog : public QDialog, public DialogLink {
     Q_OBJECT
@@ -38,6 +41,9 @@ public:
     QLabel* spareLabel1 = nullptr; // an empty line between the status and the file
     QLabel* fileLabel = nullptr;
     QLabel* spareLabel2 = nullptr; // the cause of the last failure, and warnings
+    // Under the bar, only while a run has more than one calculator: a row per
+    // calculator with its serial, the progress of its file and its last result.
+    QTreeWidget* calculatorList = nullptr;
     int currentIndex = 0;
     FirmwareFileList fileList;
     QThread* workerThread = nullptr;
@@ -94,6 +100,8 @@ private slots:
     void onBrowseFolder();
     void onLoopFailed(int code);
     void onTooManyDisks(int count);
+    void onCalculatorProgress(const QString& calculator, int percent);
+    void onCalculatorsRan(const CalculatorResults& results);
     void onReleaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 protected:
@@ -107,6 +115,12 @@ private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
     void widenForTexts();
+    // The row of a calculator, made when it is first heard of; the list is
+    // shown from its second row on.
+    QTreeWidgetItem* calculatorRow(const QString& calculator);
+    void fitCalculatorList();
+    // The causes of the last file's failures, one line per calculator.
+    [[nodiscard]] QString failedCalculatorsText() const;
     // What screen readers are told (dialog_accessibility.cpp).
     void describeForAssistiveTools();
     // The taskbar button or launcher icon follows the run (progress_outside.cpp).
@@ -125,6 +139,7 @@ private:
     int pendingReleases_ = 0;
     bool restartWanted_ = false;
     SerialJobs releases_;
+    CalculatorResults lastResults_; // GUI thread only
 };
 
 // The one dialog; set at the start of its construction.

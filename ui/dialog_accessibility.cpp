@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 
 void CCalcFWUpdateMSDialog::describeForAssistiveTools() {
     // The lines and the buttons keep no accessible name of their own: a
@@ -25,6 +26,10 @@ void CCalcFWUpdateMSDialog::describeForAssistiveTools() {
     // A bar has no text of its own; its value is read as a percentage.
     progressBar->setAccessibleName(localisedText(kTextTitle));
     progressBar->setAccessibleDescription(QStringLiteral("Progress of the file being written"));
+    // The list's header names its columns; each cell is read by its text.
+    calculatorList->setAccessibleName(QStringLiteral("Calculators of this update"));
+    calculatorList->setAccessibleDescription(
+        QStringLiteral("Each calculator's serial, the progress of its file and its last result"));
     // The keyboard needs nothing more: the one button shown has the focus,
     // where Enter and Space press it, and Escape goes through reject().
 }

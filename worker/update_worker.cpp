@@ -19,10 +19,24 @@ int realConnected() {
     return countUpdateDisks(updateVendorId, updateProductId);
 }
 
-TransferOutcome realTransfer(const char16_t* path, std::uint64_t diskOffset) {
-    const TransferReport report = transferInUpdateRun(updateVendorId, updateProductId, path,
-                                                      diskOffset, reportProgress, reportMessage);
-    return {report.result, report.cause};
+TransferOutcome realTransfer(const char16_t* path, std::uint64_t diskOffset,
+                             const TransferObserver& observer) {
+    TransferReport report =
+        transferInUpdateRun(updateVendorId, updateProductId, path, diskOffset, observer);
+    return {report.result, std::move(report.cause), std::move(report.disks),
+            std::move(report.leftAlone)};
+}
+
+CalculatorResults resultsOf(const TransferOutcome& outcome) {
+    CalculatorResults results;
+    for (const DiskOutcome& disk : outcome.disks) {
+        results.push_back(
+            {qStringFromUtf16(describeDisk(disk.identity)), disk.code,
+             disk.code == kResultOk ? QString() : qStringFromUtf16(describeOutcome(disk)), false});
+    }
+    for (const DiskIdentity& identity : outcome.leftAlone)
+        results.push_back({qStringFromUtf16(describeDisk(identity)), kResultOk, {}, true});
+    return results;
 }
 
 constexpr int kPollMs = 500;
@@ -48,7 +62,9 @@ void reportMessage(const char16_t* text) {
         link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
-CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
+CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {
+    qRegisterMetaType<CalculatorResults>("CalculatorResults");
+}
 
 CUpdateWorker::~CUpdateWorker() {
     // The loop's last step (leaving it) happens under this lock. Taking it
@@ -233,12 +249,23 @@ void CUpdateWorker::transferPass() {
     }
     TransferOutcome outcome;
     if (path.size() > kMaxTransferPath) {
-        outcome = {kResultPathTooLong, u"The firmware file's path is longer than 260 characters: "
-                                       u"move the files to a shorter folder"};
+        outcome.code = kResultPathTooLong;
+        outcome.cause = u"The firmware file's path is longer than 260 characters: "
+                        u"move the files to a shorter folder";
     } else {
         char16_t wide[kMaxTransferPath + 1];
         toWideBuffer(path, wide);
-        outcome = device_.transfer(wide, offset);
+        // The bar and the file line speak for the whole run, as with one
+        // calculator; each report also goes out under its calculator's name.
+        TransferObserver observer;
+        observer.progress = [this](const DiskIdentity& disk, int percent) {
+            reportProgress(percent);
+            emit calculatorProgress(qStringFromUtf16(describeDisk(disk)), percent);
+        };
+        observer.message = [](const DiskIdentity&, const std::u16string& text) {
+            reportMessage(text.c_str());
+        };
+        outcome = device_.transfer(wide, offset, observer);
     }
     const ResultCode code = outcome.code;
     {
@@ -251,6 +278,7 @@ void CUpdateWorker::transferPass() {
     // reaction may store Transferring for the next file, and that store must
     // come last.
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
+    emit calculatorsRan(resultsOf(outcome));
     emit updaterRan(code);
     emit downloadInactive();
     pacing::pauseMs(kAfterTransferMs, stopRequested);

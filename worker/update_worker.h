@@ -4,9 +4,12 @@
 #pragma once
 
 #include "device/update_disk.h"
+#include "device/update_run.h"
 
+#include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <cstdint>
@@ -18,14 +21,32 @@
 struct TransferOutcome {
     ResultCode code = kResultOk;
     std::u16string cause;
+    // What each calculator of the run made of the file; empty when none was
+    // tried (no disk, too many, a path too long).
+    std::vector<DiskOutcome> disks;
+    // Connected during the run, not of it: not written.
+    std::vector<DiskIdentity> leftAlone;
 };
 
 struct WorkerDevice {
     // Update disks connected now; more than 16 hold the run back.
     int (*connected)();
-    TransferOutcome (*transfer)(const char16_t* path, std::uint64_t diskOffset);
+    // The observer names the calculator of each progress report and message;
+    // it is called on the transfer threads.
+    TransferOutcome (*transfer)(const char16_t* path, std::uint64_t diskOffset,
+                                const TransferObserver& observer);
 };
 [[nodiscard]] WorkerDevice realWorkerDevice();
+
+// One calculator's part in a file's transfer, as the dialog lists it.
+struct CalculatorResult {
+    QString calculator; // describeDisk: "serial 0001"
+    int code = kResultOk;
+    QString cause;          // why it failed, led by its name; empty on success
+    bool leftAlone = false; // connected during the run and not written
+};
+using CalculatorResults = QVector<CalculatorResult>;
+Q_DECLARE_METATYPE(CalculatorResults)
 
 class CUpdateWorker : public QObject {
     Q_OBJECT
@@ -89,6 +110,12 @@ signals:
     // More update disks than one run may write are connected (their count);
     // the worker keeps waiting until some are unplugged.
     void tooManyDisks(int);
+    // Not one of the loop's announcements either, and sent only by the real
+    // transfer's calculators: the share of the current file one calculator
+    // has taken (from its transfer thread), and, just before updaterRan, what
+    // each calculator of the run made of the file.
+    void calculatorProgress(const QString& calculator, int percent);
+    void calculatorsRan(const CalculatorResults& results);
 
 public slots:
     void process();

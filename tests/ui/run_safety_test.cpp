@@ -1,6 +1,7 @@
 // The calculators of a run, seen from the dialog: a calculator that joins
 // mid-run is left alone and named, one that leaves makes the run fail rather
-// than end in "Done", and more than 16 hold the run back.
+// than end in "Done", and more than 16 hold the run back. With several
+// calculators a list names each one with its progress and its result.
 #include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 namespace {
@@ -38,6 +40,16 @@ bool touched(int unit) {
     return !virtual_calculator::trace(unit).empty();
 }
 
+// The calculator list as "calculator|progress|result", one entry per row.
+QStringList listed(const CCalcFWUpdateMSDialog& dialog) {
+    QStringList rows;
+    for (int i = 0; i < dialog.calculatorList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = dialog.calculatorList->topLevelItem(i);
+        rows << row->text(0) + '|' + row->text(1) + '|' + row->text(2);
+    }
+    return rows;
+}
+
 } // namespace
 
 class RunSafetyTest : public QObject {
@@ -49,6 +61,8 @@ private slots:
     void calculatorJoiningMidRunIsLeftAlone_data();
     void calculatorJoiningMidRunIsLeftAlone();
     void seventeenCalculatorsHoldTheRun();
+    void calculatorListNamesEachResult_data();
+    void calculatorListNamesEachResult();
 
 private:
     QTemporaryDir firmwareDir_;
@@ -100,6 +114,10 @@ void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
     QVERIFY2(dialog.spareLabel2->text().contains("left alone") &&
                  dialog.spareLabel2->text().contains("00000001"),
              qPrintable(dialog.spareLabel2->text()));
+    const QStringList rows = listed(dialog);
+    QVERIFY2(dialog.calculatorList->isVisible() && rows.size() == 2 &&
+                 rows.contains("serial 00000001&0||left alone"),
+             qPrintable(rows.join(", ")));
     if (!firstLeaves) {
         for (const FirmwareImage& image : images_)
             QVERIFY2(unitHolds(0, image), qPrintable(image.name));
@@ -125,6 +143,65 @@ void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
     for (int unit = 0; unit < 16; ++unit)
         QVERIFY(unitHolds(unit, images_[0]));
     QVERIFY(!touched(16));
+}
+
+void RunSafetyTest::calculatorListNamesEachResult_data() {
+    QTest::addColumn<int>("units");
+    QTest::addColumn<int>("refusingUnit"); // its writes to the first file fail; -1: none
+    QTest::addColumn<QString>("lastResult");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("one calculator: no list") << 1 << -1 << "Done" << QStringList();
+    QTest::newRow("one calculator failing: no list")
+        << 1 << 0 << "Update failed (112)" << QStringList();
+    QTest::newRow("three, all written")
+        << 3 << -1 << "Done"
+        << QStringList{"serial 00000000&0|100%|OK", "serial 00000001&0|100%|OK",
+                       "serial 00000002&0|100%|OK"};
+    QTest::newRow("three, the second refuses writes")
+        << 3 << 1 << "Update failed (112)"
+        << QStringList{"serial 00000000&0|100%|OK", "serial 00000001&0|0%|Update failed (112)",
+                       "serial 00000002&0|100%|OK"};
+}
+
+// After the run the list tells which calculator got the update and which
+// did not; the fourth label says why the failed one failed.
+void RunSafetyTest::calculatorListNamesEachResult() {
+    QFETCH(int, units);
+    QFETCH(int, refusingUnit);
+    QFETCH(QString, lastResult);
+    QFETCH(QStringList, rows);
+    virtual_calculator::Options options;
+    options.units = units;
+    if (refusingUnit >= 0) {
+        options.refuseWriteAt = 0x500000;
+        options.refuseUnit = refusingUnit;
+    }
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog);
+    QVERIFY2(!results.isEmpty(), "no result");
+    QCOMPARE(results.last(), lastResult);
+    QCOMPARE(dialog.calculatorList->isVisible(), !rows.isEmpty());
+    if (rows.isEmpty())
+        return;
+    QCOMPARE(listed(dialog), rows);
+    const QString cause = dialog.spareLabel2->text();
+    if (refusingUnit >= 0) {
+        const QString failed = QStringLiteral("serial %1&0: Write Disk File: ")
+                                   .arg(refusingUnit, 8, 10, QLatin1Char('0'));
+        QVERIFY2(cause.startsWith(failed) && !cause.contains('\n'), qPrintable(cause));
+    }
+    // Every row is readable whole: no column is narrower than its text.
+    const QTreeWidget& list = *dialog.calculatorList;
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        for (int column = 0; column < 2; ++column) {
+            const QString text = list.topLevelItem(i)->text(column);
+            QVERIFY2(list.columnWidth(column) > list.fontMetrics().horizontalAdvance(text),
+                     qPrintable(text));
+        }
+    }
+    QVERIFY(list.viewport()->height() >=
+            list.sizeHintForRow(0) * qMin(list.topLevelItemCount(), 6));
 }
 
 QTEST_MAIN(RunSafetyTest)

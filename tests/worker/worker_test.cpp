@@ -31,7 +31,7 @@ int fakeConnected() {
     return diskPresent.load() ? disksWhenPresent.load() : 0;
 }
 
-TransferOutcome fakeTransfer(const char16_t*, std::uint64_t) {
+TransferOutcome fakeTransfer(const char16_t*, std::uint64_t, const TransferObserver&) {
     if (throwInTransfer.load())
         throw std::runtime_error("broken transfer");
     std::unique_lock<std::mutex> lock(gateLock);
@@ -40,7 +40,7 @@ TransferOutcome fakeTransfer(const char16_t*, std::uint64_t) {
     gateChanged.wait(lock, [] { return gateOpen; });
     inTransfer = false;
     ++transfers;
-    return {nextResult.load(), {}};
+    return {nextResult.load(), {}, {}, {}};
 }
 
 void setGate(bool open) {

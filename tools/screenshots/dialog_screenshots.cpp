@@ -1,7 +1,7 @@
 // Drives the real dialog through the phases of an update against the virtual
 // calculator and saves a picture of each: waiting, countdown, transfer,
-// retry, done, final failure and no updates. Pauses are divided so a full set
-// takes seconds.
+// retry, done, final failure and no updates; then three calculators, one of
+// which fails. Pauses are divided so a full set takes seconds.
 //
 //   dialog_screenshots OUTDIR [LANGUAGE [FIRMWARE_FOLDER]]
 //
@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
@@ -58,7 +59,8 @@ void makeFirmware(const QString& dir) {
     for (const char* name : names) {
         QFile file(dir + '/' + name);
         if (file.open(QIODevice::WriteOnly))
-            file.write(QByteArray(1 << 21, '\x5a'));
+            // The system image at 0 may hold at most 1 MiB before the next one.
+            file.write(QByteArray(QByteArray(name).endsWith(".ROM") ? 1 << 20 : 1 << 21, '\x5a'));
     }
 }
 
@@ -145,6 +147,31 @@ int main(int argc, char** argv) {
         QTemporaryDir empty;
         auto dialog = open(empty.path());
         save(*dialog, QStringLiteral("7-no-updates"));
+    }
+    {
+        // Three calculators, the second of which fails halfway through the
+        // second file: the list during the transfer and after the end.
+        virtual_calculator::Options options;
+        options.units = 3;
+        options.refuseWriteAt = 0x100000 + (1 << 20);
+        options.refuseUnit = 1;
+        virtual_calculator::install(options);
+        auto dialog = open(firmwarePath);
+        bool grabbed = false;
+        QObject::connect(dialog.get(), &CCalcFWUpdateMSDialog::updateProgress, dialog.get(),
+                         [&](int percent) {
+                             if (!grabbed && dialog->currentIndex == 1 && percent >= 40 &&
+                                 dialog->calculatorList->isVisible()) {
+                                 grabbed = true;
+                                 save(*dialog, QStringLiteral("8-calculators-transfer"));
+                             }
+                         });
+        check(waitFor([&] { return !dialog->progressBar->isVisible(); }, 60000),
+              "calculators failed");
+        check(grabbed, "calculators transfer");
+        save(*dialog, QStringLiteral("9-calculators-failed"));
+        dialog.reset();
+        virtual_calculator::uninstall();
     }
     return failures == 0 ? 0 : 1;
 }
