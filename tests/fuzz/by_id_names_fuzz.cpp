@@ -10,7 +10,9 @@
 // interface path matches when the pattern occurs followed by '&', '#' or the
 // end; a scan fills the table with the first 16 matching paths that fit, in
 // listing order.
+#include "base/utf16_text.h"
 #include "device/disk_discovery.h"
+#include "device/update_disk.h"
 #include "fuzz_check.h"
 
 #include <algorithm>
