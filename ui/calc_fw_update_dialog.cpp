@@ -447,9 +447,23 @@ void CCalcFWUpdateMSDialog::widenForTexts() {
     if (missing <= 0)
         return;
     int wanted = width() + missing;
-    if (const QScreen* display = screen())
-        wanted = qMin(wanted, display->availableGeometry().width());
-    resize(wanted, height());
+    if (const QScreen* display = screen()) {
+        const int room = display->availableGeometry().width();
+        // Wider than the screen: the cause of a failure, the one text long
+        // enough for that, goes on over more lines instead of being cut off.
+        if (wanted > room && !spareLabel2->wordWrap() &&
+            spareLabel2->sizeHint().width() - spareLabel2->width() == missing) {
+            spareLabel2->setWordWrap(true);
+            // As wide as the window at the screen's width leaves it.
+            spareLabel2->setMinimumWidth(spareLabel2->width() + room - width());
+            layout()->activate();
+        }
+        wanted = qMin(wanted, room);
+    }
+    // A wrapped cause needs the height its lines take at the new width.
+    const int tall = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
+                                                   : minimumSizeHint().height();
+    resize(wanted, qMax(height(), tall));
 }
 
 void CCalcFWUpdateMSDialog::onUpdateProgress(int percent) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,6 +22,7 @@ private slots:
     void waitingTicksText_data();
     void waitingTicksText();
     void lateWaitingSignalKeepsFinalText();
+    void causeWiderThanTheScreenWraps();
     void closeRefusedDuringTransfer_data();
     void closeRefusedDuringTransfer();
 
@@ -160,6 +162,27 @@ void DialogTest::lateWaitingSignalKeepsFinalText() {
     QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingTicks", Q_ARG(int, 2)));
     QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingStart"));
     QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+}
+
+// A failure's cause may be longer than the screen is wide: the window stops
+// at the screen's edge and the cause goes on over more lines, all of it shown.
+void DialogTest::causeWiderThanTheScreenWraps() {
+    CCalcFWUpdateMSDialog dialog(folder_.path(), 1);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const int room = dialog.screen()->availableGeometry().width();
+    QString cause = QStringLiteral("serial 0001: Write Disk File:");
+    while (dialog.fontMetrics().horizontalAdvance(cause) < 2 * room)
+        cause += QStringLiteral(" the device did not answer");
+    dialog.spareLabel2->setText(cause);
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "onUpdateMessage", Q_ARG(QString, "/fw/a")));
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(dialog.width() <= room);
+    QLabel* label = dialog.spareLabel2;
+    QVERIFY(label->mapTo(&dialog, QPoint(label->width(), 0)).x() <= dialog.width());
+    QTRY_VERIFY2(label->height() >= label->heightForWidth(label->width()),
+                 "the cause is cut off at the bottom");
+    QVERIFY(label->heightForWidth(label->width()) > 2 * dialog.fontMetrics().height());
 }
 
 void DialogTest::closeRefusedDuringTransfer_data() {
