@@ -220,17 +220,18 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
     done = false;
     if (args.isEmpty())
         return exitCode = usageError(QStringLiteral("a command is missing."));
+    // --help and --version answer at once, on the tool and on each command.
+    const auto answer = [&](const char* text) {
+        out_ << text;
+        done = true;
+        return exitCode = kExitOk;
+    };
+    const QByteArray version = QByteArrayLiteral("vela-update " UPDATER_VERSION "\n");
     const QString first = args.first();
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
-        out_ << kMainHelp;
-        done = true;
-        return exitCode = kExitOk;
-    }
-    if (first == QLatin1String("--version")) {
-        out_ << "vela-update " << UPDATER_VERSION << '\n';
-        done = true;
-        return exitCode = kExitOk;
-    }
+    if (first == QLatin1String("--help") || first == QLatin1String("-h"))
+        return answer(kMainHelp);
+    if (first == QLatin1String("--version"))
+        return answer(version.constData());
     const QStringList commands{QStringLiteral("list"), QStringLiteral("install"),
                                QStringLiteral("station"), QStringLiteral("language")};
     if (!commands.contains(first))
@@ -258,19 +259,13 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
             into = args.at(++i);
             return true;
         };
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-            out_ << (first == QLatin1String("list")      ? kListHelp
-                     : first == QLatin1String("install") ? kInstallHelp
-                     : first == QLatin1String("station") ? kStationHelp
-                                                         : kLanguageHelp);
-            done = true;
-            return exitCode = kExitOk;
-        }
-        if (name == QLatin1String("--version")) {
-            out_ << "vela-update " << UPDATER_VERSION << '\n';
-            done = true;
-            return exitCode = kExitOk;
-        }
+        if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+            return answer(first == QLatin1String("list")      ? kListHelp
+                          : first == QLatin1String("install") ? kInstallHelp
+                          : first == QLatin1String("station") ? kStationHelp
+                                                              : kLanguageHelp);
+        if (name == QLatin1String("--version"))
+            return answer(version.constData());
         const bool updates = takesFolder;
         if (name == QLatin1String("--json") && first != QLatin1String("language") && !inlineValue) {
             options.json = true;
