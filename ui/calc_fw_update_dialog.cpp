@@ -444,26 +444,26 @@ void CCalcFWUpdateMSDialog::widenForTexts() {
     int missing = 0;
     for (const QLabel* label : {statusLabel, spareLabel1, fileLabel, spareLabel2})
         missing = qMax(missing, label->sizeHint().width() - label->width());
-    if (missing <= 0)
-        return;
-    int wanted = width() + missing;
+    int wanted = width() + qMax(missing, 0);
     if (const QScreen* display = screen()) {
         const int room = display->availableGeometry().width();
         // Wider than the screen: the cause of a failure, the one text long
-        // enough for that, goes on over more lines instead of being cut off.
+        // enough for that, goes on over more lines, as wide as the window at
+        // the screen's width leaves it, instead of being cut off.
         if (wanted > room && !spareLabel2->wordWrap() &&
             spareLabel2->sizeHint().width() - spareLabel2->width() == missing) {
             spareLabel2->setWordWrap(true);
-            // As wide as the window at the screen's width leaves it.
             spareLabel2->setMinimumWidth(spareLabel2->width() + room - width());
-            layout()->activate();
         }
         wanted = qMin(wanted, room);
     }
-    // A wrapped cause needs the height its lines take at the new width.
-    const int tall = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wanted)
-                                                   : minimumSizeHint().height();
-    resize(wanted, qMax(height(), tall));
+    // Every line of a wrapped cause is kept: the label asks for the height its
+    // text takes at its width, and the window grows to hold it.
+    if (spareLabel2->wordWrap())
+        spareLabel2->setMinimumHeight(spareLabel2->heightForWidth(spareLabel2->minimumWidth()));
+    layout()->activate();
+    if (wanted > width() || minimumSizeHint().height() > height())
+        resize(wanted, qMax(height(), minimumSizeHint().height()));
 }
 
 void CCalcFWUpdateMSDialog::onUpdateProgress(int percent) {
