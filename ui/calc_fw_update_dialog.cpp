@@ -522,9 +522,9 @@ void CCalcFWUpdateMSDialog::onCalculatorProgress(const QString& calculator, int 
     calculatorRow(calculator)->setText(kColumnProgress, QStringLiteral("%1%").arg(percent));
 }
 
-void CCalcFWUpdateMSDialog::onCalculatorsRan(const CalculatorResults& results) {
-    lastResults_ = results;
-    for (const CalculatorResult& result : results) {
+void CCalcFWUpdateMSDialog::onCalculatorsRan() {
+    lastResults_ = worker->calculatorResults();
+    for (const CalculatorResult& result : lastResults_) {
         QTreeWidgetItem* row = calculatorRow(result.calculator);
         QString text = QStringLiteral("OK");
         if (result.leftAlone)

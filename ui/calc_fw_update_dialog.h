@@ -101,7 +101,7 @@ private slots:
     void onLoopFailed(int code);
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
-    void onCalculatorsRan(const CalculatorResults& results);
+    void onCalculatorsRan();
     void onReleaseEnded(int code, const QStringList& unfinished, bool exitAfter);
 
 protected:

@@ -62,9 +62,7 @@ void reportMessage(const char16_t* text) {
         link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
-CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {
-    qRegisterMetaType<CalculatorResults>("CalculatorResults");
-}
+CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
 
 CUpdateWorker::~CUpdateWorker() {
     // The loop's last step (leaving it) happens under this lock. Taking it
@@ -93,6 +91,11 @@ std::uint64_t CUpdateWorker::diskOffset() const {
 QString CUpdateWorker::failureCause() const {
     std::lock_guard<std::mutex> lock(fileLock_);
     return failureCause_;
+}
+
+CalculatorResults CUpdateWorker::calculatorResults() const {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    return calculatorResults_;
 }
 
 bool CUpdateWorker::hasFile() const {
@@ -271,6 +274,7 @@ void CUpdateWorker::transferPass() {
     {
         std::lock_guard<std::mutex> lock(fileLock_);
         failureCause_ = qStringFromUtf16(outcome.cause);
+        calculatorResults_ = resultsOf(outcome);
     }
     result.store(code);
     qCInfo(lcWorker) << "transfer of" << path << "at" << offset << "ended with" << code;
@@ -278,7 +282,7 @@ void CUpdateWorker::transferPass() {
     // reaction may store Transferring for the next file, and that store must
     // come last.
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
-    emit calculatorsRan(resultsOf(outcome));
+    emit calculatorsRan();
     emit updaterRan(code);
     emit downloadInactive();
     pacing::pauseMs(kAfterTransferMs, stopRequested);

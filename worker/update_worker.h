@@ -46,7 +46,6 @@ struct CalculatorResult {
     bool leftAlone = false; // connected during the run and not written
 };
 using CalculatorResults = QVector<CalculatorResult>;
-Q_DECLARE_METATYPE(CalculatorResults)
 
 class CUpdateWorker : public QObject {
     Q_OBJECT
@@ -78,6 +77,10 @@ public:
     // Why the last file transfer failed (empty after a success). Stored by
     // the worker before it announces the result.
     [[nodiscard]] QString failureCause() const;
+    // What each calculator of the run made of the last file. Handed over under
+    // the worker's lock rather than as a queued argument, so that the GUI
+    // thread reads it only after the worker has finished writing it.
+    [[nodiscard]] CalculatorResults calculatorResults() const;
 
     // Hands the next file over (GUI thread). The path and offset are taken
     // together under one lock, before the dialog stores Transferring.
@@ -112,10 +115,10 @@ signals:
     void tooManyDisks(int);
     // Not one of the loop's announcements either, and sent only by the real
     // transfer's calculators: the share of the current file one calculator
-    // has taken (from its transfer thread), and, just before updaterRan, what
-    // each calculator of the run made of the file.
+    // has taken (from its transfer thread), and, just before updaterRan, that
+    // calculatorResults() holds what each calculator made of the file.
     void calculatorProgress(const QString& calculator, int percent);
-    void calculatorsRan(const CalculatorResults& results);
+    void calculatorsRan();
 
 public slots:
     void process();
@@ -133,7 +136,8 @@ private:
     QString filePath_;
     std::uint64_t diskOffset_ = 0;
     bool hasFile_ = false;
-    QString failureCause_; // under fileLock_
+    QString failureCause_;                // under fileLock_
+    CalculatorResults calculatorResults_; // under fileLock_
 
     mutable std::mutex runLock_;
     bool running_ = false;
