@@ -25,3 +25,12 @@ dress_as_calculator() {
   printf '%-16s\n' 'Vela update' >"$entry/device/model"
   ln -s "$1" "$2/usb-Orvane_Vela_update_$3-0:0"
 }
+
+# bench_work: a fresh work folder in $work and the list $loops of the loop
+# devices a benchmark makes there; at exit every one is detached and the
+# folder removed.
+bench_work() {
+  work=$(mktemp -d)
+  loops=()
+  trap 'for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+}

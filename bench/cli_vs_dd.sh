@@ -18,13 +18,7 @@ cli="$build/app/vela-update"
 . bench/calculator_loops.sh
 in_private_sysfs bench/cli_vs_dd.sh "$@"
 
-work=$(mktemp -d)
-loops=()
-cleanup() {
-  for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_work
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }

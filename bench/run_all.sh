@@ -30,17 +30,11 @@ export QT_QPA_PLATFORM=offscreen
 
 root=0
 [ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null && command -v unshare >/dev/null && root=1
+. bench/calculator_loops.sh
 if [ $root = 1 ]; then
-  . bench/calculator_loops.sh
   in_private_sysfs bench/run_all.sh "$@"
 fi
-work=$(mktemp -d)
-loops=()
-cleanup() {
-  for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_work
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$work/runtime"
   mkdir -m 700 "$XDG_RUNTIME_DIR"
