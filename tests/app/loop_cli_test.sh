@@ -11,19 +11,7 @@ work=${UPDATER_TEST_WORK:?run through in_private_sysfs.sh}
 [ -e /sys/dev/block/.updater-test ] || { echo "not in a private /sys/dev/block" >&2; exit 1; }
 
 mkdir -p "$work/by-id" "$work/firmware"
-# loop_disk NAME VENDOR MODEL: a loop device with that identity.
-loop_disk() {
-  local loop number entry
-  truncate -s 8M "$work/$1.img"
-  loop=$(losetup -f --show "$work/$1.img")
-  number=$(stat -c '%t:%T' "$loop")
-  entry="/sys/dev/block/$((16#${number%:*})):$((16#${number#*:}))"
-  rm -rf "$entry"
-  mkdir -p "$entry/device"
-  printf '%-8s\n' "$2" >"$entry/device/vendor"
-  printf '%-16s\n' "$3" >"$entry/device/model"
-  echo "$loop"
-}
+. "$(dirname "$0")/loop_disk.sh"
 loop_a=$(loop_disk a Orvane 'Vela update')
 loop_b=$(loop_disk b Orvane 'Vela update')
 ln -s "$loop_a" "$work/by-id/usb-Orvane_Vela_update_SERA-0:0"

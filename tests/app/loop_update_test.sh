@@ -12,20 +12,7 @@ work=${UPDATER_TEST_WORK:?run through in_private_sysfs.sh}
 [ -e /sys/dev/block/.updater-test ] || { echo "not in a private /sys/dev/block" >&2; exit 1; }
 
 mkdir -p "$work/by-id" "$work/firmware" "$work/home"
-# loop_disk NAME VENDOR MODEL [partition]: a loop device with that identity.
-loop_disk() {
-  local loop number entry
-  truncate -s 8M "$work/$1.img"
-  loop=$(losetup -f --show "$work/$1.img")
-  number=$(stat -c '%t:%T' "$loop")
-  entry="/sys/dev/block/$((16#${number%:*})):$((16#${number#*:}))"
-  rm -rf "$entry"
-  mkdir -p "$entry/device"
-  printf '%-8s\n' "$2" >"$entry/device/vendor"
-  printf '%-16s\n' "$3" >"$entry/device/model"
-  [ "${4:-}" = partition ] && echo 1 >"$entry/partition"
-  echo "$loop"
-}
+. "$(dirname "$0")/loop_disk.sh"
 ln -s "$(loop_disk a Orvane 'Vela update')" "$work/by-id/usb-Orvane_Vela_update_SERA-0:0"
 ln -s "$(loop_disk b Orvane 'Vela update')" "$work/by-id/usb-Orvane_Vela_update_SERB-0:0"
 ln -s "$(loop_disk look2 Orvane 'Vela update 2')" "$work/by-id/usb-Orvane_Vela_update_2_SER2-0:0"
