@@ -144,3 +144,41 @@ std::string byteNameFromUtf16(const std::u16string& name) {
     }
     return out;
 }
+
+std::u16string escapedForDisplay(const std::u16string& text) {
+    static const char16_t kHex[] = u"0123456789abcdef";
+    std::u16string out;
+    out.reserve(text.size());
+    const auto hex = [&out](unsigned value, int digits) {
+        out += digits == 2 ? u"\\x" : u"\\u";
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            out += kHex[(value >> shift) & 0xF];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out += c;
+            out += text[++i];
+        } else if (c == u'\n') {
+            out += u"\\n";
+        } else if (c == u'\r') {
+            out += u"\\r";
+        } else if (c == u'\t') {
+            out += u"\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            hex(c, 2);
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            hex(c - 0xDC00u, 2); // a byte that was not text
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            hex(c, 4);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string escapedForDisplay(const std::string& bytes) {
+    return toUtf8(escapedForDisplay(utf16FromByteName(bytes)));
+}

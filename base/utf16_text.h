@@ -19,3 +19,12 @@
 // two names that differ only in invalid bytes stay two names.
 [[nodiscard]] std::u16string utf16FromByteName(const std::string& name);
 [[nodiscard]] std::string byteNameFromUtf16(const std::u16string& name);
+
+// The text as a terminal may show it: every character a terminal would act on
+// (C0 and C1 controls, DEL) and every unit that is not text (a lone surrogate,
+// such as the bytes that utf16FromByteName keeps) is written as \n, \r, \t or
+// \xNN, so that a name can neither break a line nor move the cursor.
+[[nodiscard]] std::u16string escapedForDisplay(const std::u16string& text);
+// The same for bytes meant as UTF-8 (a log line, a device name): invalid
+// bytes are escaped too, and the result is valid UTF-8.
+[[nodiscard]] std::string escapedForDisplay(const std::string& bytes);

@@ -30,12 +30,34 @@ void toDeviceCategory(const char* line) {
 
 // Ctrl-C presses; lock-free, so the signal handler may touch it.
 std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// The end of the session (SIGTERM, SIGHUP, a console closed): as a second
+// Ctrl-C, every transfer stops after the chunk it is writing, so that none is
+// cut in the middle and the calculators left incomplete are named.
+void stopNow() {
+    int seen = interrupts.load();
+    while (seen < 2 && !interrupts.compare_exchange_weak(seen, 2)) {
+    }
+}
 
 #ifdef _WIN32
+// Set once main is about to return; a console being closed waits for it.
+std::atomic<bool> ended{false};
+
 BOOL WINAPI onConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        interrupts.fetch_add(1);
+        return TRUE;
+    }
+    if (type != CTRL_CLOSE_EVENT && type != CTRL_LOGOFF_EVENT && type != CTRL_SHUTDOWN_EVENT)
         return FALSE;
-    interrupts.fetch_add(1);
+    // Windows ends the process once this handler returns, and at the latest
+    // about 5 s after the event: the stop after the current chunk and the
+    // last words fit in that time.
+    stopNow();
+    for (int waited = 0; waited < 4500 && !ended.load(); waited += 50)
+        Sleep(50);
     return TRUE;
 }
 
@@ -51,12 +73,22 @@ extern "C" void onInterrupt(int) {
     interrupts.fetch_add(1);
 }
 
+extern "C" void onHangUp(int) {
+    stopNow();
+}
+
 void catchInterrupts() {
     // Without SA_RESTART: a confirmation being read ends at Ctrl-C.
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onHangUp;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A reader that went away (vela-update ... | head -1) is an output that
+    // fails, not a reason to die in the middle of a file.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool isTerminal(std::FILE* stream) {
@@ -85,5 +117,8 @@ int main(int argc, char** argv) {
     const int code = runVelaUpdate(args, env);
     out.flush();
     err.flush();
+#ifdef _WIN32
+    ended.store(true);
+#endif
     return code;
 }

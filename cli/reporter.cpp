@@ -1,16 +1,65 @@
 #include "cli/reporter.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
+#include "base/utf16_text.h"
 
 namespace {
 
+bool isLoneSurrogate(const QString& text, int i) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate())
+        return i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate();
+    if (c.isLowSurrogate())
+        return i == 0 || !text.at(i - 1).isHighSurrogate();
+    return false;
+}
+
+// Not every name is text: a serial or a device name may hold bytes that are
+// not UTF-8, kept as lone surrogates (base/utf16_text.h).
+bool holdsNonText(const QString& text) {
+    for (int i = 0; i < text.size(); ++i) {
+        if (isLoneSurrogate(text, i))
+            return true;
+    }
+    return false;
+}
+
+// A JSON string literal that every strict parser takes (RFC 8259 text, valid
+// UTF-8): what is not text becomes U+FFFD; the "_bytes" field beside a name
+// keeps its exact bytes.
 QString jsonString(const QString& text) {
-    // A JSON string literal: a document of one array, cut out again.
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
+    static const char kHex[] = "0123456789abcdef";
+    QString out = QStringLiteral("\"");
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c == '"' || c == '\\') {
+            out += QLatin1Char('\\');
+            out += QChar(c);
+        } else if (c == '\n') {
+            out += QStringLiteral("\\n");
+        } else if (c < 0x20) {
+            out += QStringLiteral("\\u00");
+            out += QLatin1Char(kHex[c >> 4]);
+            out += QLatin1Char(kHex[c & 0xF]);
+        } else if (isLoneSurrogate(text, i)) {
+            out += QChar(0xFFFD);
+        } else {
+            out += QChar(c);
+        }
+    }
+    return out + QLatin1Char('"');
+}
+
+// The bytes a name stands for, in hexadecimal.
+QString hexBytes(const QString& text) {
+    const std::string bytes = byteNameFromUtf16(text.toStdU16String());
+    return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex());
+}
+
+// A name as a terminal may show it: no control character reaches it.
+QString shown(const QString& text) {
+    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
+    return QString(reinterpret_cast<const QChar*>(escaped.data()),
+                   static_cast<int>(escaped.size()));
 }
 
 QString speedText(std::uint64_t bytes, qint64 ms) {
@@ -25,16 +74,38 @@ QString speedText(std::uint64_t bytes, qint64 ms) {
 Reporter::Reporter(OutputMode mode, QTextStream& out, QTextStream& err)
     : mode_(mode), out_(out), err_(err) {}
 
+QString Reporter::nameField(const QString& field, const QString& name) {
+    QString text = jsonString(field) + QLatin1Char(':') + jsonString(name);
+    if (holdsNonText(name))
+        text += QLatin1Char(',') + jsonString(field + QStringLiteral("_bytes")) + QLatin1Char(':') +
+                jsonString(hexBytes(name));
+    return text;
+}
+
+QPair<QString, QString> Reporter::pathField(const QString& path) {
+    // The value of the pair, with the "path_bytes" field glued behind it.
+    const QString field = nameField(QStringLiteral("path"), path);
+    return {QStringLiteral("path"), field.mid(jsonString(QStringLiteral("path")).size() + 1)};
+}
+
 void Reporter::emitJson(const QString& event, const QString& calculator,
                         const QList<QPair<QString, QString>>& fields) {
     QString text = QStringLiteral("{\"event\":") + jsonString(event);
     if (!calculator.isNull())
-        text += QStringLiteral(",\"calculator\":") + jsonString(calculator);
+        text += QLatin1Char(',') + nameField(QStringLiteral("calculator"), calculator);
     for (const auto& field : fields)
         text += QLatin1Char(',') + jsonString(field.first) + QLatin1Char(':') + field.second;
     text += QLatin1Char('}');
-    out_ << text << '\n';
-    out_.flush();
+    write(out_, text + QLatin1Char('\n'));
+}
+
+void Reporter::write(QTextStream& stream, const QString& text) {
+    stream << text;
+    stream.flush();
+    // A closed pipe or a full disk must not end the process in the middle of
+    // a file; the caller hears of it and stops between calculators.
+    if (stream.status() != QTextStream::Ok)
+        outputFailed_.store(true);
 }
 
 Reporter::Line& Reporter::line(const QString& calculator) {
@@ -44,12 +115,11 @@ Reporter::Line& Reporter::line(const QString& calculator) {
 }
 
 void Reporter::plain(const QString& calculator, const QString& text) {
-    out_ << calculator << ": " << text << '\n';
-    out_.flush();
+    write(out_, shown(calculator) + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }
 
 QString Reporter::describe(const QString& calculator, const Line& line) const {
-    QString text = calculator + QStringLiteral("  ");
+    QString text = shown(calculator) + QStringLiteral("  ");
     if (!line.file.isEmpty())
         text += line.file + QStringLiteral(" %1%").arg(line.percent, 3);
     if (line.retries > 0)
@@ -65,29 +135,31 @@ QString Reporter::describe(const QString& calculator, const Line& line) const {
 
 void Reporter::redraw() {
     // Back to the first line drawn, then every line again, each cleared first.
+    QString text;
     if (drawn_ > 0)
-        out_ << "\r\x1b[" << drawn_ << 'A';
+        text += QStringLiteral("\r\x1b[%1A").arg(drawn_);
     int count = 0;
     for (const QString& calculator : order_) {
-        out_ << "\r\x1b[2K" << describe(calculator, lines_[calculator]) << '\n';
+        text += QStringLiteral("\r\x1b[2K") + describe(calculator, lines_[calculator]) +
+                QLatin1Char('\n');
         ++count;
     }
     if (!countsText_.isEmpty()) {
-        out_ << "\r\x1b[2K" << countsText_ << '\n';
+        text += QStringLiteral("\r\x1b[2K") + countsText_ + QLatin1Char('\n');
         ++count;
     }
     drawn_ = count;
-    out_.flush();
+    write(out_, text);
 }
 
 void Reporter::found(const QString& calculator, const QString& path) {
     std::lock_guard<std::mutex> hold(lock_);
     switch (mode_) {
     case OutputMode::Json:
-        emitJson(QStringLiteral("found"), calculator, {{QStringLiteral("path"), jsonString(path)}});
+        emitJson(QStringLiteral("found"), calculator, {pathField(path)});
         break;
     case OutputMode::Plain:
-        plain(calculator, QStringLiteral("found at ") + path);
+        plain(calculator, QStringLiteral("found at ") + shown(path));
         break;
     case OutputMode::Terminal:
         line(calculator).state = QStringLiteral("found");
@@ -101,7 +173,7 @@ void Reporter::listed(const QString& calculator, const QString& path, bool writa
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ == OutputMode::Json) {
         QList<QPair<QString, QString>> fields{
-            {QStringLiteral("path"), jsonString(path)},
+            pathField(path),
             {QStringLiteral("writable"),
              writable ? QStringLiteral("true") : QStringLiteral("false")}};
         if (!writable)
@@ -109,11 +181,10 @@ void Reporter::listed(const QString& calculator, const QString& path, bool writa
         emitJson(QStringLiteral("found"), calculator, fields);
         return;
     }
-    out_ << calculator << "  " << path << "  "
-         << (writable ? QStringLiteral("can be written")
-                      : QStringLiteral("cannot be opened for writing: ") + why)
-         << '\n';
-    out_.flush();
+    write(out_, shown(calculator) + QStringLiteral("  ") + shown(path) + QStringLiteral("  ") +
+                    (writable ? QStringLiteral("can be written")
+                              : QStringLiteral("cannot be opened for writing: ") + shown(why)) +
+                    QLatin1Char('\n'));
 }
 
 void Reporter::leftAlone(const QString& calculator, const QString& reason) {
@@ -218,10 +289,11 @@ void Reporter::fileDone(const QString& calculator, int code, const QString& caus
         break;
     }
     case OutputMode::Plain:
-        plain(calculator,
-              code == 0
-                  ? QStringLiteral("%1 written").arg(entry.file)
-                  : QStringLiteral("%1 failed (%2): %3").arg(entry.file).arg(code).arg(cause));
+        plain(
+            calculator,
+            code == 0
+                ? QStringLiteral("%1 written").arg(entry.file)
+                : QStringLiteral("%1 failed (%2): %3").arg(entry.file).arg(code).arg(shown(cause)));
         break;
     case OutputMode::Terminal:
         entry.state =
@@ -239,8 +311,9 @@ void Reporter::finish(const QString& calculator, bool ok, const QString& cause) 
                  {{QStringLiteral("ok"), ok ? QStringLiteral("true") : QStringLiteral("false")}});
         break;
     case OutputMode::Plain:
-        plain(calculator, ok ? QStringLiteral("finish command sent")
-                             : QStringLiteral("the finish command could not be sent: ") + cause);
+        plain(calculator,
+              ok ? QStringLiteral("finish command sent")
+                 : QStringLiteral("the finish command could not be sent: ") + shown(cause));
         break;
     case OutputMode::Terminal: {
         Line& entry = line(calculator);
@@ -258,8 +331,7 @@ void Reporter::counts(int done, int failed) {
     std::lock_guard<std::mutex> hold(lock_);
     const QString text = QStringLiteral("done %1, failed %2").arg(done).arg(failed);
     if (mode_ == OutputMode::Plain) {
-        out_ << text << '\n';
-        out_.flush();
+        write(out_, text + QLatin1Char('\n'));
     } else if (mode_ == OutputMode::Terminal) {
         countsText_ = text;
         redraw();
@@ -269,38 +341,39 @@ void Reporter::counts(int done, int failed) {
 void Reporter::summary(bool ok, const std::vector<SummaryRow>& rows) {
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ == OutputMode::Json) {
-        QJsonArray calculators;
+        QStringList calculators;
         for (const SummaryRow& row : rows) {
-            calculators.append(QJsonObject{{QStringLiteral("calculator"), row.calculator},
-                                           {QStringLiteral("ok"), row.ok},
-                                           {QStringLiteral("result"), row.result},
-                                           {QStringLiteral("files"), row.files}});
+            calculators << QStringLiteral("{%1,\"files\":%2,\"ok\":%3,\"result\":%4}")
+                               .arg(nameField(QStringLiteral("calculator"), row.calculator))
+                               .arg(row.files)
+                               .arg(row.ok ? QStringLiteral("true") : QStringLiteral("false"))
+                               .arg(row.result);
         }
         emitJson(QStringLiteral("summary"), QString(),
                  {{QStringLiteral("ok"), ok ? QStringLiteral("true") : QStringLiteral("false")},
                   {QStringLiteral("calculators"),
-                   QString::fromUtf8(QJsonDocument(calculators).toJson(QJsonDocument::Compact))}});
+                   QLatin1Char('[') + calculators.join(QLatin1Char(',')) + QLatin1Char(']')}});
         return;
     }
     int width = 10;
     for (const SummaryRow& row : rows)
-        width = std::max(width, row.calculator.size());
-    out_ << '\n' << QStringLiteral("Calculator").leftJustified(width + 2) << "Result        Time\n";
+        width = std::max(width, shown(row.calculator).size());
+    QString text = QLatin1Char('\n') + QStringLiteral("Calculator").leftJustified(width + 2) +
+                   QStringLiteral("Result        Time\n");
     for (const SummaryRow& row : rows) {
         const QString result =
             row.ok ? QStringLiteral("ok") : QStringLiteral("failed (%1)").arg(row.result);
-        out_ << row.calculator.leftJustified(width + 2) << result.leftJustified(14)
-             << QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) << '\n';
+        text += shown(row.calculator).leftJustified(width + 2) + result.leftJustified(14) +
+                QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
     }
-    out_ << (ok ? "Every calculator was updated.\n" : "Not every calculator was updated.\n");
-    out_.flush();
+    text += ok ? QStringLiteral("Every calculator was updated.\n")
+               : QStringLiteral("Not every calculator was updated.\n");
+    write(out_, text);
 }
 
 void Reporter::note(const QString& text) {
     std::lock_guard<std::mutex> hold(lock_);
-    QTextStream& stream = mode_ == OutputMode::Json ? err_ : out_;
-    stream << text << '\n';
-    stream.flush();
+    write(mode_ == OutputMode::Json ? err_ : out_, text + QLatin1Char('\n'));
     // A line printed below the redrawn block moves it: draw it anew below.
     if (mode_ == OutputMode::Terminal)
         drawn_ = 0;

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -29,6 +30,9 @@ public:
     Reporter(OutputMode mode, QTextStream& out, QTextStream& err);
 
     [[nodiscard]] OutputMode mode() const { return mode_; }
+    // A write to the output failed (a closed pipe, a full disk): the run is
+    // to stop taking calculators, as after a first Ctrl-C.
+    [[nodiscard]] bool outputFailed() const { return outputFailed_.load(); }
 
     void found(const QString& calculator, const QString& path);
     // list: a calculator present now, and whether it can be opened for writing.
@@ -58,6 +62,10 @@ private:
     };
     void emitJson(const QString& event, const QString& calculator,
                   const QList<QPair<QString, QString>>& fields);
+    // "field":"name", and "field_bytes":"<hex>" when the name is not text.
+    static QString nameField(const QString& field, const QString& name);
+    [[nodiscard]] static QPair<QString, QString> pathField(const QString& path);
+    void write(QTextStream& stream, const QString& text);
     void plain(const QString& calculator, const QString& text);
     Line& line(const QString& calculator);
     void redraw(); // terminal: every calculator's line again, in place
@@ -71,4 +79,5 @@ private:
     QMap<QString, Line> lines_;
     int drawn_ = 0; // lines drawn by the last redraw
     QString countsText_;
+    std::atomic<bool> outputFailed_{false};
 };

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -102,7 +103,27 @@ private:
         err_.flush();
         return code;
     }
-    [[nodiscard]] int presses() const { return env_.interrupts ? env_.interrupts->load() : 0; }
+    // Ctrl-C presses so far; an output that can no longer be written counts
+    // as the first.
+    [[nodiscard]] int presses() const {
+        const int pressed = env_.interrupts ? env_.interrupts->load() : 0;
+        return reporter_ && reporter_->outputFailed() ? std::max(pressed, 1) : pressed;
+    }
+    // How a run that has begun ends, after its summary.
+    int runEnd(bool ok, const QStringList& incomplete, const QString& interrupted) {
+        if (!incomplete.isEmpty())
+            return failure(kExitInterrupted,
+                           QStringLiteral("interrupted: left incomplete: %1. Run the update again "
+                                          "for them.")
+                               .arg(incomplete.join(QStringLiteral(", "))));
+        if (reporter_ && reporter_->outputFailed())
+            return failure(kExitOutput,
+                           QStringLiteral("the output could not be written; no calculator was "
+                                          "taken after that, and those begun were finished."));
+        if (presses() > 0)
+            return failure(kExitInterrupted, interrupted);
+        return ok ? kExitOk : kExitFailed;
+    }
     // A poll's pause, cut short when Ctrl-C is pressed or `done` holds.
     void pause(const std::function<bool()>& done = {}) {
         const int seen = presses();
@@ -127,10 +148,17 @@ private:
     const CliEnvironment& env_;
     QTextStream& out_;
     QTextStream& err_;
+    const Reporter* reporter_ = nullptr; // of the command that runs
 };
 
-QString calculatorName(const DiskIdentity& disk) {
-    return QString::fromStdU16String(disk.serial.empty() ? describeDisk(disk) : disk.serial);
+// A text of the device layer as a QString, every unit kept (a leading U+FEFF
+// too, which QString::fromStdU16String would drop).
+QString qText(const std::u16string& text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<int>(text.size()));
+}
+
+QString nameOf(const DiskIdentity& disk) {
+    return qText(calculatorName(disk));
 }
 
 bool parseCount(const QString& text, int& out) {
@@ -147,21 +175,20 @@ class ReportingObserver : public SessionObserver {
 public:
     explicit ReportingObserver(Reporter& reporter) : reporter_(reporter) {}
     void fileStarted(const DiskIdentity& disk, const SessionFile& file) override {
-        reporter_.file(calculatorName(disk), QString::fromStdString(file.name), file.diskOffset,
-                       file.size);
+        reporter_.file(nameOf(disk), QString::fromStdString(file.name), file.diskOffset, file.size);
     }
     void progress(const DiskIdentity& disk, int percent) override {
-        reporter_.progress(calculatorName(disk), percent);
+        reporter_.progress(nameOf(disk), percent);
     }
     void fileEnded(const DiskIdentity& disk, const SessionFile&, ResultCode code,
                    const std::u16string& cause) override {
-        reporter_.fileDone(calculatorName(disk), code, QString::fromStdU16String(cause));
+        reporter_.fileDone(nameOf(disk), code, qText(cause));
     }
     void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
-        reporter_.retry(calculatorName(disk), code, attempt);
+        reporter_.retry(nameOf(disk), code, attempt);
     }
     void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
-        reporter_.finish(calculatorName(disk), code == kResultOk, QString::fromStdU16String(cause));
+        reporter_.finish(nameOf(disk), code == kResultOk, qText(cause));
     }
 
 private:
@@ -191,8 +218,8 @@ public:
     [[nodiscard]] SummaryRow row() {
         if (thread_.joinable())
             thread_.join();
-        return {calculatorName(disk_), result_.result == kResultOk, result_.result,
-                result_.filesWritten, seconds_};
+        return {nameOf(disk_), result_.result == kResultOk, result_.result, result_.filesWritten,
+                seconds_};
     }
     [[nodiscard]] bool stopped() {
         if (thread_.joinable())
@@ -210,8 +237,14 @@ private:
     std::thread thread_;
 };
 
+// Two calculators without a serial number share a name but not a key.
 QString key(const DiskIdentity& disk) {
-    return calculatorName(disk);
+    return qText(identityKey(disk));
+}
+
+QString tooManyText(std::size_t connected) {
+    return QStringLiteral("More than 16 calculators are connected (%1): unplug all but 16.")
+        .arg(connected);
 }
 
 } // namespace
@@ -238,8 +271,21 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
         return exitCode = usageError(QStringLiteral("'%1' is not a command.").arg(first));
     options.command = first;
     const bool takesFolder = first == QLatin1String("install") || first == QLatin1String("station");
+    bool optionsEnded = false; // after "--", a folder may begin with '-'
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded) {
+            if (!takesFolder || !options.folder.isNull())
+                return exitCode = usageError(
+                           QStringLiteral("'%1' is one argument too many for %2.").arg(arg, first),
+                           first);
+            options.folder = arg;
+            continue;
+        }
         // "--wait=5" as well as "--wait 5".
         QString name = arg;
         QString value;
@@ -332,9 +378,9 @@ int Cli::list(const Options& options) {
     for (const FoundDisk& disk : found) {
         // Opened and closed again at once: nothing is read or written.
         diskio::OpenResult opened = diskio::activeDiskSource().openDisk(disk.path, disk.check);
-        const QString name = calculatorName(disk.check.identity);
-        const QString path = QString::fromStdU16String(disk.path);
-        const QString why = QString::fromStdU16String(opened.failureText);
+        const QString name = nameOf(disk.check.identity);
+        const QString path = qText(disk.path);
+        const QString why = qText(opened.failureText);
         reporter.listed(name, path, opened.io != nullptr, why);
     }
     if (found.empty())
@@ -349,38 +395,41 @@ int Cli::install(const Options& options) {
     if (!loadFirmware(options.folder, files, exitCode))
         return exitCode;
     Reporter reporter(outputMode(options), out_, err_);
+    reporter_ = &reporter;
 
-    // Up to --wait seconds for at least one calculator; one scan with 0.
+    // Up to --wait seconds for at least one calculator and at most 16, as the
+    // dialog waits: a run never picks 16 of more. One scan with --wait 0.
     std::vector<FoundDisk> found;
     QElapsedTimer waited;
     waited.start();
     bool told = false;
+    int toldTooMany = 0;
     for (;;) {
         found = scanUpdateDisks(updateVendorId, updateProductId);
-        if (!found.empty())
+        const bool tooMany = found.size() > static_cast<std::size_t>(kMaxUpdateDisks);
+        if (!found.empty() && !tooMany)
             break;
         if (presses() > 0)
             return failure(kExitInterrupted,
                            QStringLiteral("interrupted while waiting for a calculator."));
         if (waited.elapsed() >= qint64(options.waitSeconds) * 1000)
-            return failure(kExitNoCalculator,
-                           QStringLiteral("no calculator in update mode appeared within %1 s.")
-                               .arg(options.waitSeconds));
-        if (!told) {
+            return failure(
+                kExitNoCalculator,
+                tooMany ? tooManyText(found.size()) + QStringLiteral(" Nothing was written.")
+                        : QStringLiteral("no calculator in update mode appeared within %1 s.")
+                              .arg(options.waitSeconds));
+        if (tooMany && toldTooMany != static_cast<int>(found.size())) {
+            toldTooMany = static_cast<int>(found.size());
+            reporter.note(tooManyText(found.size()) +
+                          QStringLiteral(" Nothing is written until then."));
+        } else if (!told && !tooMany) {
             reporter.note(QStringLiteral("Waiting up to %1 s for a calculator in update mode...")
                               .arg(options.waitSeconds));
             told = true;
         }
         pause();
     }
-    std::vector<FoundDisk> chosen;
-    std::vector<DiskIdentity> tooMany;
-    for (const FoundDisk& disk : found) {
-        if (chosen.size() < static_cast<std::size_t>(kMaxUpdateDisks))
-            chosen.push_back(disk);
-        else
-            tooMany.push_back(disk.check.identity);
-    }
+    const std::vector<FoundDisk>& chosen = found;
 
     reporter.note(
         QStringLiteral("Firmware set in %1:").arg(QDir::toNativeSeparators(options.folder)));
@@ -392,8 +441,7 @@ int Cli::install(const Options& options) {
     reporter.note(QStringLiteral("Calculators to update (%1):").arg(chosen.size()));
     for (const FoundDisk& disk : chosen)
         reporter.note(
-            QStringLiteral("  %1  %2")
-                .arg(calculatorName(disk.check.identity), QString::fromStdU16String(disk.path)));
+            QStringLiteral("  %1  %2").arg(nameOf(disk.check.identity), qText(disk.path)));
     if (!options.yes && env_.stdinIsTerminal) {
         QTextStream& prompt = options.json ? err_ : out_;
         prompt << "Write these " << files.size() << " files to " << chosen.size()
@@ -406,10 +454,8 @@ int Cli::install(const Options& options) {
             return failure(kExitInterrupted, QStringLiteral("not confirmed: nothing was written."));
     }
 
-    for (const DiskIdentity& disk : tooMany)
-        reporter.leftAlone(calculatorName(disk), QStringLiteral("more than 16 connected"));
     for (const FoundDisk& disk : chosen)
-        reporter.found(calculatorName(disk.check.identity), QString::fromStdU16String(disk.path));
+        reporter.found(nameOf(disk.check.identity), qText(disk.path));
 
     ReportingObserver observer(reporter);
     std::atomic<bool> stopNow{false};
@@ -435,7 +481,7 @@ int Cli::install(const Options& options) {
         known.insert(key(disk.check.identity));
     for (const FoundDisk& disk : scanUpdateDisks(updateVendorId, updateProductId)) {
         if (!known.contains(key(disk.check.identity)))
-            reporter.leftAlone(calculatorName(disk.check.identity),
+            reporter.leftAlone(nameOf(disk.check.identity),
                                QStringLiteral("joined during this run"));
     }
 
@@ -449,13 +495,7 @@ int Cli::install(const Options& options) {
             incomplete << rows.back().calculator;
     }
     reporter.summary(ok, rows);
-    if (!incomplete.isEmpty())
-        return failure(kExitInterrupted, QStringLiteral("interrupted: left incomplete: %1. Run the "
-                                                        "update again for them.")
-                                             .arg(incomplete.join(QStringLiteral(", "))));
-    if (presses() > 0)
-        return failure(kExitInterrupted, QStringLiteral("interrupted."));
-    return ok ? kExitOk : kExitFailed;
+    return runEnd(ok, incomplete, QStringLiteral("interrupted."));
 }
 
 int Cli::station(const Options& options) {
@@ -464,6 +504,7 @@ int Cli::station(const Options& options) {
     if (!loadFirmware(options.folder, files, exitCode))
         return exitCode;
     Reporter reporter(outputMode(options), out_, err_);
+    reporter_ = &reporter;
     reporter.note(QStringLiteral("Station: each calculator plugged in in update mode is updated "
                                  "(up to 16 at once). Ctrl-C to stop."));
 
@@ -498,36 +539,43 @@ int Cli::station(const Options& options) {
                 continue;
             }
             const SummaryRow row = (*it)->row();
+            const QString ended = key((*it)->disk());
             rows.push_back(row);
             if ((*it)->stopped())
                 incomplete << row.calculator;
             (row.ok ? done : failed) += 1;
-            if (row.ok)
-                updated.insert(row.calculator);
-            if (present.contains(row.calculator))
-                stillPresent.insert(row.calculator);
+            // Only a serial number says that a calculator seen again is this
+            // one: one without is updated each time it is plugged in.
+            if (row.ok && (*it)->disk().hasSerial())
+                updated.insert(ended);
+            if (present.contains(ended))
+                stillPresent.insert(ended);
             it = running.erase(it);
             reporter.counts(done, failed);
         }
 
         for (const FoundDisk& disk : found) {
-            const QString name = key(disk.check.identity);
-            bool busy = stillPresent.contains(name);
+            const QString id = key(disk.check.identity);
+            bool busy = stillPresent.contains(id);
             for (const auto& session : running)
-                busy = busy || key(session->disk()) == name;
+                busy = busy || key(session->disk()) == id;
             if (busy)
                 continue;
-            if (updated.contains(name)) {
-                if (!announced.contains(name)) {
-                    announced.insert(name);
-                    reporter.leftAlone(name, QStringLiteral("already done"));
+            if (updated.contains(id)) {
+                if (!announced.contains(id)) {
+                    announced.insert(id);
+                    reporter.leftAlone(nameOf(disk.check.identity), QStringLiteral("already done"));
                 }
                 continue;
             }
             if (!taking || running.size() >= static_cast<std::size_t>(kMaxUpdateDisks) ||
                 (options.max > 0 && started >= options.max))
                 continue;
-            reporter.found(name, QString::fromStdU16String(disk.path));
+            reporter.found(nameOf(disk.check.identity), qText(disk.path));
+            if (!disk.check.identity.hasSerial())
+                reporter.note(QStringLiteral("The calculator at %1 has no serial number: it is "
+                                             "updated each time it is plugged in.")
+                                  .arg(qText(describeDisk(disk.check.identity))));
             running.push_back(
                 std::make_unique<RunningSession>(disk.check.identity, files, observer, stopNow));
             ++started;
@@ -545,14 +593,8 @@ int Cli::station(const Options& options) {
 
     bool ok = failed == 0;
     reporter.summary(ok, rows);
-    if (!incomplete.isEmpty())
-        return failure(kExitInterrupted, QStringLiteral("interrupted: left incomplete: %1. Run the "
-                                                        "update again for them.")
-                                             .arg(incomplete.join(QStringLiteral(", "))));
-    if (presses() > 0)
-        return failure(kExitInterrupted,
-                       QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
-    return ok ? kExitOk : kExitFailed;
+    return runEnd(ok, incomplete,
+                  QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
 }
 
 int Cli::run(const QStringList& args) {

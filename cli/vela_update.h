@@ -15,6 +15,7 @@ enum CliExit : int {
     kExitNoFirmware = 2,    // no usable firmware set in FOLDER
     kExitNoCalculator = 3,  // no calculator appeared within the wait
     kExitFailed = 4,        // at least one calculator failed
+    kExitOutput = 5,        // the output could not be written
     kExitInterrupted = 130, // interrupted (Ctrl-C), or the confirmation declined
 };
 

@@ -1,5 +1,7 @@
 #include "device/device_log.h"
 
+#include "base/utf16_text.h"
+
 #include <atomic>
 
 namespace {
@@ -12,5 +14,5 @@ void setDeviceLogSink(DeviceLogSink sink) {
 
 void deviceLog(const std::string& line) {
     if (DeviceLogSink sink = theSink.load(std::memory_order_acquire))
-        sink(line.c_str());
+        sink(escapedForDisplay(line).c_str()); // names of devices may hold anything
 }

@@ -44,19 +44,6 @@ bool normalizePair(const char16_t* vendor, const char16_t* product, std::u16stri
     return true;
 }
 
-std::u16string baseName(const std::u16string& path) {
-    const auto slash = path.find_last_of(u'/');
-    return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
-bool isPartitionName(const std::string& name) {
-    const auto at = name.rfind("-part");
-    if (at == std::string::npos || at + 5 == name.size())
-        return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at + 5), name.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
-}
-
 } // namespace
 
 std::u16string updateDiskPattern(const char16_t* vendor, const char16_t* product) {
@@ -85,26 +72,6 @@ std::size_t patternEnd(const std::u16string& path, const std::u16string& pattern
     return std::u16string::npos;
 }
 
-// The length of "usb-<vendor>_<product>" when the lower-cased name starts
-// with it and the product field ends there; 0 otherwise.
-std::size_t byIdPrefixLength(const std::u16string& name, const char16_t* vendor,
-                             const char16_t* product) {
-    std::u16string v, p;
-    if (!normalizePair(vendor, product, v, p))
-        return 0;
-    // udev keeps the device's own case; the comparison is made on lower case.
-    std::u16string lower = name;
-    for (char16_t& c : lower) {
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c + 0x20);
-    }
-    const std::u16string prefix = u"usb-" + v + u"_" + p;
-    if (lower.size() <= prefix.size() || lower.compare(0, prefix.size(), prefix) != 0)
-        return 0;
-    const char16_t next = lower[prefix.size()];
-    return next == u'_' || next == u'-' ? prefix.size() : 0;
-}
-
 } // namespace
 
 bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
@@ -112,32 +79,15 @@ bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
     return patternEnd(path, updateDiskPattern(vendor, product)) != std::u16string::npos;
 }
 
-bool byIdNameMatches(const std::u16string& path, const char16_t* vendor, const char16_t* product) {
-    return byIdPrefixLength(baseName(path), vendor, product) != 0;
-}
-
-DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule,
-                              const char16_t* vendor, const char16_t* product) {
+DiskIdentity identityFromPath(const std::u16string& path, const char16_t* vendor,
+                              const char16_t* product) {
     DiskIdentity identity;
     std::u16string v, p;
     if (!normalizePair(vendor, product, v, p))
         return identity;
-    if (rule == diskio::MatchRule::LinuxById) {
-        identity.vendor = vendor;
-        identity.model = product;
-        // usb-<vendor>_<product>[_<serial>]-<instance>
-        const std::u16string name = baseName(path);
-        const std::size_t prefix = byIdPrefixLength(name, vendor, product);
-        if (prefix == 0 || name[prefix] != u'_')
-            return identity;
-        const std::size_t dash = name.rfind(u'-');
-        const std::size_t end = dash == std::u16string::npos || dash <= prefix ? name.size() : dash;
-        identity.serial = name.substr(prefix + 1, end - prefix - 1);
-        return identity;
-    }
     identity.vendor = v;
     identity.model = p;
-    // ...&prod_<product>&rev_<revision>#<serial>&<lun>#{class}
+    // ...&prod_<product>&rev_<revision>#<instance>#{class}
     const std::size_t end = patternEnd(path, updateDiskPattern(vendor, product));
     if (end == std::u16string::npos)
         return identity;
@@ -145,8 +95,21 @@ DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule
     if (first == std::u16string::npos)
         return identity;
     const std::size_t second = path.find(u'#', first + 1);
-    identity.serial = path.substr(first + 1, second == std::u16string::npos ? std::u16string::npos
-                                                                            : second - first - 1);
+    const std::u16string instance = path.substr(
+        first + 1, second == std::u16string::npos ? std::u16string::npos : second - first - 1);
+    // Windows makes up an instance of its own ("7&2a4c6b3&0&000000", a '&' in
+    // second place) for a device without a serial number, from the port it
+    // is plugged into; otherwise the instance is the serial and the LUN.
+    if (instance.size() >= 2 && instance[1] == u'&') {
+        identity.port = instance;
+        return identity;
+    }
+    const std::size_t lun = instance.rfind(u'&');
+    const bool digits =
+        lun != std::u16string::npos && lun + 1 < instance.size() &&
+        std::all_of(instance.begin() + static_cast<std::ptrdiff_t>(lun + 1), instance.end(),
+                    [](char16_t c) { return c >= u'0' && c <= u'9'; });
+    identity.serial = digits ? instance.substr(0, lun) : instance;
     return identity;
 }
 
@@ -155,37 +118,10 @@ DiskCheck DiskSource::checkDisk(const std::u16string& path, const char16_t* vend
                                 const char16_t* product) {
     DiskCheck check;
     check.isUpdateDisk = true;
-    check.identity = identityFromPath(path, matchRule(), vendor, product);
+    check.identity = identityFromPath(path, vendor, product);
     return check;
 }
 } // namespace diskio
-
-std::vector<std::string> wholeDiskByIdNames(std::vector<std::string> names) {
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const std::string& n) {
-                                   return n.empty() || n[0] == '.' || isPartitionName(n);
-                               }),
-                names.end());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-namespace {
-
-// Polled every 500 ms: a lookalike disk is logged when it is first seen, or
-// when the reason it is left out changes, not at every scan.
-void logLeftOut(const std::u16string& path, const std::string& why) {
-    static std::mutex lock;
-    static std::map<std::u16string, std::string> logged;
-    std::lock_guard<std::mutex> hold(lock);
-    std::string& last = logged[path];
-    if (last == why)
-        return;
-    last = why;
-    deviceLog("discovery: left out " + toUtf8(path) + ": " + why);
-}
-
-} // namespace
 
 std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* product) {
     diskio::DiskSource& source = diskio::activeDiskSource();
@@ -195,11 +131,9 @@ std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* p
         deviceLog("discovery: the list of disks could not be had");
         return found;
     }
-    const bool byId = source.matchRule() == diskio::MatchRule::LinuxById;
+    const bool listed = source.matchRule() == diskio::MatchRule::Listed;
     for (const std::u16string& path : present) {
-        const bool match = byId ? byIdNameMatches(path, vendor, product)
-                                : interfacePathMatches(path, vendor, product);
-        if (!match)
+        if (!listed && !interfacePathMatches(path, vendor, product))
             continue;
         if (path.size() >= static_cast<std::size_t>(kDiskPathUnits)) {
             deviceLog("discovery: skipped an update disk whose path is too long: " +
@@ -207,10 +141,8 @@ std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* p
             continue;
         }
         diskio::DiskCheck check = source.checkDisk(path, vendor, product);
-        if (!check.isUpdateDisk) {
-            logLeftOut(path, check.whyNot);
+        if (!check.isUpdateDisk)
             continue;
-        }
         found.push_back({path, std::move(check)});
     }
     return found;
@@ -265,10 +197,4 @@ bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product) {
     if (lastFound.exchange(found) != found)
         deviceLog("discovery: " + std::to_string(found) + " update disk(s) present");
     return found > 0;
-}
-
-std::u16string describeDisk(const DiskIdentity& identity) {
-    if (!identity.serial.empty())
-        return u"serial " + identity.serial;
-    return identity.vendor + u" " + identity.model;
 }

@@ -47,19 +47,11 @@ int normalizeUsbIdText(char16_t* out, const char16_t* in, int outUnits = kNormal
 [[nodiscard]] bool interfacePathMatches(const std::u16string& path, const char16_t* vendor,
                                         const char16_t* product);
 
-// Linux: the by-id link name (the part after the last '/'), lower-cased, starts
-// with "usb-" + normalised vendor + '_' + normalised product, and the product
-// field ends there: '_' (a serial follows) or '-' (the instance follows).
-[[nodiscard]] bool byIdNameMatches(const std::u16string& path, const char16_t* vendor,
-                                   const char16_t* product);
-
-// Keeps the whole-disk links of a by-id listing (drops "...-partN"), sorted.
-[[nodiscard]] std::vector<std::string> wholeDiskByIdNames(std::vector<std::string> names);
-
-// Who a disk is by its listed path alone: the normalised vendor and product
-// and the serial that the by-id name or the interface path carries.
-[[nodiscard]] DiskIdentity identityFromPath(const std::u16string& path, diskio::MatchRule rule,
-                                            const char16_t* vendor, const char16_t* product);
+// Who a disk is by its Windows interface path alone: the normalised vendor
+// and product, and the serial the path carries, or for a device without one
+// the instance Windows made up from its port.
+[[nodiscard]] DiskIdentity identityFromPath(const std::u16string& path, const char16_t* vendor,
+                                            const char16_t* product);
 
 // A disk of one scan whose name matched and whose identity was checked.
 struct FoundDisk {

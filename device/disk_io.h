@@ -43,17 +43,35 @@ struct OpenResult {
 // How a listed path is recognised as the calculator's update disk.
 enum class MatchRule {
     InterfacePath, // Windows interface path containing the exact pattern
-    LinuxById,     // udev by-id link name, lower-cased, field by field
+    Listed,        // the source lists only disks that it describes as calculators
 };
 
 // What discovery learnt of a listed disk whose name matched.
 struct DiskCheck {
     bool isUpdateDisk = false;
+    // Linux: with the device number and sequence number the path led to when
+    // it was checked, so that a device changed before the open is noticed.
     DiskIdentity identity;
-    // Linux: the device number the link led to when it was checked, so that
-    // a link changed before the open is noticed. 0 where there is none.
-    std::uint64_t deviceNumber = 0;
     std::string whyNot; // why it is not the update disk, for the log
+};
+
+// One calculator held by one update run against every other writer (another
+// run, another updater process), from the run's first write to its finish
+// command. Let go when destroyed, and by the system when the process ends,
+// however it ends.
+class DiskHold {
+public:
+    virtual ~DiskHold() = default;
+    // Still the very device the hold was taken on: neither unplugged since
+    // nor replaced by another calculator at the same place.
+    [[nodiscard]] virtual bool sameDevice(const DiskCheck& now) = 0;
+};
+using DiskHoldPtr = std::unique_ptr<DiskHold>;
+
+struct HoldResult {
+    DiskHoldPtr hold;           // null when not held
+    bool heldElsewhere = false; // another run or updater holds it
+    std::u16string failureText; // why not, for the user
 };
 
 class DiskSource {
@@ -71,6 +89,9 @@ public:
     // The opened disk must still be the one `expected` describes; otherwise
     // nothing is opened.
     [[nodiscard]] virtual OpenResult openDisk(const std::u16string& path,
+                                              const DiskCheck& expected) = 0;
+    // Holds the disk found at path for this run, or says who does.
+    [[nodiscard]] virtual HoldResult holdDisk(const std::u16string& path,
                                               const DiskCheck& expected) = 0;
 };
 

@@ -286,9 +286,27 @@ void fillTable(DiskTable& table, const std::vector<FoundDisk>& disks) {
 void reportMissing(TransferReport& report, const std::vector<DiskIdentity>& missing) {
     for (const DiskIdentity& identity : missing) {
         report.disks.push_back({identity, kResultNoDisk,
-                                u"The calculator (" + describeDisk(identity) +
-                                    u") of this update is not connected: plug it in again"});
+                                identity.hasSerial()
+                                    ? u"The calculator (" + describeDisk(identity) +
+                                          u") of this update is not connected: plug it in again"
+                                    : disconnectedWithoutSerialText(identity)});
     }
+}
+
+// Keeps, of the disks aimed at, those this run may write now; each of the
+// others gets its outcome in report. `holds` is the run's own, or one for
+// this call alone.
+std::vector<FoundDisk> claimed(std::vector<FoundDisk> aimed, CalculatorHolds& holds,
+                               TransferReport& report) {
+    std::vector<FoundDisk> mayWrite;
+    for (FoundDisk& disk : aimed) {
+        DiskOutcome outcome = holds.claim(disk);
+        if (outcome.code == kResultOk)
+            mayWrite.push_back(std::move(disk));
+        else
+            report.disks.push_back(std::move(outcome));
+    }
+    return mayWrite;
 }
 
 // The report's result is its first failure; its cause names the calculator,
@@ -346,7 +364,10 @@ TransferReport transferThrough(DiskTable& table, TableUse use, const DiskSelecti
         report.cause = u"No update disk was found";
         return report;
     }
-    fillTable(table, found.aimed);
+    CalculatorHolds forThisCall;
+    const std::vector<FoundDisk> aimed =
+        claimed(found.aimed, targets.holds ? *targets.holds : forThisCall, report);
+    fillTable(table, aimed);
     (void)openUpdateDisks(table);
 
     FileTransferParams params;
@@ -365,7 +386,7 @@ TransferReport transferThrough(DiskTable& table, TableUse use, const DiskSelecti
         job.filePath = params.filePath;
         job.displayText = params.displayText;
         job.openFailure = table.openFailure[i];
-        job.identity = found.aimed[static_cast<std::size_t>(i)].check.identity;
+        job.identity = aimed[static_cast<std::size_t>(i)].check.identity;
         job.observer = &observer;
         threads.emplace_back([&job] { return transferThread(job); });
     }
@@ -382,7 +403,7 @@ TransferReport transferThrough(DiskTable& table, TableUse use, const DiskSelecti
         else if (!outcome.haveCode)
             jobs[i].failure = u"The transfer thread's exit code cannot be read";
         deviceLog("transfer: disk " + std::to_string(i) + ": " + describe(code));
-        report.disks.push_back({found.aimed[i].check.identity, code,
+        report.disks.push_back({aimed[i].check.identity, code,
                                 code == kResultOk ? std::u16string() : jobs[i].failure});
     }
     closeUpdateDisks(table);
@@ -437,8 +458,9 @@ TransferObserver observerOf(ProgressCallback progress, MessageCallback message) 
 } // namespace
 
 std::u16string describeOutcome(const DiskOutcome& outcome) {
-    return outcome.code == kResultNoDisk ? outcome.cause
-                                         : describeDisk(outcome.identity) + u": " + outcome.cause;
+    const std::u16string name = describeDisk(outcome.identity);
+    return outcome.cause.find(name) != std::u16string::npos ? outcome.cause
+                                                            : name + u": " + outcome.cause;
 }
 
 TransferReport transferFile(const DiskSelection& targets, const char16_t* vendor,
@@ -467,21 +489,32 @@ namespace {
 TransferReport releaseThrough(DiskTable& table, const DiskSelection& targets,
                               const char16_t* vendor, const char16_t* product) {
     TransferReport report;
-    Targets found = waitForTargets(targets, vendor, product);
-    while (found.aimed.size() > static_cast<std::size_t>(kMaxUpdateDisks)) {
-        found.leftAlone.push_back(found.aimed.back().check.identity);
-        found.aimed.pop_back();
-    }
+    const Targets found = waitForTargets(targets, vendor, product);
     report.leftAlone = found.leftAlone;
+    // A run that wrote nothing sends the finish command to every calculator
+    // present; with more than the 16 a run may take, choosing 16 of them
+    // would be arbitrary, and nothing was written to any: none gets it.
+    if (found.aimed.size() > static_cast<std::size_t>(kMaxUpdateDisks)) {
+        report.result = kResultNoDisk;
+        report.cause = tooManyText(found.aimed.size());
+        for (const FoundDisk& disk : found.aimed)
+            report.leftAlone.push_back(disk.check.identity);
+        deviceLog("release: " + toUtf8(report.cause));
+        return report;
+    }
     if (found.aimed.empty() && found.missing.empty()) {
         report.result = kResultNoDisk;
         report.cause = u"No update disk was found";
         return report;
     }
-    fillTable(table, found.aimed);
+    // The finish command ends an update: never one that another updater runs.
+    CalculatorHolds forThisCall;
+    const std::vector<FoundDisk> aimed =
+        claimed(found.aimed, targets.holds ? *targets.holds : forThisCall, report);
+    fillTable(table, aimed);
     (void)openUpdateDisks(table);
     for (int i = 0; i < table.count; ++i) {
-        DiskOutcome outcome{found.aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
+        DiskOutcome outcome{aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
         if (!table.handles[i]) {
             outcome.code = kResultDiskOpen;
             outcome.cause = table.openFailure[i];
@@ -531,7 +564,8 @@ TransferReport transferInUpdateRun(const char16_t* vendor, const char16_t* produ
     UpdateRunSet& run = currentUpdateRun();
     const bool begun = run.begun();
     const TransferReport report =
-        transferShared(begun ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+        transferShared(begun ? DiskSelection::only(run.members(), &run.holds())
+                             : DiskSelection::allPresent(&run.holds()),
                        vendor, product, filePath, diskOffset, observer);
     // The first transfer that set out to write fixes the run's calculators,
     // whatever came of it: one that failed must still get the whole set.
@@ -554,7 +588,8 @@ ResultCode runFileTransfer(const char16_t* vendor, const char16_t* product,
 TransferReport releaseUpdateRun(const char16_t* vendor, const char16_t* product) {
     UpdateRunSet& run = currentUpdateRun();
     const TransferReport report =
-        releaseDisks(run.begun() ? DiskSelection::only(run.members()) : DiskSelection::allPresent(),
+        releaseDisks(run.begun() ? DiskSelection::only(run.members(), &run.holds())
+                                 : DiskSelection::allPresent(&run.holds()),
                      vendor, product);
     run.end();
     return report;
@@ -610,6 +645,7 @@ void UpdateRunSet::end() {
     begun_ = false;
     members_.clear();
     leftAlone_.clear();
+    holds_.releaseAll();
 }
 
 UpdateRunSet& currentUpdateRun() {

@@ -13,15 +13,16 @@ using ResultCode = std::int32_t;
 // owner sees as a number in "Update failed (%1)".
 enum : ResultCode {
     kResultOk = 0,
-    kResultNoDisk = 104,      // no update disk after six scans
-    kResultFileOpen = 105,    // firmware file cannot be opened for reading
-    kResultDiskOpen = 107,    // update disk cannot be opened
-    kResultFileRead = 109,    // reading the firmware file failed or came back short
-    kResultNoBuffer = 110,    // chunk buffer cannot be allocated
-    kResultWrite = 112,       // a chunk write failed seven times in a row
-    kResultPathTooLong = 113, // firmware path longer than 260 UTF-16 units
-    kResultNoThread = 114,    // no transfer thread could be started or joined
-    kResultStopped = 115,     // told to stop between two chunks: left incomplete
+    kResultNoDisk = 104,        // no update disk after six scans
+    kResultFileOpen = 105,      // firmware file cannot be opened for reading
+    kResultDiskOpen = 107,      // update disk cannot be opened
+    kResultFileRead = 109,      // reading the firmware file failed or came back short
+    kResultNoBuffer = 110,      // chunk buffer cannot be allocated
+    kResultWrite = 112,         // a chunk write failed seven times in a row
+    kResultPathTooLong = 113,   // firmware path longer than 260 UTF-16 units
+    kResultNoThread = 114,      // no transfer thread could be started or joined
+    kResultStopped = 115,       // told to stop between two chunks: left incomplete
+    kResultHeldElsewhere = 116, // another updater is updating the calculator
 };
 
 // Vendor and product texts under which the calculator presents its update disk.

@@ -7,6 +7,7 @@
 // result for each, for callers that keep their own sessions.
 #pragma once
 
+#include "device/calculator_holds.h"
 #include "device/disk_identity.h"
 #include "device/update_disk.h"
 
@@ -23,18 +24,17 @@ struct DiskSelection {
     bool everyPresent = true;
     // Otherwise exactly these; one that is not connected fails the operation.
     std::vector<DiskIdentity> disks;
+    // The run on whose behalf the calculators are written: its holds are kept
+    // and taken here. Null: held for this one operation only.
+    CalculatorHolds* holds = nullptr;
 
-    [[nodiscard]] static DiskSelection allPresent() { return {}; }
-    [[nodiscard]] static DiskSelection only(std::vector<DiskIdentity> disks) {
-        return {false, std::move(disks)};
+    [[nodiscard]] static DiskSelection allPresent(CalculatorHolds* holds = nullptr) {
+        return {true, {}, holds};
     }
-};
-
-// What one calculator made of an operation.
-struct DiskOutcome {
-    DiskIdentity identity;
-    ResultCode code = kResultOk;
-    std::u16string cause; // empty on success
+    [[nodiscard]] static DiskSelection only(std::vector<DiskIdentity> disks,
+                                            CalculatorHolds* holds = nullptr) {
+        return {false, std::move(disks), holds};
+    }
 };
 
 struct TransferReport {
@@ -119,9 +119,13 @@ public:
     [[nodiscard]] std::vector<DiskIdentity> leftAlone() const;
     void begin(std::vector<DiskIdentity> members);
     void noteLeftAlone(const std::vector<DiskIdentity>& disks);
+    // Ends the run and lets go of its calculators.
     void end();
+    // The calculators the run holds from its first write to its release.
+    [[nodiscard]] CalculatorHolds& holds() { return holds_; }
 
 private:
+    CalculatorHolds holds_;
     mutable std::mutex lock_;
     bool begun_ = false;
     std::vector<DiskIdentity> members_;

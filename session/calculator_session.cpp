@@ -11,7 +11,7 @@ CalculatorSession::CalculatorSession(DiskIdentity disk, std::vector<SessionFile>
 SessionResult CalculatorSession::run() {
     static const std::atomic<bool> never{false};
     const std::atomic<bool>& stop = stopNow_ ? *stopNow_ : never;
-    const DiskSelection self = DiskSelection::only({disk_});
+    const DiskSelection self = DiskSelection::only({disk_}, &holds_);
     TransferObserver transfer;
     transfer.progress = [this](const DiskIdentity& disk, int percent) {
         observer_.progress(disk, percent);
@@ -31,6 +31,8 @@ SessionResult CalculatorSession::run() {
         const TransferReport report = transferToCalculators(
             self, updateVendorId, updateProductId, file.path.c_str(), file.diskOffset, transfer);
         if (report.result == kResultStopped) {
+            // Every file that was begun is ended in the reports, stopped too.
+            observer_.fileEnded(disk_, file, report.result, report.cause);
             result.stopped = true;
             result.cause = report.cause;
             break;
@@ -62,6 +64,7 @@ SessionResult CalculatorSession::run() {
         result.result = kResultStopped;
         if (result.cause.empty())
             result.cause = u"Stopped before the update was complete";
+        holds_.releaseAll();
         return result;
     }
     // As the dialog does, the finish command follows a failed update too: the
@@ -69,6 +72,7 @@ SessionResult CalculatorSession::run() {
     pacing::pauseMs(kFinishPauseMs);
     const TransferReport release = releaseCalculators(self, updateVendorId, updateProductId);
     result.finishSent = release.result == kResultOk;
+    holds_.releaseAll();
     observer_.finished(disk_, release.result, release.cause);
     if (result.result == kResultOk && !result.finishSent) {
         result.result = release.result;

@@ -4,6 +4,7 @@
 // Plain C++17, no Qt.
 #pragma once
 
+#include "device/calculator_holds.h"
 #include "device/disk_identity.h"
 #include "device/update_disk.h"
 
@@ -60,4 +61,5 @@ private:
     std::vector<SessionFile> files_;
     SessionObserver& observer_;
     const std::atomic<bool>* stopNow_;
+    CalculatorHolds holds_; // from the first write to the finish command
 };

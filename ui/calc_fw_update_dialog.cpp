@@ -287,9 +287,15 @@ void CCalcFWUpdateMSDialog::onReleaseEnded(int code, const QStringList& unfinish
     pendingReleases_ -= 1;
     if (exitAfter) {
         // "Done" stays, as the files were all written; but an automatic exit
-        // would hide that a calculator may not have completed the update.
-        if (code == kResultNoDisk || !unfinished.isEmpty()) {
-            spareLabel2->setText(unfinishedWarning(code, unfinished));
+        // would hide that a calculator may not have completed the update, or
+        // that one plugged in meanwhile still waits for an update of its own.
+        QStringList warnings;
+        if (code == kResultNoDisk || !unfinished.isEmpty())
+            warnings << unfinishedWarning(code, unfinished);
+        if (!leftAloneNotice_.isEmpty())
+            warnings << leftAloneNotice_;
+        if (!warnings.isEmpty()) {
+            spareLabel2->setText(warnings.join(QLatin1Char('\n')));
             widenForTexts();
         } else {
             QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
@@ -310,6 +316,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     qCInfo(lcUi) << "file" << currentIndex << "ended with" << code << "after"
                  << worker->retryCount.load() << "failures";
     const QString notice = leftAloneNotice();
+    leftAloneNotice_ = notice;
     if (!notice.isEmpty()) {
         spareLabel2->setText(notice);
         widenForTexts();
@@ -331,6 +338,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
                 QStringLiteral("Update failed (%1), Retry: %2").arg(code).arg(next.next.failures));
             setCurrentFile();
         } else {
+            showCalculatorResults(true);
             finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
             emit updateEnded(false);
         }
@@ -338,6 +346,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
     }
     statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
     if (next.step == NextStep::Done) {
+        showCalculatorResults(true);
         finishUpdate(localisedText(kTextDone), AfterRelease::ExitWhenFinished);
         emit updateEnded(true);
         return;
@@ -412,6 +421,7 @@ void CCalcFWUpdateMSDialog::onFoundDevice() {
     // again here could only stretch a countdown that has already begun.
     // A warning about too many calculators no longer holds once one is found.
     spareLabel2->clear();
+    tooManyShown_ = false;
 }
 
 bool CCalcFWUpdateMSDialog::runEnded() const {
@@ -453,14 +463,16 @@ void CCalcFWUpdateMSDialog::widenForTexts() {
         if (wanted > room && !spareLabel2->wordWrap() &&
             spareLabel2->sizeHint().width() - spareLabel2->width() == missing) {
             spareLabel2->setWordWrap(true);
-            spareLabel2->setMinimumWidth(spareLabel2->width() + room - width());
+            spareLabel2->setMinimumWidth(qMax(0, spareLabel2->width() + room - width()));
         }
         wanted = qMin(wanted, room);
     }
     // Every line of a wrapped cause is kept: the label asks for the height its
     // text takes at its width, and the window grows to hold it.
+    // (An empty label has no height for a width: -1.)
     if (spareLabel2->wordWrap())
-        spareLabel2->setMinimumHeight(spareLabel2->heightForWidth(spareLabel2->minimumWidth()));
+        spareLabel2->setMinimumHeight(
+            qMax(0, spareLabel2->heightForWidth(spareLabel2->minimumWidth())));
     layout()->activate();
     if (wanted > width() || minimumSizeHint().height() > height())
         resize(wanted, qMax(height(), minimumSizeHint().height()));
@@ -484,9 +496,16 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
 void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {
     if (runEnded())
         return;
+    if (count <= kMaxUpdateDisks) {
+        if (tooManyShown_)
+            spareLabel2->clear();
+        tooManyShown_ = false;
+        return;
+    }
     spareLabel2->setText(QStringLiteral("More than 16 calculators are connected (%1): unplug all "
                                         "but 16. Nothing is written until then.")
                              .arg(count));
+    tooManyShown_ = true;
     widenForTexts();
 }
 
@@ -525,12 +544,30 @@ void CCalcFWUpdateMSDialog::onCalculatorProgress(const QString& calculator, int 
 void CCalcFWUpdateMSDialog::onCalculatorsRan() {
     lastResults_ = worker->calculatorResults();
     for (const CalculatorResult& result : lastResults_) {
+        if (!result.leftAlone && result.code == 0)
+            filesHeld_[result.calculator].insert(currentIndex);
+    }
+    showCalculatorResults(false);
+}
+
+void CCalcFWUpdateMSDialog::showCalculatorResults(bool runOver) {
+    const int total = static_cast<int>(fileList.size());
+    for (const CalculatorResult& result : lastResults_) {
         QTreeWidgetItem* row = calculatorRow(result.calculator);
-        QString text = QStringLiteral("OK");
+        // What the calculator holds, not how the last step went: "OK" only
+        // with every file of the set.
+        const int held = static_cast<int>(filesHeld_.value(result.calculator).size());
+        QString text;
         if (result.leftAlone)
             text = QStringLiteral("left alone");
+        else if (held == total)
+            text = QStringLiteral("OK");
+        else if (runOver)
+            text = QStringLiteral("incomplete: %1 of %2 files").arg(held).arg(total);
         else if (result.code != 0)
             text = QStringLiteral("Update failed (%1)").arg(result.code);
+        else
+            text = QStringLiteral("%1 of %2 files").arg(held).arg(total);
         row->setText(kColumnResult, text);
         row->setToolTip(kColumnResult, result.cause);
     }
@@ -580,6 +617,8 @@ void CCalcFWUpdateMSDialog::prepareNewRun() {
     calculatorList->clear();
     calculatorList->hide();
     lastResults_.clear();
+    filesHeld_.clear();
+    leftAloneNotice_.clear();
     if (pendingReleases_ > 0)
         restartWanted_ = true;
     else

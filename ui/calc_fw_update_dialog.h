@@ -10,7 +10,9 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -119,6 +121,9 @@ private:
     // shown from its second row on.
     QTreeWidgetItem* calculatorRow(const QString& calculator);
     void fitCalculatorList();
+    // Each calculator's row: what it holds of the set, or how its last file
+    // went while the run goes on.
+    void showCalculatorResults(bool runOver);
     // The causes of the last file's failures, one line per calculator.
     [[nodiscard]] QString failedCalculatorsText() const;
     // What screen readers are told (dialog_accessibility.cpp).
@@ -133,6 +138,8 @@ private:
     // GUI thread only. The button reads "Start - N" (a click starts at once)
     // rather than "Cancel" (a click aborts).
     bool startOffered_ = false;
+    // The fourth label says that more than 16 calculators are connected.
+    bool tooManyShown_ = false;
     // Releases posted and not yet reported back; a new run's worker starts
     // only after the last of them, so that no finish command can reach the
     // calculator in the middle of the new run's first file.
@@ -140,6 +147,10 @@ private:
     bool restartWanted_ = false;
     SerialJobs releases_;
     CalculatorResults lastResults_; // GUI thread only
+    // GUI thread only: the files (by index) each calculator of the run holds.
+    QMap<QString, QSet<int>> filesHeld_;
+    // Who was plugged in during the run and left alone; said after "Done" too.
+    QString leftAloneNotice_;
 };
 
 // The one dialog; set at the start of its construction.

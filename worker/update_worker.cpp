@@ -202,9 +202,12 @@ void CUpdateWorker::waitForDevicePass() {
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
     const int connected = hasFile() ? device_.connected() : 0;
-    if (connected > kMaxUpdateDisks) {
+    // Said while it holds, and once more when it stops holding, so that the
+    // dialog takes back what it told.
+    if (connected > kMaxUpdateDisks || tooManyTold_)
         emit tooManyDisks(connected);
-    } else if (connected > 0) {
+    tooManyTold_ = connected > kMaxUpdateDisks;
+    if (connected > 0 && connected <= kMaxUpdateDisks) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)

@@ -69,7 +69,8 @@ public:
     // (Transferring) for the next file. The worker stores Succeeded or Failed
     // before it announces a result, so the dialog's later store always wins.
     std::atomic<int> state{WaitingForDevice};
-    int tick = 0; // worker thread only
+    int tick = 0;              // worker thread only
+    bool tooManyTold_ = false; // worker thread only
     // The dialog's count of failed attempts of the current file.
     std::atomic<int> retryCount{0};
     // Result of the last file transfer, -2 after an exception in the loop.
@@ -111,7 +112,8 @@ signals:
     // the loop, so that the dialog can end the run instead of waiting forever.
     void loopFailed(int);
     // More update disks than one run may write are connected (their count);
-    // the worker keeps waiting until some are unplugged.
+    // the worker keeps waiting until some are unplugged. Sent once more with
+    // the new count when no longer more than 16 are connected.
     void tooManyDisks(int);
     // Not one of the loop's announcements either, and sent only by the real
     // transfer's calculators: the share of the current file one calculator

@@ -7,7 +7,9 @@
 #include "device/pacing.h"
 #include "device/platform.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -44,13 +46,33 @@ struct Unit {
     ControlRecord response;
     Clock::time_point arriveAt; // not listed before
     bool cameBack = false;      // plugged in again once after its finish
+    // Bumped each time the unit appears, as the kernel numbers disks: a
+    // calculator without a serial is told from its successor by it.
+    std::uint64_t sequence = 0;
+    std::uint64_t heldSequence = 0; // 0: no run holds the unit
 };
 
-std::u16string unitPath(int index) {
+std::atomic<std::uint64_t> nextSequence{1};
+
+std::string unitSerial(int index) {
     char serial[16];
     std::snprintf(serial, sizeof serial, "%08d", index);
-    return u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#" + toUtf16(serial) +
-           u"&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    return serial;
+}
+
+// Named as the system names disks: a Windows interface path (Windows makes
+// up the instance of a device without a serial from its port), a device
+// node on Linux.
+std::u16string unitPath(int index, bool serial) {
+#ifdef _WIN32
+    const std::string instance =
+        serial ? unitSerial(index) + "&0" : "7&1f3a2b&0&" + std::to_string(index);
+    return u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#" + toUtf16(instance) +
+           u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+#else
+    (void)serial;
+    return u"/dev/vcalc" + toUtf16(std::to_string(index));
+#endif
 }
 
 class Calculator;
@@ -65,6 +87,8 @@ public:
         if (options.unopenableUnit >= 0 && options.unopenableUnit < static_cast<int>(units_.size()))
             units_[static_cast<std::size_t>(options.unopenableUnit)].unopenable = true;
         for (std::size_t i = 0; i < units_.size(); ++i)
+            units_[i].sequence = nextSequence.fetch_add(1);
+        for (std::size_t i = 0; i < units_.size(); ++i)
             units_[i].arriveAt =
                 appearAt_ +
                 std::chrono::milliseconds(pacing::scaledMs(static_cast<int>(std::min<std::int64_t>(
@@ -75,7 +99,7 @@ public:
         }
     }
 
-    diskio::MatchRule matchRule() const override { return diskio::MatchRule::InterfacePath; }
+    diskio::MatchRule matchRule() const override { return diskio::MatchRule::Listed; }
 
     bool listDisks(std::vector<std::u16string>& paths) override {
         std::lock_guard<std::mutex> hold(lock_);
@@ -85,14 +109,31 @@ public:
         for (std::size_t i = 0; i < units_.size(); ++i) {
             Unit& unit = units_[i];
             if (unit.gone && unit.comesBack && Clock::now() >= unit.backAt)
-                unit.gone = false;
+                plugIn(unit);
             if (!unit.gone && Clock::now() >= unit.arriveAt)
-                paths.push_back(unitPath(static_cast<int>(i)));
+                paths.push_back(pathOf(static_cast<int>(i)));
         }
         return true;
     }
 
+    // Every unit is the calculator: who it is comes from the unit itself.
+    diskio::DiskCheck checkDisk(const std::u16string& path, const char16_t*,
+                                const char16_t*) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        diskio::DiskCheck check;
+        const int index = indexOf(path);
+        if (index < 0) {
+            check.whyNot = "no such unit";
+            return check;
+        }
+        check.isUpdateDisk = true;
+        check.identity = identityOf(index);
+        return check;
+    }
+
     diskio::OpenResult openDisk(const std::u16string& path, const diskio::DiskCheck&) override;
+    diskio::HoldResult holdDisk(const std::u16string& path,
+                                const diskio::DiskCheck& expected) override;
 
     // --- called by the handles, under no lock of theirs ---
     bool read(int index, int generation, std::uint64_t pos, void* buffer, std::size_t len);
@@ -113,6 +154,41 @@ public:
 
     bool validUnit(int index) const {
         return index >= 0 && index < static_cast<int>(units_.size());
+    }
+    std::u16string pathOf(int index) const { return unitPath(index, !options_.noSerial); }
+    // Under lock_.
+    int indexOf(const std::u16string& path) const {
+        for (std::size_t i = 0; i < units_.size(); ++i) {
+            if (pathOf(static_cast<int>(i)) == path)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+    DiskIdentity identityOf(int index) const {
+        DiskIdentity identity;
+        identity.vendor = u"Orvane";
+        identity.model = u"Vela update";
+        if (!options_.noSerial)
+            identity.serial = toUtf16(unitSerial(index));
+        identity.port = u"1-" + toUtf16(std::to_string(index + 1));
+        identity.deviceNumber = static_cast<std::uint64_t>(index) + 1;
+        identity.diskSequence = units_[static_cast<std::size_t>(index)].sequence;
+        return identity;
+    }
+    static void plugIn(Unit& unit) {
+        unit.gone = false;
+        unit.sequence = nextSequence.fetch_add(1);
+    }
+    void release(int index, std::uint64_t sequence) {
+        std::lock_guard<std::mutex> hold(lock_);
+        Unit& unit = units_[static_cast<std::size_t>(index)];
+        if (unit.heldSequence == sequence)
+            unit.heldSequence = 0;
+    }
+    bool stillHere(int index, std::uint64_t sequence) {
+        std::lock_guard<std::mutex> hold(lock_);
+        const Unit& unit = units_[static_cast<std::size_t>(index)];
+        return !unit.gone && unit.sequence == sequence;
     }
     bool saveLocked(const std::string& dir);
 
@@ -176,10 +252,42 @@ private:
     std::u16string error_;
 };
 
+class VirtualHold : public diskio::DiskHold {
+public:
+    VirtualHold(std::shared_ptr<Calculator> calc, int index, std::uint64_t sequence)
+        : calc_(std::move(calc)), index_(index), sequence_(sequence) {}
+    ~VirtualHold() override { calc_->release(index_, sequence_); }
+    bool sameDevice(const diskio::DiskCheck&) override {
+        return calc_->stillHere(index_, sequence_);
+    }
+
+private:
+    std::shared_ptr<Calculator> calc_;
+    int index_;
+    std::uint64_t sequence_;
+};
+
+diskio::HoldResult Calculator::holdDisk(const std::u16string& path,
+                                        const diskio::DiskCheck& expected) {
+    std::lock_guard<std::mutex> hold(lock_);
+    diskio::HoldResult result;
+    const int index = indexOf(path);
+    Unit* unit = index < 0 ? nullptr : &units_[static_cast<std::size_t>(index)];
+    if (!unit || unit->gone || unit->sequence != expected.identity.diskSequence) {
+        result.failureText = u"The device is not connected.";
+    } else if (unit->heldSequence != 0) {
+        result.heldElsewhere = true;
+    } else {
+        unit->heldSequence = unit->sequence;
+        result.hold = std::make_unique<VirtualHold>(shared_from_this(), index, unit->sequence);
+    }
+    return result;
+}
+
 diskio::OpenResult Calculator::openDisk(const std::u16string& path, const diskio::DiskCheck&) {
     std::lock_guard<std::mutex> hold(lock_);
     for (std::size_t i = 0; i < units_.size(); ++i) {
-        if (unitPath(static_cast<int>(i)) != path)
+        if (pathOf(static_cast<int>(i)) != path)
             continue;
         Unit& unit = units_[i];
         if (unit.unopenable)
@@ -423,6 +531,8 @@ bool parseOptions(const std::string& text, Options& out, std::string& error) {
             options.againUnit = small;
         else if (key == "again_ms")
             options.againMs = small;
+        else if (key == "no_serial")
+            options.noSerial = n != 0;
         else {
             error = "unknown key " + key;
             return false;
@@ -548,10 +658,13 @@ void setPluggedIn(int unit, bool pluggedIn) {
     withUnit(unit, [&](Unit& u) {
         if (u.gone == !pluggedIn)
             return;
-        u.gone = !pluggedIn;
         u.comesBack = false;
-        if (!pluggedIn)
+        if (pluggedIn) {
+            Calculator::plugIn(u);
+        } else {
+            u.gone = true;
             ++u.generation;
+        }
     });
 }
 

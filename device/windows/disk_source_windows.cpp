@@ -5,6 +5,8 @@
 #include "device/disk_testing.h"
 #include "device/windows/win_handles.h"
 
+#include <winioctl.h>
+
 #include <cstddef>
 #include <cstdlib>
 
@@ -65,6 +67,63 @@ bool listInterfaces(std::vector<std::u16string>& paths) {
     return true;
 }
 
+// Whether a handle opened on a disk still reaches a device that is there: a
+// calculator unplugged leaves its handles dead, even when another one is
+// plugged into the same port and takes the same path. True when the system
+// cannot tell (a file standing in for a disk).
+bool stillConnected(HANDLE device) {
+    DWORD bytes = 0;
+    if (::DeviceIoControl(device, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, nullptr, 0, &bytes,
+                          nullptr))
+        return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_PARAMETER;
+}
+
+// Opened for queries only (no access asked): it neither reads nor writes, and
+// shares everything.
+UniqueHandle queryHandle(const std::u16string& path) {
+    return makeUniqueHandle(::CreateFileW(toWide(path).c_str(), 0,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+// Whether two handles reach one object, where the system names its objects
+// (files do; disks may not). True when it cannot tell.
+bool sameObject(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x{}, y{};
+    if (!::GetFileInformationByHandle(a, &x) || !::GetFileInformationByHandle(b, &y))
+        return true;
+    return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+class WindowsHold : public diskio::DiskHold {
+public:
+    WindowsHold(UniqueHandle name, UniqueHandle device, std::u16string path)
+        : name_(std::move(name)), device_(std::move(device)), path_(std::move(path)) {}
+    bool sameDevice(const diskio::DiskCheck&) override {
+        if (!stillConnected(device_.get()))
+            return false;
+        const UniqueHandle now = queryHandle(path_);
+        return now && sameObject(device_.get(), now.get());
+    }
+
+private:
+    UniqueHandle name_;   // the named object whose existence is the hold
+    UniqueHandle device_; // what the hold was taken on
+    std::u16string path_;
+};
+
+// The hold's name: one per calculator, seen by every session of the machine.
+std::wstring holdName(const DiskIdentity& identity, const wchar_t* scope) {
+    std::wstring name = std::wstring(scope) + L"Orvane.VelaUpdate.";
+    for (char16_t c : identityKey(identity))
+        name += c == u'\\' ? L'/' : static_cast<wchar_t>(c);
+    return name.substr(0, MAX_PATH - 1);
+}
+
 class WindowsDisks : public diskio::DiskSource {
 public:
     diskio::MatchRule matchRule() const override { return diskio::MatchRule::InterfacePath; }
@@ -84,6 +143,37 @@ public:
             return {nullptr, windowsErrorText(error) + u" (" + path + u")"};
         }
         return {makeWinIo(disk), {}};
+    }
+
+    // A named object that exists as long as its creator keeps it open: whoever
+    // creates it holds the calculator, and the system lets go of it when that
+    // process ends, however it ends. No thread owns it, so it may be let go on
+    // another thread than the one that took it.
+    diskio::HoldResult holdDisk(const std::u16string& path,
+                                const diskio::DiskCheck& expected) override {
+        diskio::HoldResult result;
+        UniqueHandle device = queryHandle(path);
+        if (!device) {
+            result.failureText = windowsErrorText(::GetLastError()) + u" (" + path + u")";
+            return result;
+        }
+        for (const wchar_t* scope : {L"Global\\", L"Local\\"}) {
+            UniqueHandle name = makeUniqueHandle(
+                ::CreateMutexW(nullptr, FALSE, holdName(expected.identity, scope).c_str()));
+            const DWORD error = ::GetLastError();
+            if (name && error != ERROR_ALREADY_EXISTS) {
+                result.hold =
+                    std::make_unique<WindowsHold>(std::move(name), std::move(device), path);
+                return result;
+            }
+            // Made by another user, whose object this one may not open: held too.
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
+                result.heldElsewhere = true;
+                return result;
+            }
+        }
+        result.failureText = windowsErrorText(::GetLastError());
+        return result;
     }
 };
 

@@ -10,13 +10,11 @@ tool=$1
 work=${UPDATER_TEST_WORK:?run through in_private_sysfs.sh}
 [ -e /sys/dev/block/.updater-test ] || { echo "not in a private /sys/dev/block" >&2; exit 1; }
 
-mkdir -p "$work/by-id" "$work/firmware"
-. "$(dirname "$0")/loop_disk.sh"
-loop_a=$(loop_disk a Orvane 'Vela update')
-loop_b=$(loop_disk b Orvane 'Vela update')
-ln -s "$loop_a" "$work/by-id/usb-Orvane_Vela_update_SERA-0:0"
-ln -s "$loop_b" "$work/by-id/usb-Orvane_Vela_update_SERB-0:0"
-ln -s "$(loop_disk look2 Orvane 'Vela update 2')" "$work/by-id/usb-Orvane_Vela_update_2_SER2-0:0"
+mkdir -p "$work/firmware"
+. "$(dirname "$0")/../device/calculator_sysfs.sh"
+loop_calculator a SERA >/dev/null
+loop_b=$(loop_calculator b SERB)
+loop_calculator look2 SER2 '' Orvane 'Vela update 2' >/dev/null
 
 head -c 300001 /dev/urandom >"$work/firmware/VELA_APP.DAT"
 head -c 100000 /dev/urandom >"$work/firmware/VELA_MAIN.DAT"
@@ -26,7 +24,7 @@ failed=0
 fail() { echo "$1" >&2; failed=1; }
 install() { # expected exit code, log name
   local rc=0
-  UPDATER_DISK_BY_ID_DIR="$work/by-id" timeout 180 "$tool" install "$work/firmware" --json --yes \
+  timeout 180 "$tool" install "$work/firmware" --json --yes \
     >"$work/$2.json" 2>"$work/$2.err" || rc=$?
   [ "$rc" -eq "$1" ] || fail "$2: exit $rc, not $1: $(cat "$work/$2.err")"
 }

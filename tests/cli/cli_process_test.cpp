@@ -13,7 +13,7 @@
 namespace {
 
 QString unitName(int unit) {
-    return QStringLiteral("%1&0").arg(unit, 8, 10, QLatin1Char('0'));
+    return QStringLiteral("%1").arg(unit, 8, 10, QLatin1Char('0'));
 }
 
 // The trace the virtual calculator left for a unit, one operation a line.

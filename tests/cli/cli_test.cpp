@@ -53,7 +53,7 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
 }
 
 QString unitName(int unit) {
-    return QStringLiteral("%1&0").arg(unit, 8, 10, QLatin1Char('0'));
+    return QStringLiteral("%1").arg(unit, 8, 10, QLatin1Char('0'));
 }
 
 // calculator -> its summary entry; empty unless the last line is the summary.

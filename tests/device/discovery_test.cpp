@@ -28,6 +28,9 @@ public:
     diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
         return {nullptr, u"no"};
     }
+    diskio::HoldResult holdDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, false, u"no"};
+    }
 };
 
 const std::u16string kUpdatePath =
@@ -106,41 +109,6 @@ DEVICE_TEST(interfacePathMatching) {
     };
     for (const Row& row : rows)
         CHECK_EQ(interfacePathMatches(row.path, row.vendor, row.product), row.match, row.label);
-}
-
-DEVICE_TEST(byIdNameMatching) {
-    struct Row {
-        const char* name;
-        bool match;
-    };
-    const Row rows[] = {
-        {"usb-Orvane_Vela_update_0123456789-0:0", true},
-        {"usb-Orvane_Vela_update-0:0", true},   // no serial
-        {"usb-ORVANE_VELA_UPDATE_X-0:0", true}, // udev keeps the device's case
-        {"/dev/disk/by-id/usb-Orvane_Vela_update_1-0:0", true},
-        {"usb-Orvane_Vela_updater_1-0:0", false},
-        {"usb-Orvane_Vela_update", false}, // the product field must end
-        {"usb-Orvane_Vela_storage_1-0:0", false},
-        {"usb-Sandisk_Vela_update_1-0:0", false},
-        {"ata-Orvane_Vela_update_1", false},
-        {"usb-Orvane_Vela-update_1-0:0", false},
-    };
-    for (const Row& row : rows)
-        CHECK_EQ(byIdNameMatches(toUtf16(row.name), updateVendorId, updateProductId), row.match,
-                 row.name);
-}
-
-DEVICE_TEST(byIdWholeDisksOnly) {
-    const std::vector<std::string> listing = {".",
-                                              "..",
-                                              "usb-Orvane_Vela_update_2-0:0-part1",
-                                              "usb-Orvane_Vela_update_2-0:0",
-                                              "ata-disk-part12",
-                                              "usb-Orvane_Vela_update_1-0:0",
-                                              "wwn-0x5000-partx"};
-    const std::vector<std::string> expected = {"usb-Orvane_Vela_update_1-0:0",
-                                               "usb-Orvane_Vela_update_2-0:0", "wwn-0x5000-partx"};
-    CHECK_LINES(wholeDiskByIdNames(listing), expected, "whole disks");
 }
 
 DEVICE_TEST(waitForUpdateDisksAttempts) {
@@ -233,23 +201,52 @@ DEVICE_TEST(byteNamesRoundTrip) {
     CHECK(utf16FromByteName("caf\xc3\xa9") == u"caf\u00e9", "valid UTF-8 is decoded");
 }
 
-DEVICE_TEST(identityFromListedPaths) {
+DEVICE_TEST(identityFromInterfacePaths) {
     struct Row {
         const char* label;
-        std::u16string path;
-        diskio::MatchRule rule;
+        std::u16string instance;
         std::u16string serial;
+        std::u16string port;
     };
     const std::vector<Row> rows = {
-        {"by-id with a serial", u"/dev/disk/by-id/usb-Orvane_Vela_update_0123-0:0",
-         diskio::MatchRule::LinuxById, u"0123"},
-        {"by-id without one", u"usb-Orvane_Vela_update-0:0", diskio::MatchRule::LinuxById, u""},
-        {"by-id serial with a dash", u"usb-ORVANE_VELA_UPDATE_AB-12-0:1",
-         diskio::MatchRule::LinuxById, u"AB-12"},
-        {"interface path", kUpdatePath, diskio::MatchRule::InterfacePath, u"0001&0"},
+        {"a serial and its LUN", u"0001&0", u"0001", u""},
+        {"a serial with an ampersand of its own", u"AB&CD&1", u"AB&CD", u""},
+        {"no LUN", u"0001", u"0001", u""},
+        // Made up by Windows for a device without a serial number.
+        {"no serial: the port", u"7&2a4c6b3&0&000000", u"", u"7&2a4c6b3&0&000000"},
+    };
+    for (const Row& row : rows) {
+        const std::u16string path = u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#" +
+                                    row.instance + u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+        const DiskIdentity identity = identityFromPath(path, updateVendorId, updateProductId);
+        CHECK(identity.serial == row.serial, row.label);
+        CHECK(identity.port == row.port, row.label);
+    }
+}
+
+DEVICE_TEST(identitiesToldApart) {
+    // Serials say who a calculator is wherever it is; without one only where
+    // it is now tells two apart, and a disk sequence number once it left.
+    const DiskIdentity a{u"Orvane", u"Vela update", u"1", u"1-1", 8, 1};
+    struct Row {
+        const char* label;
+        DiskIdentity other;
+        bool same;
+    };
+    const Row rows[] = {
+        {"with a serial, elsewhere", {u"Orvane", u"Vela update", u"1", u"1-2", 9, 2}, true},
+        {"another serial", {u"Orvane", u"Vela update", u"2", u"1-1", 8, 1}, false},
+        {"no serial, same place", {u"Orvane", u"Vela update", u"", u"1-1", 8, 1}, false},
     };
     for (const Row& row : rows)
-        CHECK(identityFromPath(row.path, row.rule, updateVendorId, updateProductId).serial ==
-                  row.serial,
-              row.label);
+        CHECK_EQ(a == row.other, row.same, row.label);
+    const DiskIdentity here{u"Orvane", u"Vela update", u"", u"1-1", 8, 1};
+    const Row serialLess[] = {
+        {"no serial, the same device", here, true},
+        {"no serial, another port", {u"Orvane", u"Vela update", u"", u"1-2", 8, 1}, false},
+        {"no serial, plugged in again", {u"Orvane", u"Vela update", u"", u"1-1", 8, 2}, false},
+    };
+    for (const Row& row : serialLess)
+        CHECK_EQ(here == row.other, row.same, row.label);
+    CHECK(describeDisk(a) == u"serial 1" && describeDisk(here) == u"USB port 1-1", "names");
 }

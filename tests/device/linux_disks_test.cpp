@@ -1,13 +1,11 @@
-// The Linux backend against loop block devices dressed up as calculators: a
-// by-id folder of the test's own, and for each loop device an entry in
-// /sys/dev/block that says what it is. in_private_sysfs.sh runs this program
-// in a mount namespace of its own where /sys/dev/block is an empty tmpfs, so
-// nothing here touches the kernel's records or a real disk.
+// The Linux backend against loop block devices dressed up as calculators
+// (calculator_sysfs.sh). in_private_sysfs.sh runs this program in a mount
+// namespace of its own where /sys/dev/block is an empty tmpfs, so nothing here
+// touches the kernel's records or a real disk.
 #include "base/utf16_text.h"
+#include "device/calculator_holds.h"
 #include "device/device_log.h"
 #include "device/disk_discovery.h"
-#include "device/disk_testing.h"
-#include "device/file_transfer.h"
 #include "device/update_disk.h"
 #include "device/update_run.h"
 #include "harness.h"
@@ -19,8 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -37,12 +33,25 @@ bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
+// calculator_sysfs.sh's function, with the serial handed over byte for byte.
+bool sysfs(const std::string& call, const std::string& serial = {}) {
+    ::setenv("SERIAL", serial.c_str(), 1);
+    return run("bash -c '. " UPDATER_DEVICE_TEST_DATA "/calculator_sysfs.sh && " + call + "'");
+}
+
 // A loop device over a file of the test's own; detached when destroyed.
 struct LoopDisk {
     std::string file;
     std::string device;
     LoopDisk(const std::string& name, std::uint64_t bytes) : file(workDir() + "/" + name + ".img") {
         run("rm -f '" + file + "' && truncate -s " + std::to_string(bytes) + " '" + file + "'");
+        attach();
+    }
+    ~LoopDisk() { detach(); }
+    LoopDisk(const LoopDisk&) = delete;
+    LoopDisk& operator=(const LoopDisk&) = delete;
+
+    void attach() {
         FILE* out = ::popen(("losetup -f --show '" + file + "'").c_str(), "r");
         char line[128] = {};
         if (out && std::fgets(line, sizeof line, out))
@@ -50,29 +59,21 @@ struct LoopDisk {
         if (out)
             ::pclose(out);
     }
-    ~LoopDisk() {
-        if (!device.empty())
-            run("losetup -d " + device);
-    }
-    LoopDisk(const LoopDisk&) = delete;
-    LoopDisk& operator=(const LoopDisk&) = delete;
-
-    // The kernel's record of this device, as the test wants it to read.
-    void describe(const std::string& vendor, const std::string& model, bool partition = false) {
-        struct stat info {};
-        if (::stat(device.c_str(), &info) != 0)
+    void detach() {
+        if (device.empty())
             return;
-        const std::string entry = kSysDevBlock + "/" + std::to_string(major(info.st_rdev)) + ":" +
-                                  std::to_string(minor(info.st_rdev));
-        run("rm -rf '" + entry + "'");
-        if (vendor.empty())
-            return; // a block device the kernel says nothing about
-        run("mkdir -p '" + entry + "/device'");
-        // Padded the way SCSI inquiry strings are.
-        run("printf '%-8s\\n' '" + vendor + "' > '" + entry + "/device/vendor'");
-        run("printf '%-16s\\n' '" + model + "' > '" + entry + "/device/model'");
-        if (partition)
-            run("echo 1 > '" + entry + "/partition'");
+        sysfs("undress_loop " + device);
+        run("losetup -d " + device);
+        device.clear();
+    }
+    // What the kernel says of this device, as the test wants it to read.
+    void describe(const std::string& serial, const std::string& port = "",
+                  const std::string& vendor = "Orvane", const std::string& model = "Vela update",
+                  const std::string& kind = "") {
+        CHECK(sysfs("dress_loop " + device + " \"" + vendor + "\" \"" + model +
+                        "\" \"$SERIAL\" \"" + port + "\" " + kind,
+                    serial),
+              device);
     }
     bool untouched() const {
         return run("cmp -s -n $(stat -c %s '" + file + "') '" + file + "' /dev/zero");
@@ -82,26 +83,9 @@ struct LoopDisk {
     }
 };
 
-std::string byIdDir() {
-    return workDir() + "/by-id";
-}
-
-void freshByIdDir() {
-    run("rm -rf '" + byIdDir() + "' && mkdir -p '" + byIdDir() + "'");
-    diskio::testing::setLinuxDiskRoots(byIdDir(), "");
+void freshRun() {
     currentUpdateRun().end();
     support::resetCallbacks();
-}
-
-// A by-id link (not ::link, which makes hard links).
-void byIdLink(const std::string& target, const std::string& name) {
-    const std::string path = byIdDir() + "/" + name;
-    ::unlink(path.c_str());
-    CHECK(::symlink(target.c_str(), path.c_str()) == 0, name);
-}
-
-void unlinkName(const std::string& name) {
-    ::unlink((byIdDir() + "/" + name).c_str());
 }
 
 std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
@@ -136,8 +120,6 @@ bool logged(const std::string& part) {
     return false;
 }
 
-const std::string kCalculator = "usb-Orvane_Vela_update_";
-
 // The finish record's command code at its place in the control sector.
 bool finishSent(const LoopDisk& disk) {
     const auto record = support::readFile(disk.file, 87040 + 12, 4);
@@ -158,42 +140,33 @@ DEVICE_TEST(inAPrivateSysfs) {
 DEVICE_TEST(wholeUpdateLeavesLookalikesAlone) {
     struct Lookalike {
         const char* label;
-        const char* name;
-        const char* vendor; // null: the link leads to /dev/null
+        const char* port;
+        const char* vendor;
         const char* model;
-        bool partition;
+        const char* kind;
     };
     const Lookalike lookalikes[] = {
-        {"another product whose name begins alike", "usb-Orvane_Vela_update_2_SER2-0:0", "Orvane",
-         "Vela update 2", false},
-        {"a partition named like the calculator", "usb-Orvane_Vela_update_SER3-0:0", "Orvane",
-         "Vela update", true},
-        {"a character device", "usb-Orvane_Vela_update_SER4-0:0", nullptr, nullptr, false},
-        {"another vendor", "usb-Orvane_Vela_update_SER5-0:0", "Orvan", "Vela update", false},
-        {"no SCSI identity", "usb-Orvane_Vela_update_SER6-0:0", "", "", false},
+        {"another product whose model begins alike", "", "Orvane", "Vela update 2", ""},
+        {"a partition described as the calculator", "", "Orvane", "Vela update", "partition"},
+        {"another vendor", "", "Orvan", "Vela update", ""},
+        {"the calculator's identity, not on USB", "-", "Orvane", "Vela update", ""},
     };
-    freshByIdDir();
+    freshRun();
     setDeviceLogSink(recordLog);
     LoopDisk a("a", 8 << 20), b("b", 8 << 20);
-    a.describe("Orvane", "Vela update");
-    b.describe("Orvane", "Vela update");
-    byIdLink(a.device, kCalculator + "SERA-0:0");
-    byIdLink(b.device, kCalculator + "SERB-0:0");
+    a.describe("SERA");
+    b.describe("SERB");
     std::vector<std::unique_ptr<LoopDisk>> others;
     for (const Lookalike& l : lookalikes) {
-        if (!l.vendor) {
-            byIdLink("/dev/null", l.name);
-            continue;
-        }
-        others.push_back(std::make_unique<LoopDisk>(std::string("look") + l.name, 8 << 20));
-        others.back()->describe(l.vendor, l.model, l.partition);
-        byIdLink(others.back()->device, l.name);
+        others.push_back(
+            std::make_unique<LoopDisk>("look" + std::to_string(others.size()), 8 << 20));
+        others.back()->describe("SERX", l.port, l.vendor, l.model, l.kind);
     }
 
-    DiskTable table;
-    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 16), 2, "found");
-    for (const Lookalike& l : lookalikes)
-        CHECK(logged("left out " + byIdDir() + "/" + l.name), l.label);
+    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+    CHECK_EQ(found.size(), std::size_t(2), "found");
+    CHECK(logged("not on a USB device"), "the disk off USB is logged");
+    CHECK(logged("model \"Vela update 2\""), "the lookalike is logged");
 
     const std::uint64_t offsets[] = {0, 0x100000, 0x500000};
     const std::size_t sizes[] = {70001, 40000, 3 * 16384};
@@ -209,80 +182,132 @@ DEVICE_TEST(wholeUpdateLeavesLookalikesAlone) {
     }
     CHECK(finishSent(a) && finishSent(b), "finish command");
     for (std::size_t i = 0; i < others.size(); ++i)
-        CHECK(others[i]->untouched(), others[i]->file);
+        CHECK(others[i]->untouched(), lookalikes[i].label);
     setDeviceLogSink(nullptr);
 }
 
-DEVICE_TEST(linkChangedBetweenDiscoveryAndOpen) {
+// Between the scan and the open, the device at the node found becomes
+// another one: the open refuses it.
+DEVICE_TEST(deviceChangedBetweenDiscoveryAndOpen) {
     struct Row {
         const char* label;
-        const char* swapTo; // "other": another calculator; "look": a lookalike; else a path
+        const char* serial;    // of the calculator first found
+        const char* nowSerial; // what the kernel says once it changed
+        const char* nowModel;
+        bool reattached; // another medium behind the same device number
         const char* failure;
     };
     const Row rows[] = {
-        {"another calculator", "other", "changed since"},
-        {"a lookalike disk", "look", "changed since"},
-        {"a character device", "/dev/null", "not a block device"},
+        {"another calculator", "1", "2", "Vela update", false, "another calculator is there"},
+        {"a lookalike disk", "1", "1", "Vela update 2", false, "not the calculator's update disk"},
+        {"no serial: another device behind the same number", "", "", "Vela update", true,
+         "another calculator is there"},
     };
     for (const Row& row : rows) {
-        freshByIdDir();
-        LoopDisk first("first", 4 << 20), other("other", 4 << 20);
-        first.describe("Orvane", "Vela update");
-        other.describe("Orvane",
-                       std::string(row.swapTo) == "look" ? "Vela update 2" : "Vela update");
-        byIdLink(first.device, kCalculator + "1-0:0");
-        DiskTable& table = UpdateDiskTable;
-        std::lock_guard<std::mutex> hold(table.lock);
-        table.count = findUpdateDisks(table, updateVendorId, updateProductId, 16);
-        CHECK_EQ(table.count, 1, row.label);
-        const std::string to = row.swapTo[0] == '/' ? row.swapTo : other.device;
-        byIdLink(to, kCalculator + "1-0:0");
-        CHECK_EQ(openUpdateDisks(), 0, row.label);
-        CHECK(toUtf8(table.openFailure[0]).find(row.failure) != std::string::npos,
-              std::string(row.label) + ": " + toUtf8(table.openFailure[0]));
-        closeUpdateDisks();
-        table.count = 0;
+        freshRun();
+        LoopDisk disk("first", 4 << 20);
+        disk.describe(row.serial);
+        const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+        CHECK_EQ(found.size(), std::size_t(1), row.label);
+        if (found.size() != 1)
+            continue;
+        if (row.reattached) {
+            disk.detach();
+            disk.attach();
+        }
+        disk.describe(row.nowSerial, "", "Orvane", row.nowModel);
+        const diskio::OpenResult opened =
+            diskio::activeDiskSource().openDisk(found[0].path, found[0].check);
+        CHECK(!opened.io, row.label);
+        CHECK(toUtf8(opened.failureText).find(row.failure) != std::string::npos,
+              std::string(row.label) + ": " + toUtf8(opened.failureText));
     }
 }
 
-DEVICE_TEST(aCalculatorJoiningMidRunIsLeftAlone) {
-    // A is unplugged after the first file and B plugged in: B gets nothing,
-    // not even the finish command, and the run cannot succeed without A.
-    freshByIdDir();
-    LoopDisk a("a", 8 << 20), b("b", 8 << 20);
-    a.describe("Orvane", "Vela update");
-    b.describe("Orvane", "Vela update");
-    byIdLink(a.device, kCalculator + "SERA-0:0");
-    const std::string first = firmware("first", 40000, 61);
-    const std::string second = firmware("second", 40000, 62);
-    CHECK_EQ(transfer(first, 0x100000), kResultOk, "first file on A");
-    unlinkName(kCalculator + "SERA-0:0");
-    byIdLink(b.device, kCalculator + "SERB-0:0");
-    CHECK_EQ(transfer(second, 0x500000), kResultNoDisk, "second file without A");
-    CHECK(toUtf8(lastCause).find("serial SERA") != std::string::npos, toUtf8(lastCause));
-    const auto leftAlone = currentUpdateRun().leftAlone();
-    CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"SERB", "B is reported left alone");
-    CHECK(b.untouched(), "B untouched by the transfer");
-    // A comes back under its own serial: the run goes on.
-    byIdLink(a.device, kCalculator + "SERA-0:0");
-    CHECK_EQ(transfer(second, 0x500000), kResultOk, "second file once A is back");
-    unlinkName(kCalculator + "SERA-0:0");
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "release");
-    CHECK(b.untouched(), "B untouched by the release");
-    CHECK(a.holds(0x500000, support::pattern(40000, 62)), "A holds the second file");
+DEVICE_TEST(aCalculatorMissingMidRun) {
+    // The run's calculator leaves after the first file and a newcomer
+    // arrives: the second file writes nothing to the newcomer and names the
+    // missing one. With a serial, the run goes on once it is back. (While the
+    // run holds a disk, the kernel gives a newcomer another device number.)
+    struct Row {
+        const char* label;
+        const char* serial;
+        const char* newcomerSerial;
+        const char* cause;
+    };
+    const Row rows[] = {
+        {"with a serial", "SERA", "SERB", "serial SERA"},
+        {"without a serial", "", "", "has no serial number"},
+    };
+    for (const Row& row : rows) {
+        freshRun();
+        LoopDisk a("a", 8 << 20), b("b", 8 << 20);
+        a.describe(row.serial, "3-1");
+        sysfs("undress_loop " + b.device);
+        const std::string first = firmware("first", 40000, 61);
+        const std::string second = firmware("second", 40000, 62);
+        CHECK_EQ(transfer(first, 0x100000), kResultOk, row.label);
+        sysfs("undress_loop " + a.device);
+        b.describe(row.newcomerSerial, "3-1");
+        CHECK_EQ(transfer(second, 0x500000), kResultNoDisk, row.label);
+        CHECK(toUtf8(lastCause).find(row.cause) != std::string::npos,
+              std::string(row.label) + ": " + toUtf8(lastCause));
+        CHECK(b.untouched(), std::string(row.label) + ": the newcomer is untouched");
+        if (row.serial[0] != 0) {
+            sysfs("undress_loop " + b.device);
+            a.describe(row.serial, "3-1");
+            CHECK_EQ(transfer(second, 0x500000), kResultOk, "back again");
+            CHECK(a.holds(0x500000, support::pattern(40000, 62)), "the run went on");
+        }
+        (void)releaseUpdateDisks(updateVendorId, updateProductId);
+        CHECK(b.untouched(), std::string(row.label) + ": no finish command for the newcomer");
+    }
+}
+
+DEVICE_TEST(twoCalculatorsWithoutSerialsAreTwo) {
+    freshRun();
+    LoopDisk a("a", 4 << 20), b("b", 4 << 20);
+    a.describe("", "4-1");
+    b.describe("", "4-2");
+    const auto bytes = support::pattern(3 * 16384 + 700, 33);
+    CHECK_EQ(transfer(firmware("image.bin", bytes.size(), 33)), kResultOk, "both written");
+    CHECK(a.holds(kOffset, bytes) && b.holds(kOffset, bytes), "each holds the image");
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    CHECK(finishSent(a) && finishSent(b), "each got the finish command");
+}
+
+// One writer per calculator: the hold of one run keeps another run from the
+// disk until the first lets go (across processes, the same lock: see
+// loop_cli_test.sh).
+DEVICE_TEST(aHeldCalculatorIsNotWritten) {
+    freshRun();
+    LoopDisk a("a", 4 << 20);
+    a.describe("SERA");
+    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+    CHECK_EQ(found.size(), std::size_t(1), "found");
+    if (found.empty())
+        return;
+    CalculatorHolds other;
+    CHECK_EQ(other.claim(found[0]).code, kResultOk, "the other run holds it");
+    CHECK_EQ(transfer(firmware("image.bin", 20000, 34)), kResultHeldElsewhere, "refused");
+    CHECK(toUtf8(lastCause).find("being updated by another updater") != std::string::npos,
+          toUtf8(lastCause));
+    CHECK(a.untouched(), "nothing written");
+    other.releaseAll();
+    CHECK_EQ(transfer(firmware("image.bin", 20000, 34)), kResultOk, "written once let go");
 }
 
 DEVICE_TEST(seventeenCalculatorsNothingWritten) {
-    freshByIdDir();
+    freshRun();
     std::vector<std::unique_ptr<LoopDisk>> disks;
     for (int i = 0; i < 17; ++i) {
         disks.push_back(std::make_unique<LoopDisk>("many" + std::to_string(i), 2 << 20));
-        disks.back()->describe("Orvane", "Vela update");
-        byIdLink(disks.back()->device, kCalculator + "M" + std::to_string(100 + i) + "-0:0");
+        disks.back()->describe("M" + std::to_string(100 + i));
     }
     CHECK_EQ(countUpdateDisks(updateVendorId, updateProductId), 17, "count");
     CHECK_EQ(transfer(firmware("small", 20000, 63)), kResultNoDisk, "refused");
     CHECK(toUtf8(lastCause).find("More than 16") != std::string::npos, toUtf8(lastCause));
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "no finish");
     for (const auto& disk : disks)
         CHECK(disk->untouched(), disk->file);
     CHECK(!currentUpdateRun().begun(), "no run begun");
@@ -291,29 +316,27 @@ DEVICE_TEST(seventeenCalculatorsNothingWritten) {
 DEVICE_TEST(linuxTransferResults) {
     struct Row {
         const char* label;
-        const char* byteName; // the link's serial, raw bytes
-        std::uint64_t bytes;  // of the loop device; 0: no second disk
-        const char* secondName;
+        const char* serial;  // raw bytes
+        std::uint64_t bytes; // of the second loop device; 0: none
+        const char* secondSerial;
         ResultCode code;
         const char* failure; // part of lastCause
     };
     const Row rows[] = {
         {"one disk", "1", 0, nullptr, kResultOk, ""},
-        {"names that differ only in invalid UTF-8 are two disks", "\xff", 4 << 20, "\xfe",
+        {"serials that differ only in invalid UTF-8 are two calculators", "\xff", 4 << 20, "\xfe",
          kResultOk, ""},
         {"a disk too small for the image", "1", 1 << 20, "2", kResultWrite,
          "Write Disk File: No space left on device"},
     };
     for (const Row& row : rows) {
-        freshByIdDir();
+        freshRun();
         LoopDisk one("one", 4 << 20);
-        one.describe("Orvane", "Vela update");
-        byIdLink(one.device, kCalculator + row.byteName + "-0:0");
+        one.describe(row.serial);
         std::unique_ptr<LoopDisk> two;
-        if (row.secondName) {
+        if (row.secondSerial) {
             two = std::make_unique<LoopDisk>("two", row.bytes);
-            two->describe("Orvane", "Vela update");
-            byIdLink(two->device, kCalculator + row.secondName + "-0:0");
+            two->describe(row.secondSerial);
         }
         const auto bytes = support::pattern(3 * 16384 + 700, 31);
         CHECK_EQ(transfer(firmware("image.bin", bytes.size(), 31)), row.code, row.label);
@@ -323,8 +346,7 @@ DEVICE_TEST(linuxTransferResults) {
         if (two && row.code == kResultOk)
             CHECK(two->holds(kOffset, bytes), row.label);
     }
-    freshByIdDir();
+    freshRun();
     CHECK_EQ(transfer(firmware("image.bin", 100, 31)), kResultNoDisk, "no update disk");
     CHECK(toUtf8(lastCause).find("No update disk") != std::string::npos, "no disk text");
-    diskio::testing::setLinuxDiskRoots("", "");
 }

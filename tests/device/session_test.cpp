@@ -128,7 +128,7 @@ DEVICE_TEST(calculatorSessionEvents) {
         options.units = 2;
         options.refuseWriteAt = row.refuseAt;
         support::freshCalculator(options);
-        const DiskIdentity unit1{u"orvane", u"vela_update", u"00000001&0"};
+        const DiskIdentity unit1 = support::unitIdentity(1);
         std::atomic<bool> stop{row.stopAtOnce};
         Recorder recorder;
         recorder.expected = unit1.serial;

@@ -114,6 +114,16 @@ std::vector<std::string> traceText(int unit) {
     return lines;
 }
 
+DiskIdentity unitIdentity(int unit) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%08d", unit);
+    DiskIdentity identity;
+    identity.vendor = u"Orvane";
+    identity.model = u"Vela update";
+    identity.serial = toUtf16(serial);
+    return identity;
+}
+
 void freshCalculator(const virtual_calculator::Options& options) {
     // A new calculator is a new update: the last test's run is over.
     currentUpdateRun().end();

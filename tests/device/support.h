@@ -2,6 +2,7 @@
 // transfer callbacks, and the virtual calculator's trace as text.
 #pragma once
 
+#include "device/disk_identity.h"
 #include "device/virtual/virtual_calculator.h"
 
 #include <cstdint>
@@ -30,6 +31,9 @@ std::vector<std::string> messagesSeen();
 void setProgressHook(void (*hook)(int));
 
 std::vector<std::string> traceText(int unit);
+
+// Who unit n of the virtual calculator is (it has a serial number).
+DiskIdentity unitIdentity(int unit);
 
 // A fresh virtual calculator with these options.
 void freshCalculator(const virtual_calculator::Options& options);

@@ -274,9 +274,7 @@ DEVICE_TEST(releaseNamesDisksLeftUnfinished) {
         CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), row.code, row.name);
         std::vector<std::u16string> expected;
         for (int unit : row.unfinished)
-            expected.push_back(describeDisk(identityFromPath(paths[static_cast<std::size_t>(unit)],
-                                                             diskio::activeDiskSource().matchRule(),
-                                                             updateVendorId, updateProductId)));
+            expected.push_back(describeDisk(support::unitIdentity(unit)));
         std::sort(listed.begin(), listed.end());
         std::sort(expected.begin(), expected.end());
         CHECK(listed == expected, row.name);
@@ -421,7 +419,7 @@ DEVICE_TEST(oneRunOneSetOfCalculators) {
     virtual_calculator::setPluggedIn(1, true);
     CHECK_EQ(transfer(path, 0x500000), kResultOk, "second file");
     const auto leftAlone = currentUpdateRun().leftAlone();
-    CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"00000001&0", "unit 1 left alone");
+    CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"00000001", "unit 1 left alone");
     // Unit 0 unplugged: the next file fails without writing unit 1.
     virtual_calculator::setPluggedIn(0, false);
     CHECK_EQ(transfer(path, 0x600000), kResultNoDisk, "a member missing");
@@ -444,9 +442,9 @@ DEVICE_TEST(namedCalculatorsEachGetAResult) {
     options.unopenableUnit = 2;
     support::freshCalculator(options);
     const std::u16string path = support::wide(firmware("named.bin", 20000, 72));
-    const DiskIdentity unit1{u"orvane", u"vela_update", u"00000001&0"};
-    const DiskIdentity unit2{u"orvane", u"vela_update", u"00000002&0"};
-    const DiskIdentity absent{u"orvane", u"vela_update", u"00000009&0"};
+    const DiskIdentity unit1 = support::unitIdentity(1);
+    const DiskIdentity unit2 = support::unitIdentity(2);
+    const DiskIdentity absent = support::unitIdentity(9);
     const TransferReport report =
         transferFile(DiskSelection::only({unit1, unit2}), updateVendorId, updateProductId,
                      path.c_str(), kOffset, support::onProgress, support::onMessage);
@@ -455,7 +453,7 @@ DEVICE_TEST(namedCalculatorsEachGetAResult) {
               report.disks[0].code == kResultOk && report.disks[1].identity == unit2 &&
               report.disks[1].code == kResultDiskOpen && !report.disks[1].cause.empty(),
           "one result per named calculator");
-    CHECK(report.leftAlone.size() == 1 && report.leftAlone[0].serial == u"00000000&0",
+    CHECK(report.leftAlone.size() == 1 && report.leftAlone[0].serial == u"00000000",
           "unit 0 left alone");
     CHECK(virtual_calculator::trace(0).empty(), "unit 0 untouched");
     const TransferReport missing =
@@ -469,8 +467,8 @@ DEVICE_TEST(namedCalculatorsEachGetAResult) {
 
 DEVICE_TEST(sessionsToDifferentCalculatorsDoNotWaitForEachOther) {
     support::freshCalculator(2);
-    const DiskIdentity slow{u"orvane", u"vela_update", u"00000000&0"};
-    const DiskIdentity quick{u"orvane", u"vela_update", u"00000001&0"};
+    const DiskIdentity slow = support::unitIdentity(0);
+    const DiskIdentity quick = support::unitIdentity(1);
     const std::u16string path = support::wide(firmware("sessions.bin", 3 * 16384, 5));
     const auto bytes = support::pattern(3 * 16384, 5);
 

@@ -1,0 +1,44 @@
+#include "device/calculator_holds.h"
+
+#include "base/utf16_text.h"
+#include "device/device_log.h"
+
+std::u16string disconnectedWithoutSerialText(const DiskIdentity& identity) {
+    return u"The calculator at " + describeDisk(identity) +
+           u" has no serial number and was disconnected: start the update again";
+}
+
+DiskOutcome CalculatorHolds::claim(const FoundDisk& disk) {
+    const DiskIdentity& identity = disk.check.identity;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto held = held_.begin();
+    while (held != held_.end() && held->first != identity)
+        ++held;
+    if (held != held_.end()) {
+        if (held->second->sameDevice(disk.check))
+            return {identity, kResultOk, {}};
+        // Unplugged since: a calculator with a serial is the same calculator
+        // back again; one without could be any other.
+        if (!identity.hasSerial())
+            return {identity, kResultNoDisk, disconnectedWithoutSerialText(identity)};
+        held_.erase(held);
+    }
+    diskio::HoldResult taken = diskio::activeDiskSource().holdDisk(disk.path, disk.check);
+    if (taken.hold) {
+        held_.emplace_back(identity, std::move(taken.hold));
+        return {identity, kResultOk, {}};
+    }
+    if (taken.heldElsewhere) {
+        deviceLog("hold: " + toUtf8(describeDisk(identity)) + " is held by another updater");
+        return {identity, kResultHeldElsewhere,
+                u"The calculator " + describeDisk(identity) +
+                    u" is being updated by another updater: wait until it has finished"};
+    }
+    deviceLog("hold: " + toUtf8(describeDisk(identity)) + ": " + toUtf8(taken.failureText));
+    return {identity, kResultDiskOpen, taken.failureText};
+}
+
+void CalculatorHolds::releaseAll() {
+    std::lock_guard<std::mutex> guard(lock_);
+    held_.clear();
+}

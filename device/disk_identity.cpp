@@ -1,0 +1,21 @@
+#include "device/disk_identity.h"
+
+#include "base/utf16_text.h"
+
+std::u16string describeDisk(const DiskIdentity& identity) {
+    if (identity.hasSerial())
+        return u"serial " + identity.serial;
+    return u"USB port " + identity.port;
+}
+
+std::u16string calculatorName(const DiskIdentity& identity) {
+    return identity.hasSerial() ? identity.serial : u"port " + identity.port;
+}
+
+std::u16string identityKey(const DiskIdentity& identity) {
+    std::u16string key = identity.vendor + u'/' + identity.model + u'/';
+    if (identity.hasSerial())
+        return key + u"serial:" + identity.serial;
+    return key + u"port:" + identity.port + u'/' + toUtf16(std::to_string(identity.deviceNumber)) +
+           u'/' + toUtf16(std::to_string(identity.diskSequence));
+}
