@@ -1,5 +1,5 @@
 // Times the search for update disks alone, as a command starts with it: the
-// median of 21 scans (listing the by-id folder, checking each match), so that
+// median of 21 scans (listing the kernel's block devices, checking each calculator), so that
 // the start-up of `vela-update list` can be set against it. Output:
 // "seconds=<median of one scan> found=<count>".
 #include "device/disk_discovery.h"

@@ -1,5 +1,5 @@
 // Times one runFileTransfer of a firmware file onto the update disks that the
-// by-id folder shows, with every fixed pause divided away, and counts the
+// kernel lists as calculators, with every fixed pause divided away, and counts the
 // control-sector exchanges it made, so that a script can issue the same I/O
 // with dd for comparison. Output: "seconds=<s> exchanges=<n> result=<code>".
 #include "base/utf16_text.h"

@@ -1,8 +1,9 @@
 # Sourced by the benchmarks that write loop devices. The updater writes only a
-# disk the kernel describes as the calculator's (/sys/dev/block/MAJ:MIN with
-# device/vendor "Orvane" and device/model "Vela update"), so the benchmark runs
-# in a mount namespace of its own where /sys/dev/block is an empty tmpfs and
-# says that of its loop devices alone. Nothing outside the namespace changes.
+# disk the kernel lists as the calculator's (/sys/dev/block/MAJ:MIN, a whole
+# disk on USB with SCSI vendor "Orvane" and model "Vela update"), so the
+# benchmark runs in a mount namespace of its own where /sys/dev/block is an
+# empty tmpfs and says that of its loop devices alone
+# (tests/device/calculator_sysfs.sh). Nothing outside the namespace changes.
 
 # in_private_sysfs SCRIPT ARGS...: re-runs SCRIPT (a path from the top of the
 # repository) in such a namespace, unless this is one already.
@@ -15,15 +16,25 @@ in_private_sysfs() {
   touch /sys/dev/block/.updater-bench
 }
 
-# dress_as_calculator LOOP_DEVICE BY_ID_FOLDER SERIAL
+. tests/device/calculator_sysfs.sh
+
+# dress_as_calculator LOOP_DEVICE GROUP SERIAL: the loop device is a
+# calculator with that serial whenever GROUP is the one shown.
 dress_as_calculator() {
-  local number entry
-  number=$(stat -c '%t:%T' "$1")
-  entry="/sys/dev/block/$((16#${number%:*})):$((16#${number#*:}))"
-  mkdir -p "$entry/device"
-  printf '%-8s\n' Orvane >"$entry/device/vendor"
-  printf '%-16s\n' 'Vela update' >"$entry/device/model"
-  ln -s "$1" "$2/usb-Orvane_Vela_update_$3-0:0"
+  echo "$1 $3" >>"$work/group.$2"
+}
+
+# with_calculators GROUP COMMAND...: runs COMMAND while the kernel lists
+# exactly the loop devices of GROUP as calculators ("none": no calculator).
+with_calculators() {
+  local group=$1 loop serial
+  shift
+  for loop in "${loops[@]}"; do undress_loop "$loop"; done
+  if [ -f "$work/group.$group" ]; then
+    while read -r loop serial; do dress_loop "$loop" Orvane 'Vela update' "$serial"; done \
+      <"$work/group.$group"
+  fi
+  "$@"
 }
 
 # bench_work: a fresh work folder in $work and the list $loops of the loop

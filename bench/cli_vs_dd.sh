@@ -26,7 +26,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 fw="$work/firmware"
-mkdir "$fw" "$work/one" "$work/sixteen"
+mkdir "$fw"
 head -c 1048576 /dev/urandom >"$fw/VELA_OS.ROM"
 head -c 786432 /dev/urandom >"$fw/VELA_MAIN.DAT"
 head -c 2097152 /dev/urandom >"$fw/VELA_APP.DAT"
@@ -34,8 +34,8 @@ for i in $(seq 0 16); do
   truncate -s 8M "$work/disk$i.img"
   loops+=("$(losetup -f --show "$work/disk$i.img")")
 done
-dress_as_calculator "${loops[0]}" "$work/one" CLI00
-for i in $(seq 1 16); do dress_as_calculator "${loops[$i]}" "$work/sixteen" "CLI$i"; done
+dress_as_calculator "${loops[0]}" one CLI00
+for i in $(seq 1 16); do dress_as_calculator "${loops[$i]}" sixteen "CLI$i"; done
 
 dd_set() { # loop device: the three images at their positions, as the tool writes them
   dd if="$fw/VELA_OS.ROM" of="$1" bs=16384 seek=0 oflag=direct,sync conv=notrunc status=none
@@ -47,10 +47,10 @@ dd_many() { # loop devices...
   for d in "$@"; do dd_set "$d" & pids+=($!); done
   for d in "${pids[@]}"; do wait "$d"; done
 }
-run_cli() { # by-id folder, command...
-  local dir=$1
+run_cli() { # calculator group, command...
+  local group=$1
   shift
-  UPDATER_DISK_BY_ID_DIR="$dir" "$cli" "$@" >"$work/out.json" 2>"$work/err.txt" ||
+  with_calculators "$group" "$cli" "$@" >"$work/out.json" 2>"$work/err.txt" ||
     { cat "$work/err.txt" >&2; echo "vela-update $* failed" >&2; exit 1; }
 }
 holds_set() { # loop device
@@ -61,11 +61,11 @@ d1=() d16=() i1=() i16=() s1=() s16=()
 for run in $(seq "$runs"); do
   t=$(now); dd_many "${loops[0]}"; d1+=("$(elapsed "$t" "$(now)")")
   t=$(now); dd_many "${loops[@]:1:16}"; d16+=("$(elapsed "$t" "$(now)")")
-  t=$(now); run_cli "$work/one" install "$fw" --yes --json --wait 5; i1+=("$(elapsed "$t" "$(now)")")
-  t=$(now); run_cli "$work/sixteen" install "$fw" --yes --json --wait 5; i16+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli one install "$fw" --yes --json --wait 5; i1+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli sixteen install "$fw" --yes --json --wait 5; i16+=("$(elapsed "$t" "$(now)")")
   for i in $(seq 1 16); do holds_set "${loops[$i]}" || { echo "calculator $i does not hold the set" >&2; exit 1; }; done
-  t=$(now); run_cli "$work/one" station "$fw" --json --max 1; s1+=("$(elapsed "$t" "$(now)")")
-  t=$(now); run_cli "$work/sixteen" station "$fw" --json --max 16; s16+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli one station "$fw" --json --max 1; s1+=("$(elapsed "$t" "$(now)")")
+  t=$(now); run_cli sixteen station "$fw" --json --max 16; s16+=("$(elapsed "$t" "$(now)")")
   printf 'run %d: dd %s / %s s, install %s / %s s, station %s / %s s (one / sixteen)\n' "$run" \
     "${d1[-1]}" "${d16[-1]}" "${i1[-1]}" "${i16[-1]}" "${s1[-1]}" "${s16[-1]}"
 done
@@ -79,10 +79,11 @@ echo "station 16/1: $(ratio "$ms16" "$ms1"), against dd's: $(ratio "$(ratio "$ms
 
 # Peak memory (VmHWM): an install to sixteen calculators against one waiting
 # for a calculator that never comes.
-peak_kb() { # by-id folder, command...
-  local dir=$1 pid peak="" sample
+peak_kb() { # calculator group, command...
+  local group=$1 pid peak="" sample
   shift
-  UPDATER_DISK_BY_ID_DIR="$dir" "$cli" "$@" >/dev/null 2>&1 &
+  with_calculators "$group" true
+  "$cli" "$@" >/dev/null 2>&1 &
   pid=$!
   while sample=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) && [ -n "$sample" ]; do
     peak=$sample
@@ -91,18 +92,17 @@ peak_kb() { # by-id folder, command...
   wait "$pid" || true
   echo "$peak"
 }
-mkdir "$work/none"
-idle=$(peak_kb "$work/none" install "$fw" --yes --json --wait 2)
-busy=$(peak_kb "$work/sixteen" install "$fw" --yes --json --wait 5)
+idle=$(peak_kb none install "$fw" --yes --json --wait 2)
+busy=$(peak_kb sixteen install "$fw" --yes --json --wait 5)
 echo "peak memory: idle $idle kB, sixteen calculators $busy kB; per calculator $(awk -v a="$busy" -v b="$idle" 'BEGIN { printf "%.0f", (a - b) / 16 }') kB (goal <= 2048)"
 
 # Start-up: `list` with no calculator against `true`, and the disk search
 # alone (bench_discovery, in-process), medians of 21.
 lt=() tt=()
 for run in $(seq 21); do
-  t=$(now); UPDATER_DISK_BY_ID_DIR="$work/none" "$cli" list >/dev/null 2>&1 || true; lt+=("$(elapsed "$t" "$(now)")")
+  t=$(now); with_calculators none "$cli" list >/dev/null 2>&1 || true; lt+=("$(elapsed "$t" "$(now)")")
   t=$(now); /bin/true; tt+=("$(elapsed "$t" "$(now)")")
 done
 ml=$(printf '%s\n' "${lt[@]}" | median) mt=$(printf '%s\n' "${tt[@]}" | median)
-search=$(UPDATER_DISK_BY_ID_DIR="$work/none" "$build/bench/bench_discovery" | sed -n 's/.*seconds=\([0-9.]*\).*/\1/p')
+search=$(with_calculators none "$build/bench/bench_discovery" | sed -n 's/.*seconds=\([0-9.]*\).*/\1/p')
 echo "start-up: list $ml s, true $mt s (one process), disk search $search s; list / (2 x true + search) = $(awk -v l="$ml" -v t="$mt" -v s="$search" 'BEGIN { printf "%.2f", l / (2 * t + s) }') (goal <= 1)"

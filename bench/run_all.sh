@@ -46,8 +46,8 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 section() { printf '\n== %s\n' "$1"; }
 
-# A loop device dressed up as the calculator's update disk number $2 in the
-# by-id folder $1.
+# A loop device dressed up as the calculator's update disk number $2 whenever
+# the group $1 is shown (calculator_loops.sh).
 add_loop_disk() {
   local img="$work/disk$((${#loops[@]})).img" loop
   truncate -s 16M "$img"
@@ -72,13 +72,12 @@ section "2. four disks against one"
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$work/image.bin"
 offset=$((0x100000))
 if [ $root = 1 ]; then
-  mkdir "$work/one" "$work/four"
-  add_loop_disk "$work/one" 0
-  for i in 0 1 2 3; do add_loop_disk "$work/four" "$i"; done
+  add_loop_disk one 0
+  for i in 0 1 2 3; do add_loop_disk four "$i"; done
   t1=() t4=()
   for run in 1 2 3 4 5; do
-    a=$(UPDATER_DISK_BY_ID_DIR="$work/one" "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
-    b=$(UPDATER_DISK_BY_ID_DIR="$work/four" "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+    a=$(with_calculators one "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
+    b=$(with_calculators four "$build/bench/bench_transfer" "$work/image.bin" "$offset" | seconds_of)
     printf 'loop devices, run %d: one disk %.4f s, four disks %.4f s\n' "$run" "$a" "$b"
     t1+=("$a") t4+=("$b")
   done
@@ -190,9 +189,9 @@ echo "update of 16 virtual disks: VmHWM $virtual kB (the emulated disks themselv
 result "peak RSS, update of 16 virtual disks / idle" "$(ratio "$virtual" "$idle")"
 result "peak RSS, same, less the emulated disks' data / idle" "$(ratio "$((virtual - ${stored%.*}))" "$idle")"
 if [ $root = 1 ]; then
-  mkdir "$work/sixteen"
-  for i in $(seq 0 15); do add_loop_disk "$work/sixteen" "$i"; done
-  loopy=$(update_peak_kb "UPDATER_DISK_BY_ID_DIR=$work/sixteen")
+  for i in $(seq 0 15); do add_loop_disk sixteen "$i"; done
+  with_calculators sixteen true
+  loopy=$(update_peak_kb)
   echo "update of 16 loop devices: VmHWM $loopy kB"
   result "peak RSS, update of 16 loop devices / idle" "$(ratio "$loopy" "$idle")"
 fi

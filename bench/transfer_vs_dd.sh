@@ -27,8 +27,7 @@ trap cleanup EXIT
 
 truncate -s 64M "$work/disk.img"
 loop=$(losetup -f --show "$work/disk.img")
-mkdir "$work/by-id"
-dress_as_calculator "$loop" "$work/by-id" BENCH
+dress_loop "$loop" Orvane 'Vela update' BENCH
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$work/image.bin"
 offset=$((0x100000))
 
@@ -38,7 +37,7 @@ best_transfer=""
 best_floor=""
 ratios=()
 for run in $(seq "$runs"); do
-  out=$(UPDATER_DISK_BY_ID_DIR="$work/by-id" "$bench" "$work/image.bin" "$offset")
+  out=$("$bench" "$work/image.bin" "$offset")
   t=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$out")
   n=$(sed -n 's/.*exchanges=\([0-9]*\).*/\1/p' <<<"$out")
   cmp -s <(dd if="$loop" bs=16384 skip=$((offset / 16384)) count=256 2>/dev/null) "$work/image.bin" ||

@@ -136,24 +136,22 @@ int controlSeeds(const fs::path& out) {
     return written;
 }
 
-int byIdSeeds(const fs::path& out) {
+int deviceNameSeeds(const fs::path& out) {
     const std::pair<const char*, const char*> listings[] = {
-        {"one-calculator", "\0usb-Orvane_Vela_update_0123456789AB-0:0\n"
-                           "usb-Orvane_Vela_update_0123456789AB-0:0-part1\n"
-                           "ata-QEMU_HARDDISK_QM00001\nata-QEMU_HARDDISK_QM00001-part1\n"
-                           "wwn-0x5000c500a1b2c3d4\n.\n..\n"},
-        {"no-serial", "\0usb-ORVANE_VELA_UPDATE-0:0\nusb-Orvane_Vela_updater_1-0:0\n"
-                      "usb-Orvane_Vela_update\nnvme-eui.0025388b91b2c3d4-part12\n"},
-        {"several", "\0usb-Orvane_Vela_update_A-0:0\nusb-Orvane_Vela_update_B-0:0\n"
-                    "usb-Orvane_Vela_update_C-0:1\nusb-Orvane_Vela_update_C-0:1-part2\n"},
-        {"own-texts", "\1Orvane\nVela update\nusb-Orvane_Vela_update_X-0:0\n"
-                      "usb-Other_Disk_Y-0:0\n"},
+        {"one-calculator",
+         "\0\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#0123456789AB&0#{53f56307-"
+         "b6bf-11d0-94f2-00a0c91efb8b}\n\\\\?\\scsi#disk&ven_qemu&prod_harddisk#4&1&0&000000#{x}\n"},
+        {"no-serial", "\0\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#7&2a4c6b3&0&0#{"
+                      "x}\n\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2&rev_1#1&0#{x}\n"},
+        {"uevent", "\0MAJOR=8\nMINOR=16\nDEVNAME=sdb\nDEVTYPE=disk\nDISKSEQ=12\n"},
+        {"own-texts", "\1Orvane\nVela update\n\\\\?\\usbstor#disk&ven_orvane&prod_vela_update#X\n"
+                      "DEVNAME=../sda\n"},
     };
     int written = 0;
     for (const auto& [name, text] : listings) {
         std::string bytes(text, 1);
         bytes += std::string(text + 1);
-        written += writeSeed(out / "by_id_names_fuzz", name,
+        written += writeSeed(out / "device_names_fuzz", name,
                              std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }
     return written;
@@ -167,7 +165,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int modules = moduleSeeds(argv[1], argv[2]);
-    const int others = controlSeeds(argv[2]) + byIdSeeds(argv[2]);
+    const int others = controlSeeds(argv[2]) + deviceNameSeeds(argv[2]);
     std::printf("fuzz_seeds: %d seeds from the modules, %d hand-made\n", modules, others);
     return modules > 0 ? 0 : 1;
 }

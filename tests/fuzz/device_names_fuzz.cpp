@@ -1,17 +1,17 @@
-// libFuzzer target for the Linux discovery of the update disk over arbitrary
-// by-id listings. Input: lines separated by '\n'. When bit 0 of the first
-// byte is set, the first line (after that byte) is the vendor text and the
-// second the product text; otherwise they are "Orvane" and "Vela update". The
-// other lines are the names of the listing.
-// Properties, each against a small rule written out here: the whole-disk
-// filter keeps exactly the names that are neither empty, hidden nor
-// "-part<digits>" links, sorted; a name matches exactly when its lower-cased
-// form starts with "usb-<vendor>_<product>" followed by '_' or '-'; an
-// interface path matches when the pattern occurs followed by '&', '#' or the
-// end; a scan fills the table with the first 16 matching paths that fit, in
-// listing order.
+// libFuzzer target for the names discovery reads: Windows interface paths
+// and the Linux kernel's uevent text. Input: lines separated by '\n'. When
+// bit 0 of the first byte is set, the first line (after that byte) is the
+// vendor text and the second the product text; otherwise they are "Orvane"
+// and "Vela update". The other lines are interface paths; the whole input is
+// also read as a uevent file.
+// Properties, each against a small rule written out here: an interface path
+// matches when the pattern occurs followed by '&', '#' or the end; a match
+// has a serial or a port, never both; a scan fills the table with the first
+// 16 matching paths that fit, in listing order; a uevent's device node is the
+// value of its first DEVNAME line, unless that would lead out of /dev.
 #include "base/utf16_text.h"
 #include "device/disk_discovery.h"
+#include "device/linux/sysfs_text.h"
 #include "device/update_disk.h"
 #include "fuzz_check.h"
 
@@ -22,17 +22,6 @@
 #include <vector>
 
 namespace {
-
-const std::u16string kByIdDir = u"/dev/disk/by-id/";
-
-bool referencePartition(const std::string& name) {
-    std::size_t digits = 0;
-    while (digits < name.size() && name[name.size() - 1 - digits] >= '0' &&
-           name[name.size() - 1 - digits] <= '9')
-        ++digits;
-    return digits > 0 && name.size() >= digits + 5 &&
-           name.compare(name.size() - digits - 5, 5, "-part") == 0;
-}
 
 // The id text as udev writes it: bit 0x20 set on every unit, space as '_'.
 // Empty (nothing matches) when the text has 32 units or more.
@@ -46,21 +35,6 @@ bool referenceNormal(const std::u16string& text, std::u16string& out) {
         out += c == 0x20 ? u'_' : c;
     }
     return true;
-}
-
-bool referenceMatch(const std::u16string& path, const std::u16string& vendor,
-                    const std::u16string& product) {
-    std::u16string v, p;
-    if (!referenceNormal(vendor, v) || !referenceNormal(product, p))
-        return false;
-    const std::size_t slash = path.rfind(u'/');
-    std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
-    for (char16_t& c : name)
-        if (c >= u'A' && c <= u'Z')
-            c = char16_t(c - u'A' + u'a');
-    const std::u16string prefix = u"usb-" + v + u"_" + p;
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           (name[prefix.size()] == u'_' || name[prefix.size()] == u'-');
 }
 
 bool referenceInterfaceMatch(const std::u16string& path, const std::u16string& vendor,
@@ -85,7 +59,7 @@ bool referenceInterfaceMatch(const std::u16string& path, const std::u16string& v
 class ListedDisks : public diskio::DiskSource {
 public:
     std::vector<std::u16string> paths;
-    diskio::MatchRule matchRule() const override { return diskio::MatchRule::LinuxById; }
+    diskio::MatchRule matchRule() const override { return diskio::MatchRule::InterfacePath; }
     bool listDisks(std::vector<std::u16string>& out) override {
         out = paths;
         return true;
@@ -93,7 +67,36 @@ public:
     diskio::OpenResult openDisk(const std::u16string&, const diskio::DiskCheck&) override {
         return {nullptr, u"none"};
     }
+    diskio::HoldResult holdDisk(const std::u16string&, const diskio::DiskCheck&) override {
+        return {nullptr, false, u"none"};
+    }
 };
+
+// The value of the first DEVNAME= line, kept only when it names a node
+// inside /dev.
+std::string referenceDevName(const std::string& text) {
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        if (line.rfind("DEVNAME=", 0) == 0) {
+            const std::string name = line.substr(8);
+            std::vector<std::string> parts(1);
+            for (char c : name) {
+                if (c == '/')
+                    parts.emplace_back();
+                else
+                    parts.back() += c;
+            }
+            const bool outside = name.empty() || name[0] == '/' ||
+                                 std::find(parts.begin(), parts.end(), "..") != parts.end() ||
+                                 name.find('\0') != std::string::npos;
+            return outside ? std::string() : name;
+        }
+        at = end + 1;
+    }
+    return {};
+}
 
 std::vector<std::string> splitLines(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> lines(1);
@@ -120,24 +123,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         names.erase(names.begin(), names.begin() + 2);
     }
 
-    std::vector<std::string> kept;
-    for (const std::string& name : names)
-        if (!name.empty() && name[0] != '.' && !referencePartition(name))
-            kept.push_back(name);
-    std::sort(kept.begin(), kept.end());
-    const std::vector<std::string> whole = wholeDiskByIdNames(names);
-    FUZZ_CHECK(whole == kept);
+    FUZZ_CHECK(sysfs::devNameFromUevent(std::string(reinterpret_cast<const char*>(data), size)) ==
+               referenceDevName(std::string(reinterpret_cast<const char*>(data), size)));
 
     static ListedDisks source;
     source.paths.clear();
     std::vector<std::u16string> expectedTable;
-    for (const std::string& name : whole) {
-        const std::u16string path = kByIdDir + toUtf16(name);
+    for (const std::string& name : names) {
+        const std::u16string path = utf16FromByteName(name);
         source.paths.push_back(path);
-        const bool match = byIdNameMatches(path, vendor.c_str(), product.c_str());
-        FUZZ_CHECK(match == referenceMatch(path, vendor, product));
-        FUZZ_CHECK(interfacePathMatches(path, vendor.c_str(), product.c_str()) ==
-                   referenceInterfaceMatch(path, vendor, product));
+        const bool match = interfacePathMatches(path, vendor.c_str(), product.c_str());
+        FUZZ_CHECK(match == referenceInterfaceMatch(path, vendor, product));
+        if (match) {
+            const DiskIdentity identity = identityFromPath(path, vendor.c_str(), product.c_str());
+            FUZZ_CHECK(identity.serial.empty() || identity.port.empty());
+        }
         // The table holds 16 paths of at most 259 units; longer ones are skipped.
         if (match && expectedTable.size() < std::size_t(kMaxUpdateDisks) &&
             path.size() < std::size_t(kDiskPathUnits))
