@@ -25,6 +25,7 @@ DiskOutcome CalculatorHolds::claim(const FoundDisk& disk) {
     }
     diskio::HoldResult taken = diskio::activeDiskSource().holdDisk(disk.path, disk.check);
     if (taken.hold) {
+        deviceLog("hold: " + toUtf8(describeDisk(identity)) + " held by this run");
         held_.emplace_back(identity, std::move(taken.hold));
         return {identity, kResultOk, {}};
     }

@@ -5,7 +5,10 @@ SequenceDecision afterFileResult(ResultCode code, SequencePosition now, int file
     decision.next = now;
     if (code != kResultOk) {
         decision.next.failures = now.failures + 1;
-        decision.step = now.failures < kMaxRetriesPerFile ? NextStep::Retry : NextStep::Failed;
+        // Another updater's calculator is not this update's to write, now or
+        // three seconds later: it would be written in turns by both.
+        const bool again = now.failures < kMaxRetriesPerFile && code != kResultHeldElsewhere;
+        decision.step = again ? NextStep::Retry : NextStep::Failed;
         return decision;
     }
     if (now.index + 1 >= fileCount) {

@@ -17,7 +17,8 @@ enum class NextStep {
     NextFile, // the file was written; the next one follows
     Retry,    // the file failed; it is tried again
     Done,     // the last file was written
-    Failed,   // the file failed for the sixth time: the update ends
+    Failed,   // the file failed for the sixth time, or another updater holds the
+              // calculator: the update ends
 };
 
 struct SequencePosition {

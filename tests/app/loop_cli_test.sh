@@ -55,5 +55,22 @@ summary refused | grep -q '"calculator":"SERA","files":3,"ok":true,"result":0' |
   fail "summary: SERA not ok: $(summary refused)"
 summary refused | grep -q '"calculator":"SERB","files":0,"ok":false,"result":112' ||
   fail "summary: SERB not failed with 112: $(summary refused)"
-[ $failed -eq 0 ] && echo "two calculators written, summary exact; the read-only one fails alone"
+
+# A serial that is not text, with a line break and an escape sequence in it:
+# one line in `list`, no control character reaching the terminal (nor from
+# the diagnostics); JSON that strict parsers take, with the exact bytes.
+loop_calculator odd "$(printf '\377\n\033[2J')" >/dev/null
+QT_LOGGING_RULES="updater.device=true" "$tool" list >"$work/list.txt" 2>"$work/list.err" ||
+  fail "list: $(cat "$work/list.err")"
+[ "$(wc -l <"$work/list.txt")" -eq 3 ] || fail "list: not one line per calculator: $(cat -A "$work/list.txt")"
+grep -qF '\xff\n\x1b[2J  /dev/' "$work/list.txt" || fail "list: the serial is not shown escaped"
+! LC_ALL=C grep -q "$(printf '[\001-\011\013-\037\177]')" "$work/list.txt" "$work/list.err" ||
+  fail "a control character reached the terminal"
+"$tool" list --json >"$work/list.json"
+iconv -f UTF-8 -t UTF-8 "$work/list.json" >/dev/null || fail "list --json is not UTF-8"
+! grep -qi '\\ud[89a-f]' "$work/list.json" || fail "list --json has lone surrogate escapes"
+grep -q '"calculator_bytes":"ff0a1b5b324a"' "$work/list.json" ||
+  fail "list --json: no exact bytes: $(cat "$work/list.json")"
+
+[ $failed -eq 0 ] && echo "two calculators written, summary exact; the read-only one fails alone; names shown safely"
 exit $failed

@@ -1,6 +1,8 @@
-// The real vela-update binary in station mode, with real pauses, against the
-// virtual calculator: calculators that arrive one after another, one that
-// comes back after its update, and Ctrl-C (SIGINT) once or twice mid-run.
+// The real vela-update binary, with real pauses, against the virtual
+// calculator: in station mode, calculators that arrive one after another, one
+// that comes back after its update, and Ctrl-C (SIGINT) once or twice mid-run;
+// the end of a session (SIGTERM, SIGHUP) and a reader that goes away (SIGPIPE)
+// in the middle of a file.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +26,25 @@ QStringList traceOf(const QString& dir, int unit) {
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
+QList<QJsonObject> eventsOf(const QByteArray& lines) {
+    QList<QJsonObject> events;
+    for (const QByteArray& line : lines.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            events.append(QJsonDocument::fromJson(line).object());
+    }
+    return events;
+}
+
+// Every file begun has its file_done.
+bool everyFileEnded(const QList<QJsonObject>& events) {
+    int open = 0;
+    for (const QJsonObject& event : events) {
+        open += event.value("event") == "file";
+        open -= event.value("event") == "file_done";
+    }
+    return open == 0;
+}
+
 int countFinishes(const QStringList& trace) {
     int n = 0;
     for (const QString& line : trace)
@@ -39,6 +60,8 @@ private slots:
     void initTestCase();
     void station_data();
     void station();
+    void endOfSession_data();
+    void endOfSession();
 
 private:
     QTemporaryDir dir_;
@@ -71,6 +94,11 @@ void CliProcessTest::station_data() {
         << "units=2,arrive_ms=600000,slow_ms=10" << 1 << 1 << false;
     QTest::newRow("Ctrl-C twice: stopped after the current chunk")
         << "units=2,arrive_ms=600000,slow_ms=10" << 2 << 0 << true;
+    // Without a serial number nothing says it is the same calculator: it is
+    // updated again each time it comes back.
+    QTest::newRow("without a serial: updated each time")
+        << "units=3,no_serial=1,arrive_ms=1500,leave_after_finish=1,again=0,again_ms=500" << 0 << 4
+        << false;
 }
 
 void CliProcessTest::station() {
@@ -109,8 +137,10 @@ void CliProcessTest::station() {
         const QString name = event.value("event").toString();
         finishes += name == "finish";
         alreadyDone += name == "left_alone" && event.value("reason") == "already done";
-        const bool pressNow = presses == 0 ? finishes == 3 && alreadyDone == 1 && sent == 0
-                                           : name == "progress" && sent < presses;
+        const bool serials = !calculator.contains("no_serial");
+        const bool pressNow =
+            presses == 0 ? finishes == finished && alreadyDone == (serials ? 1 : 0) && sent == 0
+                         : name == "progress" && sent < presses;
         if (pressNow) {
             ::kill(static_cast<pid_t>(process.processId()), SIGINT);
             ++sent;
@@ -124,20 +154,85 @@ void CliProcessTest::station() {
     QVERIFY(!events.isEmpty());
     QCOMPARE(events.last().value("event").toString(), QString("summary"));
     QCOMPARE(finishes, finished);
-    QCOMPARE(alreadyDone, presses == 0 ? 1 : 0);
+    const bool serials = !calculator.contains("no_serial");
+    QCOMPARE(alreadyDone, presses == 0 && serials ? 1 : 0);
     QCOMPARE(err.contains("left incomplete: " + unitName(0)), incomplete);
+    QVERIFY(everyFileEnded(events));
 
     const QJsonArray summary = events.last().value("calculators").toArray();
-    QCOMPARE(summary.size(), presses == 0 ? 3 : 1);
+    QCOMPARE(summary.size(), presses == 0 ? finished : 1);
     const QJsonObject first = summary.at(0).toObject();
     QCOMPARE(first.value("result").toInt(), incomplete ? 115 : 0);
-    // Unit 0 took one update and one finish command, also when it came back.
+    // Unit 0 took one update and one finish command when it came back with
+    // its serial, two of each without one.
     const QStringList trace = traceOf(unitsDir, 0);
-    QCOMPARE(countFinishes(trace), incomplete ? 0 : 1);
+    QCOMPARE(countFinishes(trace), incomplete ? 0 : serials ? 1 : 2);
     if (presses == 0)
-        QCOMPARE(trace.size(), traceOf(unitsDir, 1).size());
+        QCOMPARE(trace.size(), traceOf(unitsDir, 1).size() * (serials ? 1 : 2));
     else
         QVERIFY(traceOf(unitsDir, 1).isEmpty());
+}
+
+// The end of a session, or a reader that went away, in the middle of a file:
+// no chunk is cut; after a stop every calculator left incomplete is named,
+// with a file_done for every file begun; an output that broke lets the
+// updates go on to their end. Never exit 0.
+void CliProcessTest::endOfSession_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 130 << "left incomplete: " + unitName(0);
+    QTest::newRow("SIGHUP, the terminal closed")
+        << int(SIGHUP) << 130 << "left incomplete: " + unitName(0);
+    QTest::newRow("SIGPIPE, the reader gone") << int(SIGPIPE) << 5 << "output could not be written";
+}
+
+void CliProcessTest::endOfSession() {
+    QFETCH(int, signal);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QString unitsDir = dir_.path() + "/end" + QString::number(signal);
+    QVERIFY(QDir().mkpath(unitsDir));
+    QProcess process;
+    QList<QJsonObject> events;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("UPDATER_VIRTUAL_CALCULATOR", "units=1,slow_ms=20,dir=" + unitsDir);
+    process.setProcessEnvironment(env);
+    const QStringList install{"install", dir_.path() + "/firmware", "--json", "--yes"};
+    if (signal == SIGPIPE) {
+        // The reader takes the first line and goes: every later line fails.
+        process.start("bash", QStringList{"-c",
+                                          "\"$@\" | head -1 >/dev/null; "
+                                          "exit ${PIPESTATUS[0]}",
+                                          "bash", VELA_UPDATE_BINARY} +
+                                  install);
+    } else {
+        process.start(VELA_UPDATE_BINARY, install);
+        while (process.waitForReadyRead(60000) || process.canReadLine()) {
+            const QByteArray line = process.readLine();
+            if (line.isEmpty())
+                continue;
+            events.append(QJsonDocument::fromJson(line).object());
+            if (events.last().value("event") == "progress")
+                break;
+        }
+        QVERIFY2(!events.isEmpty() && events.last().value("event") == "progress", "no progress");
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+    }
+    QVERIFY(process.waitForFinished(60000));
+    events.append(eventsOf(process.readAllStandardOutput()));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), code);
+    QVERIFY2(err.contains(said), qPrintable(err));
+    // The process ended by itself: the calculator's record was left, every
+    // write in it whole; the broken output did not stop the update.
+    const QStringList trace = traceOf(unitsDir, 0);
+    QVERIFY(!trace.isEmpty());
+    QVERIFY(!trace.join('\n').contains("FAILED"));
+    QCOMPARE(countFinishes(trace), signal == SIGPIPE ? 1 : 0);
+    if (signal != SIGPIPE)
+        QVERIFY(everyFileEnded(events));
 }
 
 QTEST_GUILESS_MAIN(CliProcessTest)

@@ -42,7 +42,10 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject() ||
+        // Strict parsers (RFC 8259) take neither lone surrogates nor their escapes.
+        const bool strict = !line.contains(QRegularExpression("\\\\u[dD][89a-fA-F]")) &&
+                            QString::fromUtf8(line.toUtf8()) == line;
+        if (error.error != QJsonParseError::NoError || !doc.isObject() || !strict ||
             !doc.object().value("event").isString()) {
             run.everyLineParsed = false;
             continue;
@@ -83,6 +86,8 @@ private slots:
     void installWritesEveryCalculator_data();
     void installWritesEveryCalculator();
     void oneRefusingCalculatorFailsAlone();
+    void noClaimThatDidNotHappen_data();
+    void noClaimThatDidNotHappen();
     void confirmationOnATerminal_data();
     void confirmationOnATerminal();
     void outputWithoutJson_data();
@@ -109,16 +114,21 @@ void CliTest::cleanup() {
 }
 
 void CliTest::installWritesEveryCalculator_data() {
+    QTest::addColumn<QString>("calculator");
     QTest::addColumn<int>("units");
-    QTest::newRow("one") << 1;
-    QTest::newRow("two") << 2;
-    QTest::newRow("sixteen") << 16;
+    QTest::newRow("one") << "units=1" << 1;
+    QTest::newRow("two") << "units=2" << 2;
+    QTest::newRow("sixteen") << "units=16" << 16;
+    // Two sessions on two disks, each written once.
+    QTest::newRow("two without a serial number") << "units=2,no_serial=1" << 2;
 }
 
 void CliTest::installWritesEveryCalculator() {
+    QFETCH(QString, calculator);
     QFETCH(int, units);
     virtual_calculator::Options options;
-    options.units = units;
+    std::string error;
+    QVERIFY(virtual_calculator::parseOptions(calculator.toStdString(), options, error));
     virtual_calculator::install(options);
     const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes"});
     QCOMPARE(run.code, int(kExitOk));
@@ -128,13 +138,18 @@ void CliTest::installWritesEveryCalculator() {
     QVERIFY2(run.events.last().value("ok").toBool(), qPrintable(run.out));
     QCOMPARE(summary.size(), units);
     for (int unit = 0; unit < units; ++unit) {
-        const QJsonObject entry = summary.value(unitName(unit));
+        const QJsonObject entry = summary.value(
+            options.noSerial ? QStringLiteral("port 1-%1").arg(unit + 1) : unitName(unit));
         QVERIFY2(entry.value("ok").toBool() && entry.value("result").toInt(-1) == 0 &&
                      entry.value("files").toInt() == 3,
                  qPrintable(unitName(unit)));
         for (const FirmwareImage& image : images_)
             QVERIFY2(unitHolds(unit, image), qPrintable(unitName(unit) + " " + image.name));
         QCOMPARE(virtual_calculator::finishCount(unit), 1);
+        int dataWrites = 0;
+        for (const auto& entry : virtual_calculator::trace(unit))
+            dataWrites += entry.op == virtual_calculator::Op::Write && entry.command.empty();
+        QCOMPARE(dataWrites, 5 + 3 + 7); // each image once: 70000, 40000, 100000 bytes
     }
     QCOMPARE(countEvents(run, "found"), units);
     QCOMPARE(countEvents(run, "file"), 3 * units);
@@ -176,6 +191,41 @@ void CliTest::oneRefusingCalculatorFailsAlone() {
     QCOMPARE(retries, 5);
     for (const FirmwareImage& image : images_)
         QVERIFY(unitHolds(0, image) && unitHolds(2, image));
+}
+
+// A run that did not update every calculator never says so: not in the
+// summary, not in the exit code.
+void CliTest::noClaimThatDidNotHappen_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on stderr, or in a file_done cause
+    // The run never picks 16 of them: it waits, then gives up.
+    QTest::newRow("seventeen connected")
+        << "units=17" << int(kExitNoCalculator) << "More than 16 calculators are connected (17)";
+    // Unplugged in its second file and plugged in again: another calculator
+    // could be there now.
+    QTest::newRow("no serial, unplugged mid-run")
+        << "units=1,no_serial=1,vanish_after_writes=7,vanish_ms=0" << int(kExitFailed)
+        << "has no serial number and was disconnected";
+}
+
+void CliTest::noClaimThatDidNotHappen() {
+    QFETCH(QString, calculator);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    virtual_calculator::Options options;
+    std::string error;
+    QVERIFY(virtual_calculator::parseOptions(calculator.toStdString(), options, error));
+    virtual_calculator::install(options);
+    const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes", "--wait", "1"});
+    QCOMPARE(run.code, code);
+    QVERIFY(run.everyLineParsed);
+    QVERIFY2(run.err.contains(said) || run.out.contains(said), qPrintable(run.err + run.out));
+    QVERIFY(!run.out.contains("\"ok\":true}"));
+    if (code == kExitNoCalculator) {
+        for (int unit = 0; unit < options.units; ++unit)
+            QVERIFY(virtual_calculator::trace(unit).empty());
+    }
 }
 
 void CliTest::confirmationOnATerminal_data() {
@@ -271,6 +321,10 @@ void CliTest::exitCodes_data() {
         << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage);
     QTest::newRow("help of a command") << QStringList{"install", "--help"} << true << int(kExitOk);
     QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk);
+    QTest::newRow("-- ends the options")
+        << QStringList{"install", "--yes", "--", firmware} << true << int(kExitOk);
+    QTest::newRow("after --, an option is an argument")
+        << QStringList{"install", "--", firmware, "--yes"} << true << int(kExitUsage);
     QTest::newRow("empty folder") << QStringList{"install", empty, "--yes"} << true
                                   << int(kExitNoFirmware);
     QTest::newRow("no such folder")

@@ -2,7 +2,9 @@
 #include "harness.h"
 #include "support.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -23,7 +25,52 @@ std::string hexBytes(const ControlRecord& record, std::size_t from, std::size_t 
     return out;
 }
 
+// A disk whose control sector answers every command with one status.
+class AnsweringDisk : public diskio::BlockIo {
+public:
+    explicit AnsweringDisk(std::uint32_t status) : status_(status) {}
+    bool seek(std::uint64_t pos) override { return pos_ = pos, true; }
+    bool tell(std::uint64_t& pos) override { return pos = pos_, true; }
+    bool read(void* buffer, std::size_t len, std::size_t& got) override {
+        ControlRecord answer = makeControlRecord(0, 0);
+        for (int i = 0; i < 4; ++i)
+            answer.bytes[12 + i] = static_cast<std::uint8_t>(status_ >> (8 * i));
+        std::memcpy(buffer, answer.bytes.data(), std::min(len, answer.bytes.size()));
+        got = len;
+        return true;
+    }
+    bool write(const void*, std::size_t) override { return true; }
+    bool flush() override { return true; }
+    bool size(std::uint64_t& bytes) override { return bytes = 1 << 30, true; }
+    std::u16string lastErrorText() const override { return {}; }
+
+private:
+    std::uint32_t status_;
+    std::uint64_t pos_ = 0;
+};
+
 } // namespace
+
+// Only the accept bit together with the progress command's own code is the
+// calculator's yes.
+DEVICE_TEST(progressAcceptRule) {
+    struct Row {
+        const char* label;
+        std::uint32_t status;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"accepted", kAcceptedBit | CMD_PROGRESS, true},
+        {"the code without the accept bit", CMD_PROGRESS, false},
+        {"the accept bit with the finish command's code", kAcceptedBit | CMD_FINISH, false},
+        {"the accept bit with another code", kAcceptedBit | (CMD_PROGRESS + 1), false},
+        {"nothing", 0, false},
+    };
+    for (const Row& row : rows) {
+        AnsweringDisk disk(row.status);
+        CHECK_EQ(sendProgress(disk, 30), row.accepted, row.label);
+    }
+}
 
 DEVICE_TEST(controlRecordBytes) {
     struct Row {

@@ -199,6 +199,17 @@ DEVICE_TEST(byteNamesRoundTrip) {
         seen.push_back(wide);
     }
     CHECK(utf16FromByteName("caf\xc3\xa9") == u"caf\u00e9", "valid UTF-8 is decoded");
+    // As a terminal may show them: nothing a terminal acts on gets through.
+    const std::pair<std::string, std::string> shown[] = {
+        {"plain caf\xc3\xa9", "plain caf\xc3\xa9"},
+        {std::string("nul\0here", 8), "nul\\x00here"},
+        {"line\nbreak\ttab\r", "line\\nbreak\\ttab\\r"},
+        {"\x1b[2J clear", "\\x1b[2J clear"},
+        {"C1 \xc2\x9b csi", "C1 \\x9b csi"},
+        {"not text \xff", "not text \\xff"},
+    };
+    for (const auto& [raw, expected] : shown)
+        CHECK_EQ(escapedForDisplay(raw), expected, expected);
 }
 
 DEVICE_TEST(identityFromInterfacePaths) {

@@ -83,6 +83,7 @@ DEVICE_TEST(sequenceRuleAfterEachResult) {
         {"first failure", 112, {1, 0}, 3, NextStep::Retry, {1, 1}},
         {"fifth failure: the sixth attempt follows", 104, {0, 4}, 3, NextStep::Retry, {0, 5}},
         {"sixth failure ends the update", 107, {2, 5}, 3, NextStep::Failed, {2, 6}},
+        {"another updater's calculator: no retry", 116, {1, 0}, 3, NextStep::Failed, {1, 1}},
     };
     for (const Row& row : rows) {
         const SequenceDecision decision = afterFileResult(row.code, row.now, row.files);

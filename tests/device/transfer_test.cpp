@@ -570,3 +570,61 @@ DEVICE_TEST(aStopEndsTheTransferBetweenChunks) {
         CHECK(flushed, row.label);
     }
 }
+
+DEVICE_TEST(aMemberMissingWritesNobody) {
+    // Both calculators took the first file; then unit 1 is gone, or (without
+    // a serial) replaced by whatever was plugged in at its place.
+    struct Row {
+        const char* label;
+        bool noSerial;
+        const char* cause;
+    };
+    const Row rows[] = {
+        {"with a serial: unplugged, the other present", false, "00000001"},
+        {"without a serial: unplugged and plugged in again", true, "has no serial number"},
+    };
+    for (const Row& row : rows) {
+        virtual_calculator::Options options;
+        options.units = 2;
+        options.noSerial = row.noSerial;
+        support::freshCalculator(options);
+        const auto bytes = support::pattern(40000, 73);
+        const std::string path = firmware("member.bin", bytes.size(), 73);
+        CHECK_EQ(transfer(path, 0x100000), kResultOk, row.label);
+        virtual_calculator::setPluggedIn(1, false);
+        if (row.noSerial)
+            virtual_calculator::setPluggedIn(1, true);
+        CHECK_EQ(transfer(path, 0x500000), kResultNoDisk, row.label);
+        CHECK(toUtf8(lastCause).find(row.cause) != std::string::npos, toUtf8(lastCause));
+        for (int unit = 0; unit < 2; ++unit)
+            CHECK_EQ(virtual_calculator::writtenExtent(unit), std::uint64_t(0x100000 + 40448),
+                     std::string(row.label) + ": nothing written to unit " + std::to_string(unit));
+        if (row.noSerial) {
+            CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, row.label);
+            CHECK_EQ(virtual_calculator::finishCount(1), 0, "no finish for the stranger");
+            continue;
+        }
+        virtual_calculator::setPluggedIn(1, true);
+        CHECK_EQ(transfer(path, 0x500000), kResultOk, "back: the run goes on");
+        CHECK(unitHolds(0, 0x500000, bytes) && unitHolds(1, 0x500000, bytes), row.label);
+    }
+}
+
+DEVICE_TEST(aCalculatorHeldByAnotherRun) {
+    support::freshCalculator(1);
+    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+    CHECK_EQ(found.size(), std::size_t(1), "found");
+    if (found.empty())
+        return;
+    CalculatorHolds other;
+    CHECK_EQ(other.claim(found[0]).code, kResultOk, "held by the other run");
+    const std::string path = firmware("held.bin", 20000, 74);
+    CHECK_EQ(transfer(path), kResultHeldElsewhere, "transfer refused");
+    CHECK(toUtf8(lastCause).find("serial 00000000 is being updated by another updater") !=
+              std::string::npos,
+          toUtf8(lastCause));
+    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultHeldElsewhere, "release");
+    CHECK(virtual_calculator::trace(0).empty(), "neither data nor the finish command");
+    other.releaseAll();
+    CHECK_EQ(transfer(path), kResultOk, "written once let go");
+}

@@ -36,39 +36,48 @@ private slots:
         QTest::addColumn<QByteArray>("tree");
         QTest::addColumn<QByteArray>("block");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("treeSize"); // the dictionary's declared size; -1: all of tree
 
-        QTest::newRow("one string") << kPairs << QByteArray("1800") << QStringList{"ab"};
+        QTest::newRow("one string") << kPairs << QByteArray("1800") << QStringList{"ab"} << -1;
         QTest::newRow("carriage return dropped")
-            << kPairs << QByteArray("6c00") << QStringList{"ab"};
-        QTest::newRow("two strings") << kPairs << QByteArray("04000600") << QStringList{"a", "b"};
+            << kPairs << QByteArray("6c00") << QStringList{"ab"} << -1;
+        QTest::newRow("two strings")
+            << kPairs << QByteArray("04000600") << QStringList{"a", "b"} << -1;
         QTest::newRow("filler byte skipped whatever it holds")
-            << kPairs << QByteArray("04ff0600") << QStringList{"a", "b"};
-        QTest::newRow("last string cut off") << kPairs << QByteArray("040002") << QStringList{"a"};
+            << kPairs << QByteArray("04ff0600") << QStringList{"a", "b"} << -1;
+        QTest::newRow("last string cut off")
+            << kPairs << QByteArray("040002") << QStringList{"a"} << -1;
         QTest::newRow("no filler after the last string")
-            << kPairs << QByteArray("04") << QStringList{"a"};
-        QTest::newRow("empty string") << kPairs << QByteArray("0100") << QStringList{""};
-        QTest::newRow("no bytes") << kPairs << QByteArray("") << QStringList{};
+            << kPairs << QByteArray("04") << QStringList{"a"} << -1;
+        QTest::newRow("empty string") << kPairs << QByteArray("0100") << QStringList{""} << -1;
+        QTest::newRow("no bytes") << kPairs << QByteArray("") << QStringList{} << -1;
         QTest::newRow("leaf nodes on either side")
-            << kChain << QByteArray("0e00") << QStringList{"xy"};
+            << kChain << QByteArray("0e00") << QStringList{"xy"} << -1;
         QTest::newRow("one-symbol node takes either bit")
-            << kChain << QByteArray("0500") << QStringList{""};
+            << kChain << QByteArray("0500") << QStringList{""} << -1;
         QTest::newRow("skip beyond the dictionary")
-            << QByteArray("00ffff040000") << QByteArray("01") << QStringList{};
+            << QByteArray("00ffff040000") << QByteArray("01") << QStringList{} << -1;
         QTest::newRow("good string, then the walk leaves the tree")
-            << QByteArray("0005000361000000") << QByteArray("080001") << QStringList{};
+            << QByteArray("0005000361000000") << QByteArray("080001") << QStringList{} << -1;
         QTest::newRow("pair node cut off")
-            << QByteArray("036100") << QByteArray("00") << QStringList{};
-        QTest::newRow("node cut off") << QByteArray("0400") << QByteArray("00") << QStringList{};
-        QTest::newRow("empty dictionary") << QByteArray("") << QByteArray("00") << QStringList{};
+            << QByteArray("036100") << QByteArray("00") << QStringList{} << -1;
+        // The bytes after the declared end hold a whole node: only the bound keeps
+        // the walk from taking it.
+        QTest::newRow("node cut off")
+            << QByteArray("040000") << QByteArray("00") << QStringList{} << 2;
+        QTest::newRow("empty dictionary")
+            << QByteArray("") << QByteArray("00") << QStringList{} << -1;
     }
 
     void coded() {
         QFETCH(QByteArray, tree);
         QFETCH(QByteArray, block);
         QFETCH(QStringList, expected);
+        QFETCH(int, treeSize);
         const std::vector<std::uint8_t> treeBytes = bytesOf(tree);
         const std::vector<std::uint8_t> blockBytes = bytesOf(block);
-        const ResBytes dictionary{treeBytes.data(), treeBytes.size()};
+        const ResBytes dictionary{treeBytes.data(),
+                                  treeSize < 0 ? treeBytes.size() : std::size_t(treeSize)};
         ResBlock decoded;
         decodeResBlock(decoded, ResBytes{blockBytes.data(), blockBytes.size()}, &dictionary, 0);
         QCOMPARE(stringsOf(decoded), expected);

@@ -11,7 +11,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -61,6 +63,7 @@ private slots:
     void calculatorJoiningMidRunIsLeftAlone_data();
     void calculatorJoiningMidRunIsLeftAlone();
     void seventeenCalculatorsHoldTheRun();
+    void cancelWithSeventeenSendsNothing();
     void calculatorListNamesEachResult_data();
     void calculatorListNamesEachResult();
 
@@ -122,6 +125,11 @@ void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
         for (const FirmwareImage& image : images_)
             QVERIFY2(unitHolds(0, image), qPrintable(image.name));
         QCOMPARE(virtual_calculator::finishCount(0), 1);
+        // "Done", but the window stays with the notice: had the exit timer
+        // been armed, it would end the loop first.
+        QTimer::singleShot(pacing::scaledMs(3000) * 4, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QApplication::exec(), 99);
+        QVERIFY(dialog.isVisible() && dialog.spareLabel2->text().contains("left alone"));
     }
 }
 
@@ -137,12 +145,33 @@ void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
     QCOMPARE(dialog.worker->state.load(), int(CUpdateWorker::WaitingForDevice));
     for (int unit = 0; unit < 17; ++unit)
         QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
-    // One unplugged: the other sixteen are updated.
-    virtual_calculator::setPluggedIn(16, false);
+    // All unplugged at once: the warning no longer holds and goes.
+    for (int unit = 0; unit < 17; ++unit)
+        virtual_calculator::setPluggedIn(unit, false);
+    QTRY_VERIFY(dialog.spareLabel2->text().isEmpty());
+    // Sixteen plugged in again: they are updated.
+    for (int unit = 0; unit < 16; ++unit)
+        virtual_calculator::setPluggedIn(unit, true);
     QTRY_VERIFY_WITH_TIMEOUT(dialog.statusLabel->text() == QStringLiteral("Done"), 60000);
     for (int unit = 0; unit < 16; ++unit)
         QVERIFY(unitHolds(unit, images_[0]));
     QVERIFY(!touched(16));
+}
+
+// Nothing was written and none of 17 may be picked: Cancel sends the finish
+// command to none of them.
+void RunSafetyTest::cancelWithSeventeenSendsNothing() {
+    virtual_calculator::Options options;
+    options.units = 17;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.spareLabel2->text().contains("More than 16"), 20000);
+    dialog.cancelButton->click();
+    dialog.shutdownWorker();
+    for (int unit = 0; unit < 17; ++unit)
+        QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
 }
 
 void RunSafetyTest::calculatorListNamesEachResult_data() {
