@@ -57,6 +57,14 @@ public:
         }
         return {nullptr, u"not listed"};
     }
+    diskio::HoldResult holdDisk(const std::u16string& path,
+                                const diskio::DiskCheck& expected) override {
+        for (const Entry& entry : entries_) {
+            if (entry.first == path)
+                return diskio::nativeDiskSource().holdDisk(entry.second, expected);
+        }
+        return {nullptr, false, u"not listed"};
+    }
 
 private:
     std::vector<Entry> entries_;
