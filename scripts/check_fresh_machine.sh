@@ -16,7 +16,11 @@
 # Runs as root. The mirror is the one of this machine's own apt sources. The
 # chroots live in a private mount, IPC and PID namespace: their mounts vanish
 # with it, an updater inside never meets one outside through the single-
-# instance guard, and nothing started inside outlives the check. The minimal
+# instance guard, and nothing started inside outlives the check. Each root is
+# a mount point of its own there, so what runs inside can make private mount
+# namespaces too. Where the check cannot run (no root, no private mount
+# namespace, no debootstrap, no mirror) it says why in one sentence and exits
+# 1; with --can-run it only says so, or nothing (exit 0) when it can. The minimal
 # root and the downloaded packages are cached in UPDATER_FRESH_CACHE (default
 # /var/cache/vela-updater-fresh-machine); without a cache it starts from
 # nothing. The roots and logs are kept in build-fresh/ for a look after a
@@ -45,6 +49,12 @@ in_root() { # root log command
 mounted=()
 mount_into() { # root
     local root=$1
+    # The root folder bound onto itself is a mount point of its own, as a
+    # machine's / is: what runs in the chroot can then make private mount
+    # namespaces of its own (unshare makes / private first, which the kernel
+    # refuses for a folder that is not a mount point).
+    mount --bind "$root" "$root"
+    mounted+=("$root")
     mkdir -p "$root/dev/pts" "$root/dev/shm"
     mount -t proc proc "$root/proc"
     mounted+=("$root/proc")
@@ -83,6 +93,8 @@ inside() {
     src=$home/updater
     mount_into "$build"
     mount_into "$clean"
+    check "the root is a mount point: private mount namespaces work in the chroot" \
+        in_root "$build" "$logs/namespaces.log" "mountpoint -q / && unshare -m --propagation private true"
 
     # 1. The run command, as a newcomer types it.
     start=$SECONDS
@@ -171,19 +183,29 @@ fi
 
 # ------------------------------------------------------------------ outside
 
-[ "$(id -u)" -eq 0 ] || { echo "check_fresh_machine.sh: needs root (debootstrap, chroot)" >&2; exit 1; }
-for tool in debootstrap git unshare chroot; do
-    command -v "$tool" >/dev/null || { echo "check_fresh_machine.sh: $tool missing (scripts/deps.sh test)" >&2; exit 1; }
-done
-
 # shellcheck source=scripts/apt_sources.sh
 . scripts/apt_sources.sh
+# shellcheck source=scripts/capabilities.sh
+. scripts/capabilities.sh
 entries=$(apt_entries "$suite")
 mirror=$(apt_mirror "$suite")
-if [ -z "$mirror" ]; then
-    echo "check_fresh_machine.sh: no \"deb\" entry for $suite in this machine's apt sources" >&2
-    exit 1
+
+# What the check needs of this machine; prints why not when it lacks one.
+needs="root with a private mount namespace, debootstrap, git and this machine's Debian mirror"
+can_run_here() {
+    local tool
+    can_private_mounts || return 1
+    for tool in debootstrap git chroot; do
+        command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/deps.sh test)"; return 1; }
+    done
+    can_reach_mirror "$mirror" "$suite"
+}
+if [ "${1:-}" = --can-run ]; then
+    # The test command asks first, to skip this stage where it cannot run.
+    why=$(can_run_here) || { echo "the fresh-machine check needs $needs, but $why"; exit 1; }
+    exit 0
 fi
+why=$(can_run_here) || { echo "check_fresh_machine.sh: needs $needs, but $why" >&2; exit 1; }
 
 mkdir -p "$cache/archives/partial" "$work"
 exec 9>"$cache/lock"
