@@ -1,49 +1,5 @@
-#include "app/command_line.h"
-#include "app/instance_guard.h"
-#include "app/startup_probe.h"
-#include "ui/calc_fw_update_dialog.h"
-#include "ui/high_dpi.h"
-
-#include <QApplication>
-
-namespace {
-
-QtMessageHandler qtMessageHandler = nullptr;
-
-// Qt's offscreen platform warns each time a window's size hints change that it
-// cannot hand them on: there is no window manager to take them. In a headless
-// run those lines were all a user saw; every other message goes through.
-void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& context,
-                                  const QString& message) {
-    if (type == QtWarningMsg &&
-        message == QLatin1String("This plugin does not support propagateSizeHints()"))
-        return;
-    qtMessageHandler(type, context, message);
-}
-
-} // namespace
+#include "app/updater_main.h"
 
 int main(int argc, char** argv) {
-    qtMessageHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
-    enableHighDpi();
-    QApplication application(argc, argv);
-    installStartupProbe(application);
-
-    InstanceGuard guard(QString::fromLatin1(kInstanceKey));
-    if (!guard.acquire())
-        return 0;
-
-    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
-
-    // Lives until the process ends: its destructor would abort the run and
-    // talk to the device once more.
-    auto* dialog = new CCalcFWUpdateMSDialog(line.folder, line.language, nullptr);
-    QApplication::setActiveWindow(dialog);
-    dialog->show();
-    dialog->scanFirmwareFolder();
-
-    const int exitCode = QApplication::exec();
-    // A running transfer is never cut off: this waits for it to end.
-    dialog->shutdownWorker();
-    return exitCode;
+    return runUpdater(argc, argv);
 }

@@ -1,13 +1,10 @@
-// Times one runFileTransfer of a firmware file onto the update disks that the
-// kernel lists as calculators, with every fixed pause divided away, and counts the
-// control-sector exchanges it made, so that a script can issue the same I/O
-// with dd for comparison. Output: "seconds=<s> exchanges=<n> result=<code>".
+// Times one transfer of a firmware file (the first of a run) onto every
+// calculator the kernel lists, with every fixed pause divided away, and
+// counts the control-sector exchanges it made, so that a script can issue the
+// same I/O with dd for comparison. Output: "seconds=<s> exchanges=<n> result=<code>".
+#include "base/pacing.h"
 #include "base/utf16_text.h"
-#include "device/device_log.h"
-#include "device/disk_testing.h"
-#include "device/pacing.h"
-#include "device/update_disk.h"
-#include "device/update_run.h"
+#include "session/update_run.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,8 +21,6 @@ void countExchanges(const char* line) {
     if (std::strncmp(line, "control: progress ", 18) == 0)
         exchanges.fetch_add(1);
 }
-void ignoreProgress(int) {}
-void ignoreMessage(const char16_t*) {}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -39,9 +34,10 @@ int main(int argc, char** argv) {
     const std::u16string path = toUtf16(argv[1]);
     const auto offset = std::strtoull(argv[2], nullptr, 0);
     const auto start = std::chrono::steady_clock::now();
-    const TransferReport report = transferInUpdateRun(updateVendorId, updateProductId, path.c_str(),
-                                                      offset, ignoreProgress, ignoreMessage);
-    const ResultCode result = report.result;
+    UpdateRun run;
+    run.begin({{path, u"image", offset, 0}});
+    const DeviceResult report = run.transfer(0, {});
+    const ResultCode result = report.code;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::printf("seconds=%.6f exchanges=%d result=%d\n", elapsed.count(), exchanges.load(), result);
     if (result != kResultOk)

@@ -1,6 +1,6 @@
 // The yardstick of the start-up benchmark: the smallest Qt Widgets program
 // that shows a dialog, with the same first-expose probe as the updater.
-#include "app/startup_probe.h"
+#include "bench/startup_probe.h"
 
 #include <QApplication>
 #include <QDialog>

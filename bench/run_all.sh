@@ -24,7 +24,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 [ -d "$build" ] || scripts/build.sh
-cmake --build "$build" -j2 --target Updater vela-update bench_transfer bench_discovery bench_strings minimal_dialog bench_gui_stall >/dev/null
+cmake --build "$build" -j2 --target Updater vela-update bench_transfer bench_discovery bench_strings minimal_dialog updater_first_expose bench_gui_stall >/dev/null
 updater="$build/app/Updater"
 export QT_QPA_PLATFORM=offscreen
 
@@ -112,7 +112,7 @@ first_expose_ms() { # program...
   local t0 out
   for attempt in $(seq 60); do
     t0=$(date +%s%N)
-    out=$(UPDATER_PRINT_FIRST_EXPOSE=1 UPDATER_VIRTUAL_CALCULATOR=absent=1 "$@" 2>/dev/null || true)
+    out=$(UPDATER_VIRTUAL_CALCULATOR=absent=1 "$@" 2>/dev/null || true)
     if [[ $out =~ first_expose_ns=([0-9]+) ]]; then
       awk -v a="$t0" -v b="${BASH_REMATCH[1]}" 'BEGIN { printf "%.1f", (b - a) / 1e6 }'
       return
@@ -126,7 +126,7 @@ first_expose_ms() { # program...
 section "4. start-up to the first shown window (offscreen)"
 su=() sm=()
 for run in $(seq 11); do
-  a=$(first_expose_ms "$updater" "$firmware" 1)
+  a=$(first_expose_ms "$build/app/updater_first_expose" "$firmware" 1)
   b=$(first_expose_ms "$build/bench/minimal_dialog")
   printf 'run %2d: Updater %.1f ms, minimal dialog %.1f ms\n' "$run" "$a" "$b"
   su+=("$a") sm+=("$b")

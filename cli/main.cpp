@@ -1,10 +1,9 @@
 // vela-update: the updater without a window, for scripts, kiosks and a desk
 // of calculators. A console program on every platform.
 #include "cli/vela_update.h"
-#include "device/device_log.h"
+#include "settings/diagnostics.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <atomic>
@@ -18,15 +17,7 @@
 #include <unistd.h>
 #endif
 
-// The device layer's diagnostics, silent unless QT_LOGGING_RULES asks for
-// them ("updater.device=true"), as for the dialog; they go to stderr.
-Q_LOGGING_CATEGORY(lcDevice, "updater.device", QtWarningMsg)
-
 namespace {
-
-void toDeviceCategory(const char* line) {
-    qCInfo(lcDevice).noquote() << QString::fromUtf8(line);
-}
 
 // Ctrl-C presses; lock-free, so the signal handler may touch it.
 std::atomic<int> interrupts{0};
@@ -101,7 +92,8 @@ bool isTerminal(std::FILE* stream) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     catchInterrupts();
-    setDeviceLogSink(toDeviceCategory);
+    // Silent unless QT_LOGGING_RULES asks for them, as for the dialog; stderr.
+    routeDeviceLog();
     QTextStream out(stdout);
     QTextStream err(stderr);
     QTextStream in(stdin);

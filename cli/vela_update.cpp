@@ -1,14 +1,12 @@
 #include "cli/vela_update.h"
 
-#include "base/utf16_text.h"
+#include "base/pacing.h"
 #include "cli/reporter.h"
-#include "device/disk_discovery.h"
-#include "device/disk_io.h"
-#include "device/pacing.h"
-#include "device/update_disk.h"
+#include "device/calculators.h"
 #include "firmware/firmware_scan.h"
-#include "session/calculator_session.h"
+#include "session/update_run.h"
 #include "settings/settings.h"
+#include "strings/res_qstring.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -143,7 +141,7 @@ private:
     int list(const Options& options);
     int install(const Options& options);
     int station(const Options& options);
-    bool loadFirmware(const QString& folder, std::vector<SessionFile>& files, int& exitCode);
+    bool loadFirmware(const QString& folder, std::vector<RunFile>& files, int& exitCode);
 
     const CliEnvironment& env_;
     QTextStream& out_;
@@ -151,14 +149,8 @@ private:
     const Reporter* reporter_ = nullptr; // of the command that runs
 };
 
-// A text of the device layer as a QString, every unit kept (a leading U+FEFF
-// too, which QString::fromStdU16String would drop).
-QString qText(const std::u16string& text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<int>(text.size()));
-}
-
 QString nameOf(const DiskIdentity& disk) {
-    return qText(calculatorName(disk));
+    return qStringFromUtf16(calculatorName(disk));
 }
 
 bool parseCount(const QString& text, int& out) {
@@ -171,39 +163,40 @@ bool parseCount(const QString& text, int& out) {
 }
 
 // Passes each session's reports on, named by its calculator.
-class ReportingObserver : public SessionObserver {
+class ReportingObserver : public RunObserver {
 public:
     explicit ReportingObserver(Reporter& reporter) : reporter_(reporter) {}
-    void fileStarted(const DiskIdentity& disk, const SessionFile& file) override {
-        reporter_.file(nameOf(disk), QString::fromStdString(file.name), file.diskOffset, file.size);
+    void fileStarted(const DiskIdentity& disk, const RunFile& file) override {
+        reporter_.file(nameOf(disk), qStringFromUtf16(file.name), file.diskOffset, file.size);
     }
     void progress(const DiskIdentity& disk, int percent) override {
         reporter_.progress(nameOf(disk), percent);
     }
-    void fileEnded(const DiskIdentity& disk, const SessionFile&, ResultCode code,
+    void fileEnded(const DiskIdentity& disk, const RunFile&, ResultCode code,
                    const std::u16string& cause) override {
-        reporter_.fileDone(nameOf(disk), code, qText(cause));
+        reporter_.fileDone(nameOf(disk), code, qStringFromUtf16(cause));
     }
     void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
         reporter_.retry(nameOf(disk), code, attempt);
     }
     void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
-        reporter_.finish(nameOf(disk), code == kResultOk, qText(cause));
+        reporter_.finish(nameOf(disk), code == kResultOk, qStringFromUtf16(cause));
     }
 
 private:
     Reporter& reporter_;
 };
 
-// One calculator's session on a thread of its own.
+// One calculator's run on a thread of its own.
 class RunningSession {
 public:
-    RunningSession(DiskIdentity disk, const std::vector<SessionFile>& files,
-                   SessionObserver& observer, const std::atomic<bool>& stopNow)
-        : disk_(std::move(disk)), session_(disk_, files, observer, &stopNow) {
+    RunningSession(DiskIdentity disk, const std::vector<RunFile>& files, RunObserver& observer,
+                   const std::atomic<bool>& stopNow)
+        : disk_(std::move(disk)) {
+        run_.begin(files, disk_);
         clock_.start();
-        thread_ = std::thread([this] {
-            result_ = session_.run();
+        thread_ = std::thread([this, &observer, &stopNow] {
+            result_ = run_.run(observer, &stopNow);
             seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
             ended_.store(true);
         });
@@ -229,9 +222,9 @@ public:
 
 private:
     DiskIdentity disk_;
-    CalculatorSession session_;
+    UpdateRun run_;
     QElapsedTimer clock_;
-    SessionResult result_;
+    RunSummary result_;
     double seconds_ = 0;
     std::atomic<bool> ended_{false};
     std::thread thread_;
@@ -239,7 +232,7 @@ private:
 
 // Two calculators without a serial number share a name but not a key.
 QString key(const DiskIdentity& disk) {
-    return qText(identityKey(disk));
+    return qStringFromUtf16(identityKey(disk));
 }
 
 QString tooManyText(std::size_t connected) {
@@ -346,7 +339,7 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
     return exitCode = kExitOk;
 }
 
-bool Cli::loadFirmware(const QString& folder, std::vector<SessionFile>& files, int& exitCode) {
+bool Cli::loadFirmware(const QString& folder, std::vector<RunFile>& files, int& exitCode) {
     if (!QFileInfo(folder).isDir()) {
         exitCode =
             failure(kExitNoFirmware,
@@ -366,22 +359,19 @@ bool Cli::loadFirmware(const QString& folder, std::vector<SessionFile>& files, i
     }
     for (const FirmwareFile& file : scan.files) {
         const QFileInfo info(file.path);
-        files.push_back({file.path.toStdU16String(), info.fileName().toStdString(), file.diskOffset,
-                         static_cast<std::uint64_t>(info.size())});
+        files.push_back({file.path.toStdU16String(), info.fileName().toStdU16String(),
+                         file.diskOffset, static_cast<std::uint64_t>(info.size())});
     }
     return true;
 }
 
 int Cli::list(const Options& options) {
     Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, out_, err_);
-    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
-    for (const FoundDisk& disk : found) {
-        // Opened and closed again at once: nothing is read or written.
-        diskio::OpenResult opened = diskio::activeDiskSource().openDisk(disk.path, disk.check);
-        const QString name = nameOf(disk.check.identity);
-        const QString path = qText(disk.path);
-        const QString why = qText(opened.failureText);
-        reporter.listed(name, path, opened.io != nullptr, why);
+    const std::vector<FoundCalculator> found = findCalculators();
+    for (const FoundCalculator& calculator : found) {
+        const QString why = qStringFromUtf16(whyNotWritable(calculator));
+        reporter.listed(nameOf(calculator.identity), qStringFromUtf16(calculator.path),
+                        why.isEmpty(), why);
     }
     if (found.empty())
         return failure(kExitNoCalculator,
@@ -390,7 +380,7 @@ int Cli::list(const Options& options) {
 }
 
 int Cli::install(const Options& options) {
-    std::vector<SessionFile> files;
+    std::vector<RunFile> files;
     int exitCode = kExitOk;
     if (!loadFirmware(options.folder, files, exitCode))
         return exitCode;
@@ -399,14 +389,14 @@ int Cli::install(const Options& options) {
 
     // Up to --wait seconds for at least one calculator and at most 16, as the
     // dialog waits: a run never picks 16 of more. One scan with --wait 0.
-    std::vector<FoundDisk> found;
+    std::vector<FoundCalculator> found;
     QElapsedTimer waited;
     waited.start();
     bool told = false;
     int toldTooMany = 0;
     for (;;) {
-        found = scanUpdateDisks(updateVendorId, updateProductId);
-        const bool tooMany = found.size() > static_cast<std::size_t>(kMaxUpdateDisks);
+        found = findCalculators();
+        const bool tooMany = found.size() > static_cast<std::size_t>(kMaxCalculators);
         if (!found.empty() && !tooMany)
             break;
         if (presses() > 0)
@@ -429,19 +419,19 @@ int Cli::install(const Options& options) {
         }
         pause();
     }
-    const std::vector<FoundDisk>& chosen = found;
+    const std::vector<FoundCalculator>& chosen = found;
 
     reporter.note(
         QStringLiteral("Firmware set in %1:").arg(QDir::toNativeSeparators(options.folder)));
-    for (const SessionFile& file : files)
+    for (const RunFile& file : files)
         reporter.note(QStringLiteral("  %1  %2 bytes at 0x%3")
-                          .arg(QString::fromStdString(file.name))
+                          .arg(qStringFromUtf16(file.name))
                           .arg(file.size)
                           .arg(file.diskOffset, 0, 16));
     reporter.note(QStringLiteral("Calculators to update (%1):").arg(chosen.size()));
-    for (const FoundDisk& disk : chosen)
+    for (const FoundCalculator& disk : chosen)
         reporter.note(
-            QStringLiteral("  %1  %2").arg(nameOf(disk.check.identity), qText(disk.path)));
+            QStringLiteral("  %1  %2").arg(nameOf(disk.identity), qStringFromUtf16(disk.path)));
     if (!options.yes && env_.stdinIsTerminal) {
         QTextStream& prompt = options.json ? err_ : out_;
         prompt << "Write these " << files.size() << " files to " << chosen.size()
@@ -454,15 +444,15 @@ int Cli::install(const Options& options) {
             return failure(kExitInterrupted, QStringLiteral("not confirmed: nothing was written."));
     }
 
-    for (const FoundDisk& disk : chosen)
-        reporter.found(nameOf(disk.check.identity), qText(disk.path));
+    for (const FoundCalculator& disk : chosen)
+        reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
 
     ReportingObserver observer(reporter);
     std::atomic<bool> stopNow{false};
     std::vector<std::unique_ptr<RunningSession>> sessions;
-    for (const FoundDisk& disk : chosen)
+    for (const FoundCalculator& disk : chosen)
         sessions.push_back(
-            std::make_unique<RunningSession>(disk.check.identity, files, observer, stopNow));
+            std::make_unique<RunningSession>(disk.identity, files, observer, stopNow));
     const auto allEnded = [&] {
         for (const auto& session : sessions)
             if (!session->ended())
@@ -477,12 +467,11 @@ int Cli::install(const Options& options) {
 
     // Calculators plugged in during the run were not written: say so.
     QSet<QString> known;
-    for (const FoundDisk& disk : found)
-        known.insert(key(disk.check.identity));
-    for (const FoundDisk& disk : scanUpdateDisks(updateVendorId, updateProductId)) {
-        if (!known.contains(key(disk.check.identity)))
-            reporter.leftAlone(nameOf(disk.check.identity),
-                               QStringLiteral("joined during this run"));
+    for (const FoundCalculator& disk : found)
+        known.insert(key(disk.identity));
+    for (const FoundCalculator& disk : findCalculators()) {
+        if (!known.contains(key(disk.identity)))
+            reporter.leftAlone(nameOf(disk.identity), QStringLiteral("joined during this run"));
     }
 
     std::vector<SummaryRow> rows;
@@ -499,7 +488,7 @@ int Cli::install(const Options& options) {
 }
 
 int Cli::station(const Options& options) {
-    std::vector<SessionFile> files;
+    std::vector<RunFile> files;
     int exitCode = kExitOk;
     if (!loadFirmware(options.folder, files, exitCode))
         return exitCode;
@@ -525,10 +514,10 @@ int Cli::station(const Options& options) {
         if (presses() >= 2)
             stopNow.store(true);
 
-        const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
+        const std::vector<FoundCalculator> found = findCalculators();
         QSet<QString> present;
-        for (const FoundDisk& disk : found)
-            present.insert(key(disk.check.identity));
+        for (const FoundCalculator& disk : found)
+            present.insert(key(disk.identity));
         // A calculator unplugged since may come back as a new arrival.
         stillPresent.intersect(present);
         announced.intersect(present);
@@ -554,8 +543,8 @@ int Cli::station(const Options& options) {
             reporter.counts(done, failed);
         }
 
-        for (const FoundDisk& disk : found) {
-            const QString id = key(disk.check.identity);
+        for (const FoundCalculator& disk : found) {
+            const QString id = key(disk.identity);
             bool busy = stillPresent.contains(id);
             for (const auto& session : running)
                 busy = busy || key(session->disk()) == id;
@@ -564,20 +553,20 @@ int Cli::station(const Options& options) {
             if (updated.contains(id)) {
                 if (!announced.contains(id)) {
                     announced.insert(id);
-                    reporter.leftAlone(nameOf(disk.check.identity), QStringLiteral("already done"));
+                    reporter.leftAlone(nameOf(disk.identity), QStringLiteral("already done"));
                 }
                 continue;
             }
-            if (!taking || running.size() >= static_cast<std::size_t>(kMaxUpdateDisks) ||
+            if (!taking || running.size() >= static_cast<std::size_t>(kMaxCalculators) ||
                 (options.max > 0 && started >= options.max))
                 continue;
-            reporter.found(nameOf(disk.check.identity), qText(disk.path));
-            if (!disk.check.identity.hasSerial())
+            reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
+            if (!disk.identity.hasSerial())
                 reporter.note(QStringLiteral("The calculator at %1 has no serial number: it is "
                                              "updated each time it is plugged in.")
-                                  .arg(qText(describeDisk(disk.check.identity))));
+                                  .arg(qStringFromUtf16(describeDisk(disk.identity))));
             running.push_back(
-                std::make_unique<RunningSession>(disk.check.identity, files, observer, stopNow));
+                std::make_unique<RunningSession>(disk.identity, files, observer, stopNow));
             ++started;
         }
         if (running.empty() && (presses() > 0 || (options.max > 0 && started >= options.max)))

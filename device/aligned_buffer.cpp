@@ -1,15 +1,8 @@
 #include "device/aligned_buffer.h"
 
-#include "device/disk_testing.h"
-
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
-
-namespace {
-std::atomic<int> failingChunkAllocations{0};
-}
 
 AlignedBuffer::AlignedBuffer(std::size_t size) {
     void* p = ::operator new(size, std::align_val_t(kIoAlignment), std::nothrow);
@@ -36,17 +29,4 @@ AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& other) noexcept {
         size_ = std::exchange(other.size_, 0);
     }
     return *this;
-}
-
-void diskio::testing::failChunkAllocations(int n) {
-    failingChunkAllocations.store(n < 0 ? 0 : n);
-}
-
-bool diskio::testing::chunkAllocationShouldFail() {
-    int n = failingChunkAllocations.load();
-    while (n > 0) {
-        if (failingChunkAllocations.compare_exchange_weak(n, n - 1))
-            return true;
-    }
-    return false;
 }

@@ -1,21 +1,16 @@
-#include "device/calculator_holds.h"
-
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 #include "device/device_log.h"
 
-std::u16string disconnectedWithoutSerialText(const DiskIdentity& identity) {
-    return u"The calculator at " + describeDisk(identity) +
-           u" has no serial number and was disconnected: start the update again";
-}
-
-DiskOutcome CalculatorHolds::claim(const FoundDisk& disk) {
-    const DiskIdentity& identity = disk.check.identity;
+CalculatorOutcome CalculatorHolds::claim(const std::u16string& path,
+                                         const diskio::DiskCheck& check) {
+    const DiskIdentity& identity = check.identity;
     std::lock_guard<std::mutex> guard(lock_);
     auto held = held_.begin();
     while (held != held_.end() && held->first != identity)
         ++held;
     if (held != held_.end()) {
-        if (held->second->sameDevice(disk.check))
+        if (held->second->sameDevice(check))
             return {identity, kResultOk, {}};
         // Unplugged since: a calculator with a serial is the same calculator
         // back again; one without could be any other.
@@ -23,7 +18,7 @@ DiskOutcome CalculatorHolds::claim(const FoundDisk& disk) {
             return {identity, kResultNoDisk, disconnectedWithoutSerialText(identity)};
         held_.erase(held);
     }
-    diskio::HoldResult taken = diskio::activeDiskSource().holdDisk(disk.path, disk.check);
+    diskio::HoldResult taken = diskio::activeDiskSource().holdDisk(path, check);
     if (taken.hold) {
         deviceLog("hold: " + toUtf8(describeDisk(identity)) + " held by this run");
         held_.emplace_back(identity, std::move(taken.hold));

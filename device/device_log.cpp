@@ -1,6 +1,7 @@
 #include "device/device_log.h"
 
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 
 #include <atomic>
 

@@ -1,15 +1,8 @@
-// Diagnostics of the device layer. The layer itself keeps no log: it hands
-// each line to a sink the application may set, and stays silent otherwise.
+// Diagnostics of the device layer: each line goes to the sink the
+// application set (calculators.h), and nowhere when it set none.
 #pragma once
 
 #include <string>
 
-// Receives one line of UTF-8 text without a trailing newline. May be called
-// from the worker thread, the GUI thread and every transfer thread at once.
-using DeviceLogSink = void (*)(const char* line);
-
-// Sets the sink; nullptr silences the layer again.
-void setDeviceLogSink(DeviceLogSink sink);
-
-// Hands line to the sink, if any.
+// Hands line to the sink, if any; control characters are escaped first.
 void deviceLog(const std::string& line);

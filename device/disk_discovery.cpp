@@ -2,18 +2,11 @@
 
 #include "base/utf16_text.h"
 #include "device/device_log.h"
-#include "device/pacing.h"
-#include "device/update_disk.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
-
-DiskTable UpdateDiskTable;
-
-const char16_t updateVendorId[] = u"Orvane";
-const char16_t updateProductId[] = u"Vela update";
 
 int normalizeUsbIdText(char16_t* out, const char16_t* in, int outUnits) {
     const std::size_t length = boundedLength(in, static_cast<std::size_t>(outUnits));
@@ -146,55 +139,4 @@ std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor, const char16_t* p
         found.push_back({path, std::move(check)});
     }
     return found;
-}
-
-int countUpdateDisks(const char16_t* vendor, const char16_t* product) {
-    // Polled every 500 ms: only a change is worth a log line.
-    static std::atomic<int> lastCount{-1};
-    std::lock_guard<std::mutex> hold(UpdateDiskTable.lock);
-    const int count = static_cast<int>(scanUpdateDisks(vendor, product).size());
-    if (lastCount.exchange(count) != count)
-        deviceLog("discovery: " + std::to_string(count) + " update disk(s) connected");
-    return count;
-}
-
-int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
-                    int maxCount) {
-    maxCount = std::clamp(maxCount, 0, kMaxUpdateDisks);
-    const std::vector<FoundDisk> found = scanUpdateDisks(vendor, product);
-    const int count = std::min(maxCount, static_cast<int>(found.size()));
-    for (int i = 0; i < count; ++i) {
-        const FoundDisk& disk = found[static_cast<std::size_t>(i)];
-        std::copy(disk.path.begin(), disk.path.end(), table.paths[i]);
-        table.paths[i][disk.path.size()] = 0;
-        table.checked[i] = disk.check;
-    }
-    return count;
-}
-
-int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
-                       int maxCount) {
-    for (int attempt = 1; attempt <= kDiscoveryAttempts; ++attempt) {
-        const int found = findUpdateDisks(table, vendor, product, maxCount);
-        if (found > 0) {
-            deviceLog("discovery: " + std::to_string(found) + " update disk(s) on attempt " +
-                      std::to_string(attempt));
-            for (int i = 0; i < found; ++i)
-                deviceLog("discovery:   " + toUtf8(table.paths[i]));
-            return found;
-        }
-        pacing::pauseMs(kDiscoveryPauseMs);
-    }
-    deviceLog("discovery: no update disk after six scans");
-    return 0;
-}
-
-bool isUpdateDiskPresent(const char16_t* vendor, const char16_t* product) {
-    // Polled every 500 ms: only a change is worth a log line.
-    static std::atomic<int> lastFound{-1};
-    std::lock_guard<std::mutex> hold(UpdateDiskTable.lock);
-    const int found = findUpdateDisks(UpdateDiskTable, vendor, product, kMaxUpdateDisks);
-    if (lastFound.exchange(found) != found)
-        deviceLog("discovery: " + std::to_string(found) + " update disk(s) present");
-    return found > 0;
 }

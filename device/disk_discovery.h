@@ -1,37 +1,18 @@
-// Finding the calculator's update disk among the present disks.
+// Finding the calculator's update disk among the present disks; private to
+// the device layer (calculators.h is its face).
 #pragma once
 
 #include "device/disk_io.h"
+#include "device/disk_table.h"
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
-constexpr int kMaxUpdateDisks = 16;
-constexpr int kDiskPathUnits = 260; // a path of 259 units plus its terminator fits
 constexpr int kNormalizedUnits = 32;
 constexpr int kPatternUnits = 128;
 constexpr int kDiscoveryAttempts = 6;
 constexpr int kDiscoveryPauseMs = 500;
-
-// The process-wide table of update disks. The worker thread scans and
-// transfers through it and a release at the end of a run goes through it too,
-// so the public entry points (the presence poll, a file transfer, a release)
-// take `lock` once, for their whole length; the functions below that fill,
-// open or close the table expect the caller to hold it.
-struct DiskTable {
-    char16_t paths[kMaxUpdateDisks][kDiskPathUnits] = {};
-    diskio::BlockIoPtr handles[kMaxUpdateDisks]; // null: not open
-    std::u16string openFailure[kMaxUpdateDisks]; // why an open failed
-    // Who each entry was when the scan found it; an open is refused when the
-    // disk it reaches is no longer that one.
-    diskio::DiskCheck checked[kMaxUpdateDisks];
-    std::int32_t count = 0;
-    std::mutex lock;
-};
-
-extern DiskTable UpdateDiskTable;
 
 // Writes in with bit 0x20 set on every unit, a resulting space as '_'. Returns
 // the length, or -1 (and an empty out) when in does not fit outUnits - 1.
@@ -64,17 +45,3 @@ struct FoundDisk {
 // whose identity does not is left out (and logged once).
 [[nodiscard]] std::vector<FoundDisk> scanUpdateDisks(const char16_t* vendor,
                                                      const char16_t* product);
-
-// One scan: how many update disks are connected now (may exceed 16).
-[[nodiscard]] int countUpdateDisks(const char16_t* vendor, const char16_t* product);
-
-// One scan: the paths of up to maxCount update disks go into the first
-// entries of table; returns how many. Does not touch table.count. The caller
-// holds table.lock when the table is shared.
-int findUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
-                    int maxCount);
-
-// Up to six scans, 500 ms apart (after every empty one); the first non-zero
-// count, or 0. The caller holds table.lock when the table is shared.
-int waitForUpdateDisks(DiskTable& table, const char16_t* vendor, const char16_t* product,
-                       int maxCount);

@@ -19,3 +19,8 @@ std::u16string identityKey(const DiskIdentity& identity) {
     return key + u"port:" + identity.port + u'/' + toUtf16(std::to_string(identity.deviceNumber)) +
            u'/' + toUtf16(std::to_string(identity.diskSequence));
 }
+
+std::u16string disconnectedWithoutSerialText(const DiskIdentity& identity) {
+    return u"The calculator at " + describeDisk(identity) +
+           u" has no serial number and was disconnected: start the update again";
+}

@@ -46,3 +46,7 @@ struct DiskIdentity {
 // A text that is the same for two identities exactly when they are equal,
 // for keys of maps and of the cross-process hold.
 [[nodiscard]] std::u16string identityKey(const DiskIdentity& identity);
+
+// The cause of a calculator without a serial number that left during a run:
+// nothing tells it from another one plugged in since.
+[[nodiscard]] std::u16string disconnectedWithoutSerialText(const DiskIdentity& identity);

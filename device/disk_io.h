@@ -1,9 +1,10 @@
 // The narrow seam between the portable device logic and the operating system:
-// list the present disks with their system paths, open a disk for raw access,
-// open a file for reading, read/write/position/flush (closing is the handle's
-// destructor), run threads that return an integer exit code. Sleeping is
-// platform::sleepMs. One implementation per OS under linux/ and windows/,
-// plus the virtual calculator, which replaces only the disks.
+// list the present disks with their system paths, check who a disk is, open a
+// disk for raw access, hold it for a run, open a file for reading,
+// read/write/position/flush (closing is the handle's destructor), run threads
+// that return an integer exit code. One implementation per OS under linux/
+// and windows/, plus the virtual calculator, which replaces only the disks.
+// Private to the device layer, like everything of it but calculators.h.
 #pragma once
 
 #include "device/disk_identity.h"

@@ -1,12 +1,10 @@
-// Writing one firmware file onto every update disk, one thread per disk, and
-// the finish command at the end of an update. The public entry points are in
-// update_disk.h; the pieces here are exposed for the tests.
+// One disk's share of a file transfer: the thread that writes one firmware
+// file onto one update disk, with the control steps around the data.
 #pragma once
 
-#include "device/disk_discovery.h"
-#include "device/update_disk.h"
-#include "device/update_run.h"
+#include "device/calculators.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,9 +13,12 @@ constexpr std::size_t kSectorBytes = 512;
 constexpr int kWriteAttempts = 7;
 constexpr int kTransferPauseMs = 100;
 constexpr int kMessageUnits = 360;
+// Longest firmware path, in UTF-16 units without the terminator.
+constexpr int kMaxTransferPath = 260;
 
-// The file's size is not among the parameters: each transfer thread takes it
-// from the handle it reads, so that the size and the bytes belong together.
+// Read by every thread of one transfer. The file's size is not among the
+// fields: each thread takes it from the handle it reads, so that the size
+// and the bytes belong together.
 struct FileTransferParams {
     std::uint64_t diskOffset = 0;
     std::uint64_t fileOffset = 0;
@@ -25,24 +26,17 @@ struct FileTransferParams {
     char16_t displayText[kMaxTransferPath + 1] = {};
 };
 
+constexpr std::uint64_t kNoPosition = ~std::uint64_t{0};
+
 struct TransferJob {
     diskio::BlockIo* disk = nullptr; // null: the disk could not be opened
-    std::uint64_t diskOffset = 0;
-    std::uint64_t fileOffset = 0;
-    const char16_t* filePath = nullptr;
-    const char16_t* displayText = nullptr;
+    const FileTransferParams* params = nullptr;
     std::u16string openFailure;                 // why the disk could not be opened
     std::u16string failure;                     // set by the thread when it ends with a failure
+    std::uint64_t failedAt = kNoPosition;       // ... and where on the disk, when it got that far
     DiskIdentity identity;                      // whom progress and messages concern
     const TransferObserver* observer = nullptr; // null: nobody is told
 };
 
-// Opens the first count entries of the table; returns how many opened. The
-// caller holds UpdateDiskTable.lock when it is that table, as for closing them.
-int openUpdateDisks(DiskTable& table);
-void closeUpdateDisks(DiskTable& table);
-int openUpdateDisks();
-void closeUpdateDisks();
-
-// One disk's share of a file transfer; the thread's exit code.
+// The thread's exit code.
 [[nodiscard]] ResultCode transferThread(TransferJob& job);

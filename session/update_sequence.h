@@ -1,10 +1,10 @@
 // The rule of one update after each file's result: the next file, another
-// attempt of the same file, or the end. The dialog and the command line both
-// follow it, so that a calculator gets the same update whichever drives it.
+// attempt of the same file, or the end. The engine (update_run.h) follows it
+// for the dialog and the command line alike.
 // Plain C++17, no Qt.
 #pragma once
 
-#include "device/update_disk.h"
+#include "device/calculators.h"
 
 // A file that fails is tried again at most five times: six attempts in all.
 constexpr int kMaxRetriesPerFile = 5;

@@ -1,22 +1,21 @@
 #include "ui/calc_fw_update_dialog.h"
 
-#include "device/device_log.h"
-#include "device/pacing.h"
-#include "device/update_disk.h"
-#include "device/update_run.h"
+#include "base/pacing.h"
+#include "device/calculators.h"
 #include "resources/resources.h"
-#include "session/update_sequence.h"
+#include "session/update_run.h"
+#include "settings/diagnostics.h"
 #include "settings/settings.h"
 #include "strings/language_table.h"
 #include "strings/res_qstring.h"
 #include "strings/res_string.h"
 #include "ui/localised_text.h"
-#include "worker/diagnostics.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -44,32 +43,38 @@ const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
     "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
 
-// Why the last file failed, as the worker heard it from the device layer, or
-// a plain description when the worker's loop itself ended.
-QString failureCause(int code, const CUpdateWorker& worker) {
+// Why the last file failed, as the run heard it from the device layer, or a
+// plain description when the worker's loop itself ended.
+QString failureCause(int code) {
     if (code == -2)
         return QStringLiteral("The update stopped unexpectedly.");
-    return worker.failureCause();
+    return qStringFromUtf16(currentUpdateRun().lastResult().cause);
 }
 
 // The fourth label's text after "Done" when the finish command did not reach
-// every calculator of the run: it may not have completed the update.
-QString unfinishedWarning(int code, const QStringList& unfinished) {
-    if (code == kResultNoDisk)
+// every calculator of the run: it may not have completed the update. Empty
+// when it reached every one.
+QString unfinishedWarning(const DeviceResult& finish) {
+    if (finish.code == kResultOk)
+        return {};
+    QStringList names;
+    for (const CalculatorOutcome& outcome : finish.calculators) {
+        if (outcome.code != kResultOk && outcome.code != kResultNoDisk)
+            names << qStringFromUtf16(describeDisk(outcome.identity));
+    }
+    if (names.isEmpty())
         return QStringLiteral("Warning: the calculator was disconnected before the update could "
                               "be finished on it. Run the update again.");
     return QStringLiteral("Warning: the update could not be finished on %1. Run the update again.")
-        .arg(unfinished.join(QStringLiteral(", ")));
+        .arg(names.join(QStringLiteral(", ")));
 }
 
 // A calculator plugged in during the run is never written by it; its owner
 // must know that it still waits for an update of its own.
 QString leftAloneNotice() {
     QStringList names;
-    for (const DiskIdentity& identity : currentUpdateRun().leftAlone()) {
-        const std::u16string name = describeDisk(identity);
-        names << QString::fromUtf16(name.data(), static_cast<int>(name.size()));
-    }
+    for (const DiskIdentity& identity : currentUpdateRun().leftAlone())
+        names << qStringFromUtf16(describeDisk(identity));
     if (names.isEmpty())
         return {};
     return QStringLiteral("Connected during this update and left alone: %1. "
@@ -204,7 +209,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::tooManyDisks, this, &CCalcFWUpdateMSDialog::onTooManyDisks);
     connect(worker, &CUpdateWorker::calculatorProgress, this,
             &CCalcFWUpdateMSDialog::onCalculatorProgress);
-    connect(worker, &CUpdateWorker::calculatorsRan, this, &CCalcFWUpdateMSDialog::onCalculatorsRan);
+    qRegisterMetaType<DeviceResult>();
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
 }
@@ -272,26 +277,21 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease af
     ++pendingReleases_;
     const bool exitAfter = after == AfterRelease::ExitWhenFinished;
     releases_.post([this, exitAfter] {
-        pacing::pauseMs(kFinishPauseMs);
-        std::vector<std::u16string> unfinished;
-        const ResultCode code = releaseUpdateDisks(updateVendorId, updateProductId, &unfinished);
-        QStringList paths;
-        for (const std::u16string& path : unfinished)
-            paths << qStringFromUtf16(path);
-        emit releaseEnded(code, paths, exitAfter);
+        // The run's pause, then the finish command (session/update_run.h).
+        (void)releaseUpdateDisks(updateVendorId, updateProductId);
+        emit releaseEnded(currentUpdateRun().lastResult(), exitAfter);
     });
 }
 
-void CCalcFWUpdateMSDialog::onReleaseEnded(int code, const QStringList& unfinished,
-                                           bool exitAfter) {
+void CCalcFWUpdateMSDialog::onReleaseEnded(const DeviceResult& finish, bool exitAfter) {
     pendingReleases_ -= 1;
     if (exitAfter) {
         // "Done" stays, as the files were all written; but an automatic exit
         // would hide that a calculator may not have completed the update, or
         // that one plugged in meanwhile still waits for an update of its own.
         QStringList warnings;
-        if (code == kResultNoDisk || !unfinished.isEmpty())
-            warnings << unfinishedWarning(code, unfinished);
+        if (const QString warning = unfinishedWarning(finish); !warning.isEmpty())
+            warnings << warning;
         if (!leftAloneNotice_.isEmpty())
             warnings << leftAloneNotice_;
         if (!warnings.isEmpty()) {
@@ -304,7 +304,7 @@ void CCalcFWUpdateMSDialog::onReleaseEnded(int code, const QStringList& unfinish
     }
     if (pendingReleases_ == 0 && restartWanted_) {
         restartWanted_ = false;
-        worker->restart();
+        startRun();
     }
 }
 
@@ -321,15 +321,15 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
         spareLabel2->setText(notice);
         widenForTexts();
     }
-    // The update's rule decides; the dialog keeps its place in its own fields.
-    const SequenceDecision next = afterFileResult(code, {currentIndex, worker->retryCount.load()},
-                                                  static_cast<int>(fileList.size()));
+    showCalculatorResults(false);
+    // The run's rule decides; the dialog keeps its place in its own fields.
+    const SequenceDecision next = currentUpdateRun().afterFile(code);
     if (code != 0) {
         // The number alone does not tell a user what to do; the cause stays
         // in the fourth label until the next transfer starts. With several
         // calculators each failed one is named, not only the first.
         const QString several = failedCalculatorsText();
-        spareLabel2->setText((several.isEmpty() ? failureCause(code, *worker) : several) +
+        spareLabel2->setText((several.isEmpty() ? failureCause(code) : several) +
                              (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         widenForTexts();
         worker->retryCount.store(next.next.failures);
@@ -488,7 +488,7 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
-    spareLabel2->setText(failureCause(code, *worker));
+    spareLabel2->setText(failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
     emit updateEnded(false);
 }
@@ -541,36 +541,27 @@ void CCalcFWUpdateMSDialog::onCalculatorProgress(const QString& calculator, int 
     calculatorRow(calculator)->setText(kColumnProgress, QStringLiteral("%1%").arg(percent));
 }
 
-void CCalcFWUpdateMSDialog::onCalculatorsRan() {
-    lastResults_ = worker->calculatorResults();
-    for (const CalculatorResult& result : lastResults_) {
-        if (!result.leftAlone && result.code == 0)
-            filesHeld_[result.calculator].insert(currentIndex);
-    }
-    showCalculatorResults(false);
-}
-
 void CCalcFWUpdateMSDialog::showCalculatorResults(bool runOver) {
     const int total = static_cast<int>(fileList.size());
-    for (const CalculatorResult& result : lastResults_) {
-        QTreeWidgetItem* row = calculatorRow(result.calculator);
+    for (const CalculatorState& state : currentUpdateRun().calculators()) {
+        QTreeWidgetItem* row = calculatorRow(qStringFromUtf16(describeDisk(state.identity)));
         // What the calculator holds, not how the last step went: "OK" only
         // with every file of the set.
-        const int held = static_cast<int>(filesHeld_.value(result.calculator).size());
         QString text;
-        if (result.leftAlone)
-            text = QStringLiteral("left alone");
-        else if (held == total)
+        if (state.filesHeld == total)
             text = QStringLiteral("OK");
         else if (runOver)
-            text = QStringLiteral("incomplete: %1 of %2 files").arg(held).arg(total);
-        else if (result.code != 0)
-            text = QStringLiteral("Update failed (%1)").arg(result.code);
+            text = QStringLiteral("incomplete: %1 of %2 files").arg(state.filesHeld).arg(total);
+        else if (state.last != kResultOk)
+            text = QStringLiteral("Update failed (%1)").arg(state.last);
         else
-            text = QStringLiteral("%1 of %2 files").arg(held).arg(total);
+            text = QStringLiteral("%1 of %2 files").arg(state.filesHeld).arg(total);
         row->setText(kColumnResult, text);
-        row->setToolTip(kColumnResult, result.cause);
+        row->setToolTip(kColumnResult, qStringFromUtf16(state.cause));
     }
+    for (const DiskIdentity& identity : currentUpdateRun().leftAlone())
+        calculatorRow(qStringFromUtf16(describeDisk(identity)))
+            ->setText(kColumnResult, QStringLiteral("left alone"));
     fitCalculatorList();
 }
 
@@ -578,9 +569,9 @@ QString CCalcFWUpdateMSDialog::failedCalculatorsText() const {
     if (calculatorList->isHidden())
         return {};
     QStringList causes;
-    for (const CalculatorResult& result : lastResults_) {
-        if (!result.leftAlone && result.code != 0)
-            causes << result.cause;
+    for (const CalculatorOutcome& outcome : currentUpdateRun().lastResult().calculators) {
+        if (outcome.code != kResultOk)
+            causes << qStringFromUtf16(describeOutcome(outcome));
     }
     return causes.join(QLatin1Char('\n'));
 }
@@ -594,6 +585,11 @@ void CCalcFWUpdateMSDialog::onBrowseFolder() {
         return;
     workFolder = dialog.directory().path();
     scanFirmwareFolder();
+}
+
+void CCalcFWUpdateMSDialog::showEvent(QShowEvent* event) {
+    qCInfo(lcUi) << "the window is shown";
+    QDialog::showEvent(event);
 }
 
 void CCalcFWUpdateMSDialog::closeEvent(QCloseEvent* event) {
@@ -616,11 +612,24 @@ void CCalcFWUpdateMSDialog::prepareNewRun() {
     progressBar->reset();
     calculatorList->clear();
     calculatorList->hide();
-    lastResults_.clear();
-    filesHeld_.clear();
     leftAloneNotice_.clear();
+    // The last run's finish command may still be on its way: the new run
+    // begins once it has gone out.
     if (pendingReleases_ > 0)
         restartWanted_ = true;
     else
-        worker->restart();
+        startRun();
+}
+
+void CCalcFWUpdateMSDialog::startRun() {
+    beginRun();
+    worker->restart();
+}
+
+void CCalcFWUpdateMSDialog::beginRun() {
+    std::vector<RunFile> files;
+    for (const FirmwareFile& file : fileList)
+        files.push_back({file.path.toStdU16String(),
+                         QFileInfo(file.path).fileName().toStdU16String(), file.diskOffset, 0});
+    currentUpdateRun().begin(std::move(files));
 }

@@ -3,6 +3,7 @@
 // buttons and progress.
 #pragma once
 
+#include "device/calculators.h"
 #include "firmware/firmware_file.h"
 #include "ui/serial_jobs.h"
 #include "worker/dialog_link.h"
@@ -18,6 +19,7 @@
 
 class CUpdateWorker;
 class QCloseEvent;
+class QShowEvent;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -82,9 +84,8 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
-    // Raised on the release thread when a release has ended: its result and
-    // the paths of the calculators that did not take the finish command.
-    void releaseEnded(int code, const QStringList& unfinished, bool exitAfter);
+    // Raised on the release thread when a release has ended, with its result.
+    void releaseEnded(const DeviceResult& finish, bool exitAfter);
     // The run is over for good: after "Done", or after the last retry failed.
     void updateEnded(bool succeeded);
 
@@ -103,10 +104,10 @@ private slots:
     void onLoopFailed(int code);
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
-    void onCalculatorsRan();
-    void onReleaseEnded(int code, const QStringList& unfinished, bool exitAfter);
+    void onReleaseEnded(const DeviceResult& finish, bool exitAfter);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 public slots:
@@ -116,6 +117,9 @@ public slots:
 private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
+    // A new run of the files found, and the worker started on it.
+    void startRun();
+    void beginRun();
     void widenForTexts();
     // The row of a calculator, made when it is first heard of; the list is
     // shown from its second row on.
@@ -146,12 +150,11 @@ private:
     int pendingReleases_ = 0;
     bool restartWanted_ = false;
     SerialJobs releases_;
-    CalculatorResults lastResults_; // GUI thread only
-    // GUI thread only: the files (by index) each calculator of the run holds.
-    QMap<QString, QSet<int>> filesHeld_;
     // Who was plugged in during the run and left alone; said after "Done" too.
     QString leftAloneNotice_;
 };
+
+Q_DECLARE_METATYPE(DeviceResult)
 
 // The one dialog; set at the start of its construction.
 extern CCalcFWUpdateMSDialog* theDialog;

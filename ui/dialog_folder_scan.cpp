@@ -23,6 +23,8 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
         // starts it again, so that the calculator is updated once plugged in.
         if (worker->stopRequested.load())
             prepareNewRun();
+        else
+            beginRun();
         return;
     }
     widenForTexts();

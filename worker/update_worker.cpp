@@ -1,12 +1,10 @@
 #include "worker/update_worker.h"
 
-#include "device/device_log.h"
-#include "device/disk_discovery.h"
-#include "device/pacing.h"
-#include "device/update_run.h"
-#include "session/update_sequence.h"
+#include "base/pacing.h"
+#include "device/calculators.h"
+#include "session/update_run.h"
+#include "settings/diagnostics.h"
 #include "strings/res_qstring.h"
-#include "worker/diagnostics.h"
 #include "worker/dialog_link.h"
 
 #include <QMetaObject>
@@ -14,30 +12,6 @@
 #include <exception>
 
 namespace {
-
-int realConnected() {
-    return countUpdateDisks(updateVendorId, updateProductId);
-}
-
-TransferOutcome realTransfer(const char16_t* path, std::uint64_t diskOffset,
-                             const TransferObserver& observer) {
-    TransferReport report =
-        transferInUpdateRun(updateVendorId, updateProductId, path, diskOffset, observer);
-    return {report.result, std::move(report.cause), std::move(report.disks),
-            std::move(report.leftAlone)};
-}
-
-CalculatorResults resultsOf(const TransferOutcome& outcome) {
-    CalculatorResults results;
-    for (const DiskOutcome& disk : outcome.disks) {
-        results.push_back(
-            {qStringFromUtf16(describeDisk(disk.identity)), disk.code,
-             disk.code == kResultOk ? QString() : qStringFromUtf16(describeOutcome(disk)), false});
-    }
-    for (const DiskIdentity& identity : outcome.leftAlone)
-        results.push_back({qStringFromUtf16(describeDisk(identity)), kResultOk, {}, true});
-    return results;
-}
 
 constexpr int kPollMs = 500;
 constexpr int kCountdownStepMs = 1000;
@@ -47,10 +21,6 @@ constexpr int kIdleMs = 250;
 constexpr int kStartCountdownMs = 5250;
 
 } // namespace
-
-WorkerDevice realWorkerDevice() {
-    return WorkerDevice{realConnected, realTransfer};
-}
 
 void reportProgress(int percent) {
     if (DialogLink* link = dialogLink())
@@ -62,9 +32,15 @@ void reportMessage(const char16_t* text) {
         link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
-CUpdateWorker::CUpdateWorker() : device_(realWorkerDevice()) {}
+CUpdateWorker::CUpdateWorker() {
+    // Each calculator's share of the file, for the dialog's list.
+    setCalculatorListener([this](const DiskIdentity& calculator, int percent) {
+        emit calculatorProgress(qStringFromUtf16(describeDisk(calculator)), percent);
+    });
+}
 
 CUpdateWorker::~CUpdateWorker() {
+    setCalculatorListener(nullptr);
     // The loop's last step (leaving it) happens under this lock. Taking it
     // orders that step before the destruction for every observer, including
     // ThreadSanitizer, which cannot see the join inside QThread::wait().
@@ -86,16 +62,6 @@ QString CUpdateWorker::filePath() const {
 std::uint64_t CUpdateWorker::diskOffset() const {
     std::lock_guard<std::mutex> lock(fileLock_);
     return diskOffset_;
-}
-
-QString CUpdateWorker::failureCause() const {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    return failureCause_;
-}
-
-CalculatorResults CUpdateWorker::calculatorResults() const {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    return calculatorResults_;
 }
 
 bool CUpdateWorker::hasFile() const {
@@ -201,13 +167,17 @@ void CUpdateWorker::waitForDevicePass() {
     tick = (tick + 1) % 5;
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
-    const int connected = hasFile() ? device_.connected() : 0;
+    const int connected = hasFile() ? static_cast<int>(findCalculators().size()) : 0;
+    // Polled every 500 ms: only a change is worth a line.
+    if (connected != lastConnected_)
+        qCInfo(lcWorker) << connected << "update disk(s) connected";
+    lastConnected_ = connected;
     // Said while it holds, and once more when it stops holding, so that the
     // dialog takes back what it told.
-    if (connected > kMaxUpdateDisks || tooManyTold_)
+    if (connected > kMaxCalculators || tooManyTold_)
         emit tooManyDisks(connected);
-    tooManyTold_ = connected > kMaxUpdateDisks;
-    if (connected > 0 && connected <= kMaxUpdateDisks) {
+    tooManyTold_ = connected > kMaxCalculators;
+    if (connected > 0 && connected <= kMaxCalculators) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)
@@ -253,39 +223,18 @@ void CUpdateWorker::transferPass() {
         path = filePath_;
         offset = diskOffset_;
     }
-    TransferOutcome outcome;
-    if (path.size() > kMaxTransferPath) {
-        outcome.code = kResultPathTooLong;
-        outcome.cause = u"The firmware file's path is longer than 260 characters: "
-                        u"move the files to a shorter folder";
-    } else {
-        char16_t wide[kMaxTransferPath + 1];
-        toWideBuffer(path, wide);
-        // The bar and the file line speak for the whole run, as with one
-        // calculator; each report also goes out under its calculator's name.
-        TransferObserver observer;
-        observer.progress = [this](const DiskIdentity& disk, int percent) {
-            reportProgress(percent);
-            emit calculatorProgress(qStringFromUtf16(describeDisk(disk)), percent);
-        };
-        observer.message = [](const DiskIdentity&, const std::u16string& text) {
-            reportMessage(text.c_str());
-        };
-        outcome = device_.transfer(wide, offset, observer);
-    }
-    const ResultCode code = outcome.code;
-    {
-        std::lock_guard<std::mutex> lock(fileLock_);
-        failureCause_ = qStringFromUtf16(outcome.cause);
-        calculatorResults_ = resultsOf(outcome);
-    }
+    // The bar and the file line speak for the whole run, as with one
+    // calculator; each calculator's share also goes to the dialog's list.
+    std::u16string wide(static_cast<std::size_t>(path.size()) + 1, u'\0');
+    toWideBuffer(path, wide.data());
+    const ResultCode code = runFileTransfer(updateVendorId, updateProductId, wide.c_str(), offset,
+                                            reportProgress, reportMessage);
     result.store(code);
     qCInfo(lcWorker) << "transfer of" << path << "at" << offset << "ended with" << code;
     // The next state is stored before the result is announced: the dialog's
     // reaction may store Transferring for the next file, and that store must
     // come last.
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
-    emit calculatorsRan();
     emit updaterRan(code);
     emit downloadInactive();
     pacing::pauseMs(kAfterTransferMs, stopRequested);

@@ -4,14 +4,14 @@
 // node and checked again once open, exclusively, for direct, synchronous
 // access. udev's by-id names are not used: two calculators without a serial
 // number get one name there, and one of them would be invisible.
+#include "base/pacing.h"
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 #include "device/device_log.h"
 #include "device/disk_discovery.h"
 #include "device/disk_io.h"
 #include "device/linux/posix_io.h"
 #include "device/linux/sysfs_text.h"
-#include "device/pacing.h"
-#include "device/update_disk.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,6 @@
 #include "base/utf16_text.h"
 #include "device/disk_io.h"
 #include "device/linux/posix_io.h"
-#include "device/platform.h"
 
 #include <cerrno>
 #include <chrono>
@@ -158,9 +157,3 @@ std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& j
 }
 
 } // namespace diskio
-
-namespace platform {
-void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-} // namespace platform

@@ -1,11 +1,10 @@
 #include "device/virtual/virtual_calculator.h"
 
+#include "base/pacing.h"
 #include "base/utf16_text.h"
 #include "device/control_sector.h"
 #include "device/device_log.h"
 #include "device/disk_io.h"
-#include "device/pacing.h"
-#include "device/platform.h"
 
 #include <algorithm>
 #include <array>
@@ -17,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace virtual_calculator {
 
@@ -143,7 +143,7 @@ public:
     // A disk that answers slowly, outside the lock: units stay independent.
     void answerSlowly() const {
         if (slowMs_ > 0)
-            platform::sleepMs(slowMs_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(slowMs_));
     }
 
     std::mutex lock_;

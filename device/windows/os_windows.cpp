@@ -1,10 +1,8 @@
 // Files, threads and sleeping on Windows.
 #include "device/disk_io.h"
 #include "device/disk_testing.h"
-#include "device/platform.h"
 #include "device/windows/win_handles.h"
 
-#include <atomic>
 #include <vector>
 
 std::u16string windowsErrorText(DWORD error) {
@@ -82,25 +80,17 @@ private:
     DWORD error_ = NO_ERROR;
 };
 
-std::atomic<int> failingWaits{0};
+using WaitForAll = DWORD (*)(const std::vector<HANDLE>& running);
 
-// WaitForMultipleObjects, or a failure while a test asks for one.
 DWORD waitForAll(const std::vector<HANDLE>& running) {
-    int left = failingWaits.load();
-    while (left > 0) {
-        if (failingWaits.compare_exchange_weak(left, left - 1)) {
-            ::SetLastError(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
-    }
     return ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE,
                                     INFINITE);
 }
 
 // Every thread has ended once this returns: the disks they write are closed
 // right after, so a failed wait must not cut the wait short.
-void waitUntilEnded(const std::vector<HANDLE>& running) {
-    const DWORD waited = waitForAll(running);
+void waitUntilEnded(const std::vector<HANDLE>& running, WaitForAll wait) {
+    const DWORD waited = wait(running);
     if (waited < WAIT_OBJECT_0 + running.size())
         return;
     for (HANDLE thread : running) {
@@ -137,7 +127,10 @@ OpenResult openFileForReading(const std::u16string& path) {
     return {std::make_unique<WinIo>(std::move(file)), {}};
 }
 
-std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& jobs) {
+namespace {
+
+std::vector<ThreadOutcome> runThreadsWaiting(const std::vector<std::function<int()>>& jobs,
+                                             WaitForAll wait) {
     std::vector<ThreadOutcome> outcomes(jobs.size());
     std::vector<UniqueHandle> threads(jobs.size());
     std::vector<HANDLE> running;
@@ -150,7 +143,7 @@ std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& j
     }
     // At most 16 disks, well below MAXIMUM_WAIT_OBJECTS.
     if (!running.empty())
-        waitUntilEnded(running);
+        waitUntilEnded(running, wait);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         DWORD code = 0;
         if (threads[i] && ::GetExitCodeThread(threads[i].get(), &code) && code != STILL_ACTIVE) {
@@ -161,14 +154,18 @@ std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& j
     return outcomes;
 }
 
-void testing::failThreadWaits(int count) {
-    failingWaits.store(count);
+} // namespace
+
+std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& jobs) {
+    return runThreadsWaiting(jobs, waitForAll);
+}
+
+std::vector<ThreadOutcome>
+testing::runThreadsWithFailingWait(const std::vector<std::function<int()>>& jobs) {
+    return runThreadsWaiting(jobs, [](const std::vector<HANDLE>&) -> DWORD {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    });
 }
 
 } // namespace diskio
-
-namespace platform {
-void sleepMs(int ms) {
-    ::Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms));
-}
-} // namespace platform

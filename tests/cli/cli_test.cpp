@@ -1,8 +1,8 @@
 // vela-update's commands run in this process against the virtual calculator,
 // with the pauses divided; the process around them (signals, a terminal) is
 // tested on the real binary in cli_process_test.
+#include "base/pacing.h"
 #include "cli/vela_update.h"
-#include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "tests/ui/firmware_fixture.h"
 

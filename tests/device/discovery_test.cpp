@@ -1,7 +1,6 @@
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 #include "device/disk_discovery.h"
-#include "device/platform.h"
-#include "device/update_disk.h"
 #include "harness.h"
 #include "support.h"
 
@@ -111,19 +110,24 @@ DEVICE_TEST(interfacePathMatching) {
         CHECK_EQ(interfacePathMatches(row.path, row.vendor, row.product), row.match, row.label);
 }
 
-DEVICE_TEST(waitForUpdateDisksAttempts) {
+// The wait before a transfer: up to six scans, 500 ms apart, until any
+// calculator is present (a new run), or every member of the set is.
+DEVICE_TEST(waitForTheCalculatorsOfASet) {
     struct Row {
         const char* label;
-        int emptyScans;
+        int emptyScans; // scans that list nothing before the disks show
         bool present;
-        int found;
+        bool members;    // the set names the two calculators
+        ResultCode code; // 107: found (the scripted disks cannot be opened)
         int scans;
     };
     const Row rows[] = {
-        {"never present: six scans", 0, false, 0, 6},
-        {"present at once", 0, true, 2, 1},
-        {"present at the sixth scan", 5, true, 2, 6},
-        {"present only at a seventh scan", 6, true, 0, 6},
+        {"never present: six scans", 0, false, false, kResultNoDisk, 6},
+        {"present at once", 0, true, false, kResultDiskOpen, 1},
+        {"present at the sixth scan", 5, true, false, kResultDiskOpen, 6},
+        {"present only at a seventh scan", 6, true, false, kResultNoDisk, 6},
+        {"the members present at the third scan", 2, true, true, kResultDiskOpen, 3},
+        {"a member never present", 0, false, true, kResultNoDisk, 6},
     };
     for (const Row& row : rows) {
         ScriptedDisks disks;
@@ -131,57 +135,29 @@ DEVICE_TEST(waitForUpdateDisksAttempts) {
         if (row.present)
             disks.present = {u"\\\\?\\other#disk", kUpdatePath, kUpdatePath + u"2"};
         SourceScope scope(&disks);
-        DiskTable table;
-        CHECK_EQ(waitForUpdateDisks(table, updateVendorId, updateProductId, 16), row.found,
-                 row.label);
-        CHECK_EQ(disks.scans, row.scans, row.label);
-        if (row.found == 2) {
-            CHECK(table.paths[0] == kUpdatePath, row.label);
-            CHECK(table.paths[1] == kUpdatePath + u"2", row.label);
+        CalculatorSet set;
+        if (row.members) {
+            set.everyPresent = false;
+            set.members = {identityFromPath(kUpdatePath, updateVendorId, updateProductId),
+                           identityFromPath(kUpdatePath + u"2", updateVendorId, updateProductId)};
         }
+        DiskTable table;
+        const DeviceResult result = writeFile(set, {u"f", u"f", 0}, {}, table);
+        CHECK_EQ(result.code, row.code, row.label);
+        CHECK_EQ(disks.scans, row.scans, row.label);
+        if (row.code == kResultDiskOpen)
+            CHECK_EQ(result.calculators.size(), std::size_t(2), row.label);
     }
 }
 
-DEVICE_TEST(findUpdateDisksBounds) {
+DEVICE_TEST(findCalculatorsBounds) {
     ScriptedDisks disks;
     const std::u16string tooLong = kUpdatePath + std::u16string(260, u'x');
-    disks.present = {kUpdatePath + u"a", tooLong, kUpdatePath + u"b", kUpdatePath + u"c"};
+    disks.present = {kUpdatePath + u"a", tooLong, kUpdatePath + u"b", u"\\\\?\\scsi#disk"};
     SourceScope scope(&disks);
-    DiskTable table;
-    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 16), 3, "long path skipped");
-    CHECK(table.paths[1] == kUpdatePath + u"b", "the entry after a skipped one");
-    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 2), 2, "maxCount");
-    CHECK_EQ(table.count, 0, "a scan leaves count alone");
-}
-
-DEVICE_TEST(presenceLeavesCountUnchanged) {
-    ScriptedDisks disks;
-    disks.present = {kUpdatePath};
-    SourceScope scope(&disks);
-    UpdateDiskTable.count = 3;
-    CHECK(isUpdateDiskPresent(updateVendorId, updateProductId), "present");
-    CHECK_EQ(UpdateDiskTable.count, 3, "count");
-    disks.present.clear();
-    CHECK(!isUpdateDiskPresent(updateVendorId, updateProductId), "absent");
-    UpdateDiskTable.count = 0;
-}
-
-DEVICE_TEST(virtualCalculatorAppearsAfterDelay) {
-    // 3000 ms at the suite's divisor of 1000 is 3 ms; one scan at once finds
-    // nothing, the wait's 500 ms pauses (0 ms here) let it come.
-    virtual_calculator::Options options;
-    options.appearMs = 3000;
-    options.units = 2;
-    support::freshCalculator(options);
-    DiskTable table;
-    CHECK_EQ(findUpdateDisks(table, updateVendorId, updateProductId, 16), 0, "not yet");
-    int found = 0;
-    for (int i = 0; i < 200 && found == 0; ++i) {
-        platform::sleepMs(1);
-        found = waitForUpdateDisks(table, updateVendorId, updateProductId, 16);
-    }
-    CHECK_EQ(found, 2, "both units appear");
-    CHECK(std::u16string(table.paths[0]) < std::u16string(table.paths[1]), "enumeration order");
+    const std::vector<FoundCalculator> found = findCalculators();
+    CHECK_EQ(found.size(), std::size_t(2), "the long path and the other disk left out");
+    CHECK(found.size() == 2 && found[1].path == kUpdatePath + u"b", "in listing order");
 }
 
 DEVICE_TEST(byteNamesRoundTrip) {

@@ -1,6 +1,6 @@
 #include "harness.h"
 
-#include "device/pacing.h"
+#include "base/pacing.h"
 
 #include <cstdio>
 #include <cstring>

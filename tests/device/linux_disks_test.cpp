@@ -3,12 +3,9 @@
 // namespace of its own where /sys/dev/block is an empty tmpfs, so nothing here
 // touches the kernel's records or a real disk.
 #include "base/utf16_text.h"
-#include "device/calculator_holds.h"
-#include "device/device_log.h"
 #include "device/disk_discovery.h"
-#include "device/update_disk.h"
-#include "device/update_run.h"
 #include "harness.h"
+#include "session/update_run.h"
 #include "support.h"
 
 #include <cstdio>
@@ -83,9 +80,13 @@ struct LoopDisk {
     }
 };
 
+// The run of each test, over every calculator present, as the dialog runs it.
+UpdateRun theRun;
+std::vector<RunFile> files;
+
 void freshRun() {
-    currentUpdateRun().end();
-    support::resetCallbacks();
+    files.clear();
+    theRun.begin(files);
 }
 
 std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
@@ -97,13 +98,34 @@ std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
 // Why the last transfer failed, as the dialog would show it.
 std::u16string lastCause;
 
+// A file of the run (added to it the first time).
 ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset) {
-    const std::u16string wide = toUtf16(path);
-    const TransferReport report =
-        transferInUpdateRun(updateVendorId, updateProductId, wide.c_str(), offset,
-                            support::onProgress, support::onMessage);
-    lastCause = report.cause;
-    return report.result;
+    const RunFile file{toUtf16(path), toUtf16(path.substr(path.rfind('/') + 1)), offset, 0};
+    std::size_t index = 0;
+    while (index < files.size() &&
+           (files[index].path != file.path || files[index].diskOffset != offset))
+        ++index;
+    if (index == files.size()) {
+        // A file not given to startRun: a run of its own.
+        files = {file};
+        index = 0;
+        theRun.begin(files);
+    }
+    const DeviceResult result = theRun.transfer(index, {});
+    lastCause = result.cause;
+    return result.code;
+}
+
+// A run of these files (path, offset), in this order.
+void startRun(const std::vector<std::pair<std::string, std::uint64_t>>& set) {
+    files.clear();
+    for (const auto& [path, offset] : set)
+        files.push_back({toUtf16(path), toUtf16(path.substr(path.rfind('/') + 1)), offset, 0});
+    theRun.begin(files);
+}
+
+ResultCode release() {
+    return theRun.finish().code;
 }
 
 std::mutex logLock;
@@ -163,18 +185,19 @@ DEVICE_TEST(wholeUpdateLeavesLookalikesAlone) {
         others.back()->describe("SERX", l.port, l.vendor, l.model, l.kind);
     }
 
-    const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
-    CHECK_EQ(found.size(), std::size_t(2), "found");
+    CHECK_EQ(findCalculators().size(), std::size_t(2), "found");
     CHECK(logged("not on a USB device"), "the disk off USB is logged");
     CHECK(logged("model \"Vela update 2\""), "the lookalike is logged");
 
     const std::uint64_t offsets[] = {0, 0x100000, 0x500000};
     const std::size_t sizes[] = {70001, 40000, 3 * 16384};
-    for (int i = 0; i < 3; ++i) {
-        const std::string path = firmware("image" + std::to_string(i), sizes[i], 50 + i);
-        CHECK_EQ(transfer(path, offsets[i]), kResultOk, "file " + std::to_string(i));
-    }
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    std::vector<std::pair<std::string, std::uint64_t>> set;
+    for (int i = 0; i < 3; ++i)
+        set.emplace_back(firmware("image" + std::to_string(i), sizes[i], 50 + i), offsets[i]);
+    startRun(set);
+    for (int i = 0; i < 3; ++i)
+        CHECK_EQ(transfer(set[i].first, offsets[i]), kResultOk, "file " + std::to_string(i));
+    CHECK_EQ(release(), kResultOk, "release");
     for (int i = 0; i < 3; ++i) {
         const auto bytes = support::pattern(sizes[i], 50 + i);
         CHECK(a.holds(offsets[i], bytes), "calculator A, file " + std::to_string(i));
@@ -246,6 +269,7 @@ DEVICE_TEST(aCalculatorMissingMidRun) {
         sysfs("undress_loop " + b.device);
         const std::string first = firmware("first", 40000, 61);
         const std::string second = firmware("second", 40000, 62);
+        startRun({{first, 0x100000}, {second, 0x500000}});
         CHECK_EQ(transfer(first, 0x100000), kResultOk, row.label);
         sysfs("undress_loop " + a.device);
         b.describe(row.newcomerSerial, "3-1");
@@ -259,7 +283,7 @@ DEVICE_TEST(aCalculatorMissingMidRun) {
             CHECK_EQ(transfer(second, 0x500000), kResultOk, "back again");
             CHECK(a.holds(0x500000, support::pattern(40000, 62)), "the run went on");
         }
-        (void)releaseUpdateDisks(updateVendorId, updateProductId);
+        (void)release();
         CHECK(b.untouched(), std::string(row.label) + ": no finish command for the newcomer");
     }
 }
@@ -272,7 +296,7 @@ DEVICE_TEST(twoCalculatorsWithoutSerialsAreTwo) {
     const auto bytes = support::pattern(3 * 16384 + 700, 33);
     CHECK_EQ(transfer(firmware("image.bin", bytes.size(), 33)), kResultOk, "both written");
     CHECK(a.holds(kOffset, bytes) && b.holds(kOffset, bytes), "each holds the image");
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    CHECK_EQ(release(), kResultOk, "release");
     CHECK(finishSent(a) && finishSent(b), "each got the finish command");
 }
 
@@ -288,7 +312,7 @@ DEVICE_TEST(aHeldCalculatorIsNotWritten) {
     if (found.empty())
         return;
     CalculatorHolds other;
-    CHECK_EQ(other.claim(found[0]).code, kResultOk, "the other run holds it");
+    CHECK_EQ(other.claim(found[0].path, found[0].check).code, kResultOk, "the other run holds it");
     CHECK_EQ(transfer(firmware("image.bin", 20000, 34)), kResultHeldElsewhere, "refused");
     CHECK(toUtf8(lastCause).find("being updated by another updater") != std::string::npos,
           toUtf8(lastCause));
@@ -304,13 +328,13 @@ DEVICE_TEST(seventeenCalculatorsNothingWritten) {
         disks.push_back(std::make_unique<LoopDisk>("many" + std::to_string(i), 2 << 20));
         disks.back()->describe("M" + std::to_string(100 + i));
     }
-    CHECK_EQ(countUpdateDisks(updateVendorId, updateProductId), 17, "count");
+    CHECK_EQ(findCalculators().size(), std::size_t(17), "count");
     CHECK_EQ(transfer(firmware("small", 20000, 63)), kResultNoDisk, "refused");
     CHECK(toUtf8(lastCause).find("More than 16") != std::string::npos, toUtf8(lastCause));
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "no finish");
+    CHECK_EQ(release(), kResultNoDisk, "no finish");
     for (const auto& disk : disks)
         CHECK(disk->untouched(), disk->file);
-    CHECK(!currentUpdateRun().begun(), "no run begun");
+    CHECK(!theRun.begun(), "no run begun");
 }
 
 DEVICE_TEST(linuxTransferResults) {

@@ -1,7 +1,6 @@
 #include "support.h"
 
 #include "base/utf16_text.h"
-#include "device/update_run.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -125,8 +124,6 @@ DiskIdentity unitIdentity(int unit) {
 }
 
 void freshCalculator(const virtual_calculator::Options& options) {
-    // A new calculator is a new update: the last test's run is over.
-    currentUpdateRun().end();
     virtual_calculator::install(options);
     resetCallbacks();
 }

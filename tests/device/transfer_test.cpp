@@ -1,9 +1,8 @@
+// Writing one file onto a set of calculators, and the finish command, through
+// the device layer's face, against the virtual calculator.
 #include "base/utf16_text.h"
-#include "device/aligned_buffer.h"
-#include "device/device_log.h"
-#include "device/disk_testing.h"
-#include "device/file_transfer.h"
-#include "device/update_run.h"
+#include "device/calculators.h"
+#include "device/disk_discovery.h"
 #include "harness.h"
 #include "support.h"
 
@@ -24,14 +23,35 @@ constexpr std::uint64_t kOffset = 0x100000;
 
 // Why the last transfer failed, as the dialog would show it.
 std::u16string lastCause;
+DiskTable table;
 
-ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset) {
-    const std::u16string wide = support::wide(path);
-    const TransferReport report =
-        transferInUpdateRun(updateVendorId, updateProductId, wide.c_str(), offset,
-                            support::onProgress, support::onMessage);
-    lastCause = report.cause;
-    return report.result;
+TransferObserver recorded() {
+    TransferObserver observer;
+    observer.progress = [](const DiskIdentity&, int percent) { support::onProgress(percent); };
+    observer.message = [](const DiskIdentity&, const std::u16string& text) {
+        support::onMessage(text.c_str());
+    };
+    return observer;
+}
+
+// One file onto every calculator present.
+ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset,
+                    const CalculatorSet& set = {}) {
+    const DeviceResult result =
+        writeFile(set, {support::wide(path), u"image.bin", offset}, recorded(), table);
+    lastCause = result.cause;
+    return result.code;
+}
+
+ResultCode finishAll(const CalculatorSet& set = {}) {
+    return sendFinishCommand(set, table).code;
+}
+
+CalculatorSet only(std::vector<DiskIdentity> members) {
+    CalculatorSet set;
+    set.everyPresent = false;
+    set.members = std::move(members);
+    return set;
 }
 
 std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
@@ -130,7 +150,6 @@ DEVICE_TEST(resultCodes) {
         {"105 file missing", kResultFileOpen, 0, false, 0, 0},
         {"107 disk cannot be opened", kResultDiskOpen, 0, false, 0, 1},
         {"109 file shrank", kResultFileRead, 0, true, 2, 1},
-        {"110 no buffer", kResultNoBuffer, 0, false, 0, 0},
         {"112 writes refused", kResultWrite, 7, true, 2, 2},
         {"113 path too long", kResultPathTooLong, 0, false, 0, 0},
     };
@@ -156,8 +175,6 @@ DEVICE_TEST(resultCodes) {
             shrinkTarget = path;
             support::setProgressHook(shrinkFile);
         }
-        if (row.code == kResultNoBuffer)
-            diskio::testing::failChunkAllocations(1);
         if (row.code == kResultPathTooLong)
             path = support::tempDir("transfer") + "/" + std::string(260, 'p');
         CHECK_EQ(transfer(path), row.code, row.label);
@@ -191,7 +208,9 @@ DEVICE_TEST(sevenAttemptsAtTheSamePosition) {
     const auto messages = support::messagesSeen();
     CHECK(messages.size() == 2 && messages[1].rfind("Write Disk File: ", 0) == 0,
           "the system text reaches the dialog");
-    CHECK(toUtf8(lastCause).find(": Write Disk File: ") != std::string::npos, "failure text");
+    // Each level adds what it knows: the calculator, the file and where.
+    CHECK(toUtf8(lastCause).find("serial 00000000: image.bin at 0x100000: Write Disk File: ") == 0,
+          toUtf8(lastCause));
 }
 
 DEVICE_TEST(twoDisksInParallel) {
@@ -236,19 +255,19 @@ DEVICE_TEST(vanishAndComeBack) {
 
 DEVICE_TEST(releaseSendsFinish) {
     support::freshCalculator(2);
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "result");
+    CHECK_EQ(finishAll(), kResultOk, "result");
     for (int unit = 0; unit < 2; ++unit) {
         CHECK_LINES(support::traceText(unit),
                     (std::vector<std::string>{"R 87040 15360", "W 87040 512 FINISH"}), "trace");
         CHECK_EQ(virtual_calculator::finishCount(unit), 1, "finish count");
     }
     virtual_calculator::setAbsent(true);
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, "absent");
+    CHECK_EQ(finishAll(), kResultNoDisk, "absent");
 }
 
 // The dialog must not call an update finished on a calculator that did not
-// take the finish command; the release names each such disk.
-DEVICE_TEST(releaseNamesDisksLeftUnfinished) {
+// take the finish command: the result names each one that did not.
+DEVICE_TEST(finishCommandResultPerCalculator) {
     struct Row {
         const char* name;
         int unopenable;    // unit whose open fails, or -1
@@ -268,22 +287,18 @@ DEVICE_TEST(releaseNamesDisksLeftUnfinished) {
         support::freshCalculator(options);
         if (row.refuseFinish)
             virtual_calculator::refuseWritesAt(87040);
-        std::vector<std::u16string> listed;
-        std::vector<std::u16string> paths;
-        CHECK(diskio::activeDiskSource().listDisks(paths), row.name);
-        CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), row.code, row.name);
-        std::vector<std::u16string> expected;
+        const DeviceResult result = sendFinishCommand({}, table);
+        CHECK_EQ(result.code, row.code, row.name);
+        std::vector<std::u16string> unfinished, expected;
+        for (const CalculatorOutcome& outcome : result.calculators) {
+            if (outcome.code != kResultOk)
+                unfinished.push_back(describeDisk(outcome.identity));
+        }
         for (int unit : row.unfinished)
             expected.push_back(describeDisk(support::unitIdentity(unit)));
-        std::sort(listed.begin(), listed.end());
-        std::sort(expected.begin(), expected.end());
-        CHECK(listed == expected, row.name);
+        std::sort(unfinished.begin(), unfinished.end());
+        CHECK(unfinished == expected, row.name);
     }
-    // A list left from an earlier call is not taken for this one's.
-    virtual_calculator::setAbsent(true);
-    std::vector<std::u16string> listed{u"stale"};
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId, &listed), kResultNoDisk, "absent");
-    CHECK(listed.empty(), "absent");
 }
 
 DEVICE_TEST(imagesAtTheirOffsetsAndFilesLeft) {
@@ -306,7 +321,7 @@ DEVICE_TEST(imagesAtTheirOffsetsAndFilesLeft) {
         CHECK_EQ(transfer(path, image.offset), kResultOk, "transfer");
         ++seed;
     }
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
+    CHECK_EQ(finishAll(), kResultOk, "release");
     seed = 20;
     for (const Image& image : images) {
         const auto bytes = support::pattern(image.size, seed++);
@@ -406,36 +421,6 @@ DEVICE_TEST(firmwareThatCannotBeTrusted) {
     }
 }
 
-DEVICE_TEST(oneRunOneSetOfCalculators) {
-    // Unit 1 is plugged in after the first file: the run's later files, and
-    // its finish command, go to unit 0 alone.
-    virtual_calculator::Options options;
-    options.units = 2;
-    support::freshCalculator(options);
-    virtual_calculator::setPluggedIn(1, false);
-    const auto bytes = support::pattern(40000, 71);
-    const std::string path = firmware("run.bin", bytes.size(), 71);
-    CHECK_EQ(transfer(path, 0x100000), kResultOk, "first file");
-    virtual_calculator::setPluggedIn(1, true);
-    CHECK_EQ(transfer(path, 0x500000), kResultOk, "second file");
-    const auto leftAlone = currentUpdateRun().leftAlone();
-    CHECK(leftAlone.size() == 1 && leftAlone[0].serial == u"00000001", "unit 1 left alone");
-    // Unit 0 unplugged: the next file fails without writing unit 1.
-    virtual_calculator::setPluggedIn(0, false);
-    CHECK_EQ(transfer(path, 0x600000), kResultNoDisk, "a member missing");
-    CHECK(toUtf8(lastCause).find("00000000") != std::string::npos, "names the missing one");
-    virtual_calculator::setPluggedIn(0, true);
-    CHECK_EQ(transfer(path, 0x600000), kResultOk, "member back");
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultOk, "release");
-    CHECK(unitHolds(0, 0x500000, bytes) && unitHolds(0, 0x600000, bytes), "unit 0 has the run");
-    CHECK(virtual_calculator::trace(1).empty(), "unit 1 never touched");
-    CHECK_EQ(virtual_calculator::finishCount(1), 0, "no finish for unit 1");
-    CHECK(!currentUpdateRun().begun(), "the release ends the run");
-    // A new run takes every calculator present.
-    CHECK_EQ(transfer(path, 0x100000), kResultOk, "new run");
-    CHECK(unitHolds(1, 0x100000, bytes), "unit 1 in the new run");
-}
-
 DEVICE_TEST(namedCalculatorsEachGetAResult) {
     virtual_calculator::Options options;
     options.units = 3;
@@ -445,21 +430,19 @@ DEVICE_TEST(namedCalculatorsEachGetAResult) {
     const DiskIdentity unit1 = support::unitIdentity(1);
     const DiskIdentity unit2 = support::unitIdentity(2);
     const DiskIdentity absent = support::unitIdentity(9);
-    const TransferReport report =
-        transferFile(DiskSelection::only({unit1, unit2}), updateVendorId, updateProductId,
-                     path.c_str(), kOffset, support::onProgress, support::onMessage);
-    CHECK_EQ(report.result, kResultDiskOpen, "first failure");
-    CHECK(report.disks.size() == 2 && report.disks[0].identity == unit1 &&
-              report.disks[0].code == kResultOk && report.disks[1].identity == unit2 &&
-              report.disks[1].code == kResultDiskOpen && !report.disks[1].cause.empty(),
+    const DeviceResult report =
+        writeFile(only({unit1, unit2}), {path, u"named.bin", kOffset}, recorded(), table);
+    CHECK_EQ(report.code, kResultDiskOpen, "first failure");
+    CHECK(report.calculators.size() == 2 && report.calculators[0].identity == unit1 &&
+              report.calculators[0].code == kResultOk && report.calculators[1].identity == unit2 &&
+              report.calculators[1].code == kResultDiskOpen && !report.calculators[1].cause.empty(),
           "one result per named calculator");
     CHECK(report.leftAlone.size() == 1 && report.leftAlone[0].serial == u"00000000",
           "unit 0 left alone");
     CHECK(virtual_calculator::trace(0).empty(), "unit 0 untouched");
-    const TransferReport missing =
-        releaseDisks(DiskSelection::only({unit1, absent}), updateVendorId, updateProductId);
-    CHECK(missing.disks.size() == 2 && missing.disks[0].code == kResultOk &&
-              missing.disks[1].code == kResultNoDisk && missing.result == kResultNoDisk,
+    const DeviceResult missing = sendFinishCommand(only({unit1, absent}), table);
+    CHECK(missing.calculators.size() == 2 && missing.calculators[0].code == kResultOk &&
+              missing.calculators[1].code == kResultNoDisk && missing.code == kResultNoDisk,
           "release: a result per calculator");
     CHECK_EQ(virtual_calculator::finishCount(1), 1, "finish for unit 1");
     CHECK_EQ(virtual_calculator::finishCount(0), 0, "none for unit 0");
@@ -490,10 +473,13 @@ DEVICE_TEST(sessionsToDifferentCalculatorsDoNotWaitForEachOther) {
         quickEndedWhileSlowHeld =
             quickEndedSeen.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     };
-    TransferReport slowReport;
+    // Each a session of its own: its own table; only its calculator counts.
+    CalculatorSet slowSet = only({slow}), quickSet = only({quick});
+    slowSet.strangersCount = quickSet.strangersCount = false;
+    DiskTable slowTable, quickTable;
+    DeviceResult slowReport;
     std::thread slowSession([&] {
-        slowReport = transferToCalculators(DiskSelection::only({slow}), updateVendorId,
-                                           updateProductId, path.c_str(), kOffset, slowObserver);
+        slowReport = writeFile(slowSet, {path, u"sessions.bin", kOffset}, slowObserver, slowTable);
     });
     CHECK(slowHolding.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready,
           "the slow session reached its first report");
@@ -510,18 +496,16 @@ DEVICE_TEST(sessionsToDifferentCalculatorsDoNotWaitForEachOther) {
         std::lock_guard<std::mutex> hold(quickLock);
         quickMessages.push_back(disk.serial);
     };
-    const TransferReport quickReport =
-        transferToCalculators(DiskSelection::only({quick}), updateVendorId, updateProductId,
-                              path.c_str(), kOffset, quickObserver);
-    const TransferReport quickRelease =
-        releaseCalculators(DiskSelection::only({quick}), updateVendorId, updateProductId);
+    const DeviceResult quickReport =
+        writeFile(quickSet, {path, u"sessions.bin", kOffset}, quickObserver, quickTable);
+    const DeviceResult quickRelease = sendFinishCommand(quickSet, quickTable);
     quickEnded.set_value();
     slowSession.join();
 
     CHECK(quickEndedWhileSlowHeld, "the quick session ended while the slow one was held");
-    CHECK_EQ(quickReport.result, kResultOk, "quick result");
-    CHECK_EQ(quickRelease.result, kResultOk, "quick finish");
-    CHECK_EQ(slowReport.result, kResultOk, "slow result");
+    CHECK_EQ(quickReport.code, kResultOk, "quick result");
+    CHECK_EQ(quickRelease.code, kResultOk, "quick finish");
+    CHECK_EQ(slowReport.code, kResultOk, "slow result");
     CHECK(quickReport.leftAlone.size() == 1 && quickReport.leftAlone[0] == slow,
           "the other session's calculator is left alone");
     const std::vector<std::pair<std::u16string, int>> expectedQuick = {
@@ -556,10 +540,8 @@ DEVICE_TEST(aStopEndsTheTransferBetweenChunks) {
             if (percent == row.stopAtPercent)
                 stop.store(true);
         };
-        const TransferReport report =
-            transferToCalculators(DiskSelection::allPresent(), updateVendorId, updateProductId,
-                                  path.c_str(), kOffset, observer);
-        CHECK_EQ(report.result, kResultStopped, row.label);
+        const DeviceResult report = writeFile({}, {path, u"stop.bin", kOffset}, observer, table);
+        CHECK_EQ(report.code, kResultStopped, row.label);
         std::size_t dataWrites = 0;
         bool flushed = false;
         for (const auto& entry : virtual_calculator::trace(0)) {
@@ -571,45 +553,6 @@ DEVICE_TEST(aStopEndsTheTransferBetweenChunks) {
     }
 }
 
-DEVICE_TEST(aMemberMissingWritesNobody) {
-    // Both calculators took the first file; then unit 1 is gone, or (without
-    // a serial) replaced by whatever was plugged in at its place.
-    struct Row {
-        const char* label;
-        bool noSerial;
-        const char* cause;
-    };
-    const Row rows[] = {
-        {"with a serial: unplugged, the other present", false, "00000001"},
-        {"without a serial: unplugged and plugged in again", true, "has no serial number"},
-    };
-    for (const Row& row : rows) {
-        virtual_calculator::Options options;
-        options.units = 2;
-        options.noSerial = row.noSerial;
-        support::freshCalculator(options);
-        const auto bytes = support::pattern(40000, 73);
-        const std::string path = firmware("member.bin", bytes.size(), 73);
-        CHECK_EQ(transfer(path, 0x100000), kResultOk, row.label);
-        virtual_calculator::setPluggedIn(1, false);
-        if (row.noSerial)
-            virtual_calculator::setPluggedIn(1, true);
-        CHECK_EQ(transfer(path, 0x500000), kResultNoDisk, row.label);
-        CHECK(toUtf8(lastCause).find(row.cause) != std::string::npos, toUtf8(lastCause));
-        for (int unit = 0; unit < 2; ++unit)
-            CHECK_EQ(virtual_calculator::writtenExtent(unit), std::uint64_t(0x100000 + 40448),
-                     std::string(row.label) + ": nothing written to unit " + std::to_string(unit));
-        if (row.noSerial) {
-            CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultNoDisk, row.label);
-            CHECK_EQ(virtual_calculator::finishCount(1), 0, "no finish for the stranger");
-            continue;
-        }
-        virtual_calculator::setPluggedIn(1, true);
-        CHECK_EQ(transfer(path, 0x500000), kResultOk, "back: the run goes on");
-        CHECK(unitHolds(0, 0x500000, bytes) && unitHolds(1, 0x500000, bytes), row.label);
-    }
-}
-
 DEVICE_TEST(aCalculatorHeldByAnotherRun) {
     support::freshCalculator(1);
     const std::vector<FoundDisk> found = scanUpdateDisks(updateVendorId, updateProductId);
@@ -617,13 +560,13 @@ DEVICE_TEST(aCalculatorHeldByAnotherRun) {
     if (found.empty())
         return;
     CalculatorHolds other;
-    CHECK_EQ(other.claim(found[0]).code, kResultOk, "held by the other run");
+    CHECK_EQ(other.claim(found[0].path, found[0].check).code, kResultOk, "held by the other run");
     const std::string path = firmware("held.bin", 20000, 74);
     CHECK_EQ(transfer(path), kResultHeldElsewhere, "transfer refused");
     CHECK(toUtf8(lastCause).find("serial 00000000 is being updated by another updater") !=
               std::string::npos,
           toUtf8(lastCause));
-    CHECK_EQ(releaseUpdateDisks(updateVendorId, updateProductId), kResultHeldElsewhere, "release");
+    CHECK_EQ(finishAll(), kResultHeldElsewhere, "release");
     CHECK(virtual_calculator::trace(0).empty(), "neither data nor the finish command");
     other.releaseAll();
     CHECK_EQ(transfer(path), kResultOk, "written once let go");

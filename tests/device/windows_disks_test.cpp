@@ -2,11 +2,8 @@
 // disks comes from the test, everything after it is CreateFileW, ReadFile,
 // WriteFile, SetFilePointer, FlushFileBuffers and the transfer threads.
 #include "base/utf16_text.h"
-#include "device/device_log.h"
-#include "device/disk_discovery.h"
+#include "device/calculators.h"
 #include "device/disk_testing.h"
-#include "device/update_disk.h"
-#include "device/update_run.h"
 #include "harness.h"
 #include "support.h"
 
@@ -105,7 +102,6 @@ DEVICE_TEST(windowsTransferResults) {
     const std::string image = dir + "\\image.bin";
     support::writeFile(image, bytes);
     for (const Row& row : rows) {
-        currentUpdateRun().end();
         std::vector<ListedDisks::Entry> list;
         for (std::size_t i = 0; i < row.disks.size(); ++i) {
             const std::string file = dir + "\\disk" + std::to_string(i) + ".img";
@@ -118,11 +114,12 @@ DEVICE_TEST(windowsTransferResults) {
         ListedDisks disks(list);
         diskio::setDiskSourceOverride(&disks);
         support::resetCallbacks();
-        const std::u16string path = toUtf16(image);
-        const TransferReport report =
-            transferInUpdateRun(updateVendorId, updateProductId, path.c_str(), 0x100000,
-                                support::onProgress, support::onMessage);
-        CHECK_EQ(report.result, row.code, row.label);
+        TransferObserver observer;
+        observer.progress = [](const DiskIdentity&, int percent) { support::onProgress(percent); };
+        DiskTable table;
+        const DeviceResult report =
+            writeFile({}, {toUtf16(image), u"image.bin", 0x100000}, observer, table);
+        CHECK_EQ(report.code, row.code, row.label);
         for (int n : row.holding) {
             const std::string file = dir + "\\disk" + std::to_string(n) + ".img";
             CHECK(support::readFile(file, 0x100000, size) == bytes, row.label);
@@ -141,7 +138,6 @@ DEVICE_TEST(windowsTransferResults) {
             CHECK(!report.cause.empty(), row.label);
         diskio::setDiskSourceOverride(nullptr);
     }
-    currentUpdateRun().end();
 }
 
 DEVICE_TEST(devicePathWithinItsRecord) {
@@ -188,9 +184,8 @@ DEVICE_TEST(failedWaitStillWaitsForEveryThread) {
             ended.fetch_add(1);
             return 100 + i;
         });
-    diskio::testing::failThreadWaits(1);
-    const std::vector<diskio::ThreadOutcome> outcomes = diskio::runThreads(jobs);
-    diskio::testing::failThreadWaits(0);
+    const std::vector<diskio::ThreadOutcome> outcomes =
+        diskio::testing::runThreadsWithFailingWait(jobs);
     CHECK_EQ(ended.load(), 3, "every thread ended before the wait returned");
     for (int i = 0; i < 3; ++i)
         CHECK(outcomes[static_cast<std::size_t>(i)].haveCode &&

@@ -6,13 +6,13 @@
 // also read as a uevent file.
 // Properties, each against a small rule written out here: an interface path
 // matches when the pattern occurs followed by '&', '#' or the end; a match
-// has a serial or a port, never both; a scan fills the table with the first
-// 16 matching paths that fit, in listing order; a uevent's device node is the
+// has a serial or a port, never both; a scan keeps the
+// matching paths that fit, in listing order; a uevent's device node is the
 // value of its first DEVNAME line, unless that would lead out of /dev.
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 #include "device/disk_discovery.h"
 #include "device/linux/sysfs_text.h"
-#include "device/update_disk.h"
 #include "fuzz_check.h"
 
 #include <algorithm>
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static ListedDisks source;
     source.paths.clear();
-    std::vector<std::u16string> expectedTable;
+    std::vector<std::u16string> expectedPaths;
     for (const std::string& name : names) {
         const std::u16string path = utf16FromByteName(name);
         source.paths.push_back(path);
@@ -138,21 +138,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const DiskIdentity identity = identityFromPath(path, vendor.c_str(), product.c_str());
             FUZZ_CHECK(identity.serial.empty() || identity.port.empty());
         }
-        // The table holds 16 paths of at most 259 units; longer ones are skipped.
-        if (match && expectedTable.size() < std::size_t(kMaxUpdateDisks) &&
-            path.size() < std::size_t(kDiskPathUnits))
-            expectedTable.push_back(path);
+        // A table entry holds at most 259 units: longer paths are skipped.
+        if (match && path.size() < std::size_t(kDiskPathUnits))
+            expectedPaths.push_back(path);
     }
 
-    static DiskTable table;
     diskio::setDiskSourceOverride(&source);
-    const int found = findUpdateDisks(table, vendor.c_str(), product.c_str(), kMaxUpdateDisks);
+    const std::vector<FoundDisk> found = scanUpdateDisks(vendor.c_str(), product.c_str());
     diskio::setDiskSourceOverride(nullptr);
-    FUZZ_CHECK(found == int(expectedTable.size()));
-    for (int i = 0; i < found; ++i) {
-        const std::u16string& expected = expectedTable[std::size_t(i)];
-        FUZZ_CHECK(std::u16string(table.paths[i], expected.size()) == expected);
-        FUZZ_CHECK(table.paths[i][expected.size()] == 0);
-    }
+    FUZZ_CHECK(found.size() == expectedPaths.size());
+    for (std::size_t i = 0; i < found.size() && i < expectedPaths.size(); ++i)
+        FUZZ_CHECK(found[i].path == expectedPaths[i]);
     return 0;
 }

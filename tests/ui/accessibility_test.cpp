@@ -1,6 +1,6 @@
 // What a screen reader finds in the dialog and announces, and the dialog's
 // use from the keyboard alone.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"

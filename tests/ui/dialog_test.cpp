@@ -1,5 +1,5 @@
 // The window as a user first sees it, and the rules for closing it.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "worker/update_worker.h"
 

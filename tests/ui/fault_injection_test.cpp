@@ -1,7 +1,7 @@
 // Faults from the calculator, the firmware files, the settings and the string
 // modules. In none of them may the updater crash, hang, or report success for
 // a file that did not arrive.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "strings/res_cache.h"

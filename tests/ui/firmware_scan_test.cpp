@@ -1,5 +1,5 @@
 // Which files of a folder become the update, in which order, at which offsets.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "firmware/firmware_scan.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "worker/update_worker.h"

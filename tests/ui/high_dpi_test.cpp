@@ -1,6 +1,6 @@
 // On a screen at 200 % every icon of the dialog is drawn from a pixmap made
 // for that many device pixels, not a 100 % one stretched (which looks blurred).
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "ui/high_dpi.h"
 

@@ -1,6 +1,6 @@
 // The dialog's texts come from the shipped string modules in the chosen
 // language. Built beside Updater, so that it reads the same resource folder.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "worker/update_worker.h"
 

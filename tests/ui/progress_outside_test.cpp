@@ -1,7 +1,7 @@
 // The taskbar button or launcher icon follows a whole run: the share of the
 // whole update while files are written, an error after the last retry failed,
 // nothing after "Done".
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"

@@ -2,7 +2,7 @@
 // mid-run is left alone and named, one that leaves makes the run fail rather
 // than end in "Done", and more than 16 hold the run back. With several
 // calculators a list names each one with its progress and its result.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"
@@ -218,8 +218,9 @@ void RunSafetyTest::calculatorListNamesEachResult() {
     QCOMPARE(listed(dialog), rows);
     const QString cause = dialog.spareLabel2->text();
     if (refusingUnit >= 0) {
-        const QString failed = QStringLiteral("serial %1: Write Disk File: ")
-                                   .arg(refusingUnit, 8, 10, QLatin1Char('0'));
+        const QString failed =
+            QStringLiteral("serial %1: VELA_APP.DAT at 0x500000: Write Disk File: ")
+                .arg(refusingUnit, 8, 10, QLatin1Char('0'));
         QVERIFY2(cause.startsWith(failed) && !cause.contains('\n'), qPrintable(cause));
     }
     // Every row is readable whole: no column is narrower than its text.

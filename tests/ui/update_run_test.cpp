@@ -1,7 +1,7 @@
 // Whole runs of the real dialog and worker against the virtual calculator,
 // with the pauses divided so the suite stays fast.
+#include "base/pacing.h"
 #include "device/disk_discovery.h"
-#include "device/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"

@@ -1,58 +1,32 @@
-// The worker's announcements under the situations a run goes through. The
-// pauses are divided so that a six-second countdown takes a fraction of that.
-#include "device/pacing.h"
+// The worker's announcements under the situations a run goes through,
+// against the virtual calculator. The pauses are divided so that a six-second
+// countdown takes a fraction of that.
+#include "base/pacing.h"
+#include "device/virtual/virtual_calculator.h"
+#include "session/update_run.h"
 #include "worker/dialog_link.h"
 #include "worker/update_worker.h"
+
+#include <QTemporaryDir>
 
 #include <QScopeGuard>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 
 namespace {
 
-// The fake device: presence, the result of the next transfers, and a gate that
-// can hold a transfer while the test acts.
-std::atomic<bool> diskPresent{false};
-std::atomic<int> disksWhenPresent{1};
-std::atomic<int> nextResult{0};
-std::atomic<int> transfers{0};
-std::atomic<bool> throwInTransfer{false};
-std::mutex gateLock;
-std::condition_variable gateChanged;
-bool gateOpen = true;
-bool inTransfer = false;
-
-int fakeConnected() {
-    return diskPresent.load() ? disksWhenPresent.load() : 0;
-}
-
-TransferOutcome fakeTransfer(const char16_t*, std::uint64_t, const TransferObserver&) {
-    if (throwInTransfer.load())
-        throw std::runtime_error("broken transfer");
-    std::unique_lock<std::mutex> lock(gateLock);
-    inTransfer = true;
-    gateChanged.notify_all();
-    gateChanged.wait(lock, [] { return gateOpen; });
-    inTransfer = false;
-    ++transfers;
-    return {nextResult.load(), {}, {}, {}};
-}
-
-void setGate(bool open) {
-    std::lock_guard<std::mutex> lock(gateLock);
-    gateOpen = open;
-    gateChanged.notify_all();
-}
-
 class FakeDialog : public DialogLink {
 public:
     QString lastMessage; // written by whichever thread reports
-    void raiseUpdateProgress(int) override {}
+    // Told to stop at the first progress report: in the middle of a transfer.
+    std::atomic<CUpdateWorker*> stopAtProgress{nullptr};
+    void raiseUpdateProgress(int) override {
+        if (CUpdateWorker* worker = stopAtProgress.exchange(nullptr))
+            worker->stopRequested = true;
+    }
     void raiseUpdateMessage(const QString& text) override { lastMessage = text; }
 };
 
@@ -120,7 +94,10 @@ private slots:
 private:
     void startWorker(bool withFile = true);
     void stopWorker();
+    void calculator(const char* options);
 
+    QTemporaryDir dir_;
+    QString image_; // the one file of the run
     FakeDialog dialog_;
     QThread* thread_ = nullptr;
     CUpdateWorker* worker_ = nullptr;
@@ -130,29 +107,37 @@ private:
 void WorkerTest::initTestCase() {
     pacing::testing::setDivisor(20);
     setDialogLink(&dialog_);
+    image_ = dir_.path() + QStringLiteral("/VELA_APP.DAT");
+    QFile file(image_);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(20000, 'v'));
 }
 
 void WorkerTest::init() {
-    diskPresent = false;
-    disksWhenPresent = 1;
-    nextResult = 0;
-    transfers = 0;
-    throwInTransfer = false;
-    setGate(true);
+    calculator("absent=1");
+    currentUpdateRun().begin({{image_.toStdU16String(), u"VELA_APP.DAT", 0x500000, 20000}});
     dialog_.startCountdownMs = 0;
     dialog_.transferActive = false;
+    dialog_.stopAtProgress = nullptr;
 }
 
 void WorkerTest::cleanup() {
     stopWorker();
+    virtual_calculator::uninstall();
+}
+
+void WorkerTest::calculator(const char* text) {
+    virtual_calculator::Options options;
+    std::string error;
+    QVERIFY(virtual_calculator::parseOptions(text, options, error));
+    virtual_calculator::install(options);
 }
 
 void WorkerTest::startWorker(bool withFile) {
     thread_ = new QThread();
     worker_ = new CUpdateWorker();
-    worker_->setDevice(WorkerDevice{fakeConnected, fakeTransfer});
     if (withFile)
-        worker_->setFile(QStringLiteral("/fw/VELA_APP.DAT"), 0x500000);
+        worker_->setFile(image_, 0x500000);
     worker_->moveToThread(thread_);
     recorder_ = new Recorder();
     recorder_->attach(worker_);
@@ -163,7 +148,6 @@ void WorkerTest::startWorker(bool withFile) {
 void WorkerTest::stopWorker() {
     if (!thread_)
         return;
-    setGate(true);
     worker_->stopRequested = true;
     thread_->quit();
     QVERIFY(thread_->wait(20000));
@@ -184,7 +168,7 @@ void WorkerTest::noDiskOnlyTicks() {
 }
 
 void WorkerTest::diskAtStartCountsDownThenTransfers() {
-    diskPresent = true;
+    calculator("units=1");
     startWorker();
     QTRY_VERIFY(recorder_->events.contains("inactive"));
     const QStringList expected = {"found", "tick1", "start",  "start", "start",   "start",
@@ -194,12 +178,11 @@ void WorkerTest::diskAtStartCountsDownThenTransfers() {
     QVERIFY(dialog_.transferActive.load());
     // Idle after a success: no further transfer and no polling announcements.
     QTest::qWait(200);
-    QCOMPARE(transfers.load(), 1);
     QCOMPARE(recorder_->events.size(), expected.size());
 }
 
 void WorkerTest::startPressedShortensCountdown() {
-    diskPresent = true;
+    calculator("units=1");
     startWorker();
     // Pressed on the worker's own thread, right after its first step, so that
     // no further step can slip in between however loaded the machine is.
@@ -217,14 +200,13 @@ void WorkerTest::startPressedShortensCountdown() {
 }
 
 void WorkerTest::failureRetriesWithoutCountdown() {
-    diskPresent = true;
-    nextResult = 112;
+    calculator("units=1,refuse_write_at=0x500000");
     startWorker();
     QTRY_VERIFY(recorder_->events.contains("ran112"));
-    nextResult = 0;
-    diskPresent = false;
+    virtual_calculator::refuseWritesAt(-1);
+    virtual_calculator::setAbsent(true);
     QTRY_VERIFY(recorder_->events.contains("tick0")); // polling again after the pause
-    diskPresent = true;
+    virtual_calculator::setAbsent(false);
     QTRY_VERIFY(recorder_->events.contains("ran0"));
     QStringList steps = recorder_->steps();
     QCOMPARE(steps.mid(steps.indexOf("ran112")),
@@ -233,18 +215,12 @@ void WorkerTest::failureRetriesWithoutCountdown() {
 }
 
 void WorkerTest::stopDuringTransferLetsItFinish() {
-    diskPresent = true;
-    setGate(false);
+    calculator("units=1");
     startWorker();
-    {
-        std::unique_lock<std::mutex> lock(gateLock);
-        QVERIFY(gateChanged.wait_for(lock, std::chrono::seconds(20), [] { return inTransfer; }));
-    }
-    worker_->stopRequested = true;
-    QTest::qWait(100);
-    QVERIFY(worker_->isRunning());
-    setGate(true);
+    dialog_.stopAtProgress = worker_;
+    QTRY_VERIFY(recorder_->events.contains("inactive"));
     QTRY_VERIFY(!worker_->isRunning());
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0x500000 + 20480));
     // The announcements reach the recorder queued, possibly after the loop ended.
     QTRY_COMPARE(recorder_->steps().mid(recorder_->steps().indexOf("active")),
                  QStringList({"active", "ran0", "inactive"}));
@@ -258,7 +234,7 @@ void WorkerTest::stopEndsEveryPauseAtOnce_data() {
     QTest::newRow("waiting for the device") << false << 0 << "tick2";
     QTest::newRow("counting down") << true << 0 << "start";
     QTest::newRow("before the transfer") << true << 0 << "active";
-    QTest::newRow("after a failure") << true << 105 << "inactive";
+    QTest::newRow("after a failure") << true << 107 << "inactive";
 }
 
 // The window may be gone and the process waiting for this loop (and holding
@@ -268,8 +244,7 @@ void WorkerTest::stopEndsEveryPauseAtOnce() {
     QFETCH(bool, present);
     QFETCH(int, result);
     QFETCH(QString, event);
-    diskPresent = present;
-    nextResult = result;
+    calculator(!present ? "absent=1" : result == 107 ? "units=1,unopenable=0" : "units=1");
     auto restore = qScopeGuard([] { pacing::testing::setStretch(1); });
     static std::atomic<bool> stretched;
     stretched = event.isEmpty();
@@ -297,19 +272,20 @@ void WorkerTest::stopEndsEveryPauseAtOnce() {
         worker_, &CUpdateWorker::downloadInactive, worker_, [on] { on("inactive"); },
         Qt::DirectConnection);
     QTRY_VERIFY_WITH_TIMEOUT(stretched.load(), 20000);
-    const int before = transfers.load();
+    const int before = recorder_->events.count("active");
     worker_->stopRequested = true;
     // A stretched pause lasts hours; only a stop that cuts it short ends the loop.
     QTRY_VERIFY_WITH_TIMEOUT(!worker_->isRunning(), 20000);
-    QCOMPARE(transfers.load(), before);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(recorder_->events.count("active"), before);
 }
 
 void WorkerTest::presentDiskWaitsForFirstFile() {
-    diskPresent = true;
+    calculator("units=1");
     startWorker(false);
     QTRY_VERIFY(recorder_->events.size() >= 4);
     QVERIFY(recorder_->steps().isEmpty());
-    worker_->setFile(QStringLiteral("/fw/VELA_APP.DAT"), 0x500000);
+    worker_->setFile(image_, 0x500000);
     QTRY_VERIFY(recorder_->events.contains("found"));
     // Armed by the worker itself before it announced the device.
     QVERIFY(dialog_.startCountdownMs.load() > 0);
@@ -320,26 +296,27 @@ void WorkerTest::presentDiskWaitsForFirstFile() {
 // must lead to the next transfer.
 void WorkerTest::nextFileAlwaysStarts() {
     pacing::testing::setDivisor(1000);
-    constexpr int kFiles = 300;
-    diskPresent = true;
+    auto restore = qScopeGuard([] { pacing::testing::setDivisor(20); });
+    constexpr int kFiles = 100;
+    calculator("units=1");
     startWorker();
     int successes = 0;
     recorder_->onEvent = [&](const QString& e) {
         if (e == "ran0" && ++successes < kFiles) {
-            worker_->setFile(QStringLiteral("/fw/next"), 0);
+            worker_->setFile(image_, 0x500000);
             worker_->state.store(CUpdateWorker::Transferring);
         }
     };
     QTRY_VERIFY_WITH_TIMEOUT(successes == kFiles, 60000);
-    QCOMPARE(transfers.load(), kFiles);
-    pacing::testing::setDivisor(20);
 }
 
 void WorkerTest::exceptionEndsLoopAndTellsDialog() {
-    diskPresent = true;
-    throwInTransfer = true;
-    dialog_.startCountdownMs = 0;
+    calculator("units=1");
     startWorker();
+    // Something on the worker's thread throws as the transfer begins.
+    connect(
+        worker_, &CUpdateWorker::downloadActive, worker_,
+        [] { throw std::runtime_error("broken transfer"); }, Qt::DirectConnection);
     QTRY_VERIFY(recorder_->events.contains("failed-2"));
     QCOMPARE(worker_->result.load(), -2);
     QVERIFY(!dialog_.transferActive.load());
@@ -351,7 +328,7 @@ void WorkerTest::restartAfterStop() {
     startWorker();
     worker_->stopRequested = true;
     QTRY_VERIFY(!worker_->isRunning());
-    diskPresent = true;
+    virtual_calculator::setAbsent(false);
     QMetaObject::invokeMethod(
         worker_, [w = worker_] { Q_UNUSED(w); }, Qt::BlockingQueuedConnection);
     worker_->restart();
@@ -361,16 +338,16 @@ void WorkerTest::restartAfterStop() {
 }
 
 void WorkerTest::tooManyDisksHoldTheRun() {
-    diskPresent = true;
-    disksWhenPresent = 17;
+    calculator("units=17");
     startWorker();
     QTRY_VERIFY(recorder_->events.count("many17") >= 3);
     QCOMPARE(worker_->state.load(), int(CUpdateWorker::WaitingForDevice));
     QVERIFY(!recorder_->events.contains("found"));
-    QCOMPARE(transfers.load(), 0);
-    disksWhenPresent = 16;
+    // One unplugged: said once more, then the run goes on.
+    virtual_calculator::setPluggedIn(16, false);
     QTRY_VERIFY(recorder_->events.contains("ran0"));
-    QCOMPARE(transfers.load(), 1);
+    QCOMPARE(recorder_->events.count("many16"), 1);
+    QCOMPARE(recorder_->events.count("active"), 1);
 }
 
 // The transfer reports the firmware path and its failures as UTF-16 text; a

@@ -7,7 +7,7 @@
 //
 // The firmware folder (made if missing, default a temporary one) is the path
 // the pictures show.
-#include "device/pacing.h"
+#include "base/pacing.h"
 #include "device/virtual/virtual_calculator.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "ui/high_dpi.h"

@@ -1,9 +1,8 @@
-// Start-up benchmark hook (bench/run_all.sh). When UPDATER_PRINT_FIRST_EXPOSE
-// is set, the wall clock at which the first window is exposed is printed as
-// "first_expose_ns=<ns since the epoch>" and the application is asked to end,
-// so that a script can time process start to first shown window. Unset,
-// nothing is installed. Header-only, because the minimal Qt program the
-// updater is compared with must use the very same probe.
+// The start-up benchmark's probe (bench/run_all.sh): the wall clock at which
+// the first window is exposed is printed as "first_expose_ns=<ns since the
+// epoch>" and the application is asked to end, so that a script can time
+// process start to first shown window. Header-only: the updater and the
+// minimal Qt program it is compared with use the very same probe.
 #pragma once
 
 #include <QCoreApplication>
@@ -39,6 +38,5 @@ private:
 };
 
 inline void installStartupProbe(QCoreApplication& application) {
-    if (qEnvironmentVariableIsSet("UPDATER_PRINT_FIRST_EXPOSE"))
-        application.installEventFilter(new StartupProbe(&application));
+    application.installEventFilter(new StartupProbe(&application));
 }

@@ -1,6 +1,6 @@
-#include "worker/diagnostics.h"
+#include "settings/diagnostics.h"
 
-#include "device/device_log.h"
+#include "device/calculators.h"
 
 // Info and debug are off unless the rules ask for them.
 Q_LOGGING_CATEGORY(lcDevice, "updater.device", QtWarningMsg)

@@ -1,11 +1,10 @@
-#include "device/pacing.h"
-
-#include "device/platform.h"
+#include "base/pacing.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <thread>
 
 namespace {
 std::atomic<int> testDivisor{1};
@@ -24,7 +23,7 @@ int scaledMs(int ms) {
 }
 
 void pauseMs(int ms) {
-    platform::sleepMs(scaledMs(ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(scaledMs(ms)));
 }
 
 bool pauseMs(int ms, const std::atomic<bool>& stop) {
@@ -37,7 +36,7 @@ bool pauseMs(int ms, const std::atomic<bool>& stop) {
             std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0)
             return true;
-        platform::sleepMs(static_cast<int>(std::min<std::int64_t>(left, kStopCheckMs)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(left, kStopCheckMs)));
     }
 }
 

@@ -1,5 +1,6 @@
-// Logging categories of the updater. All are silent by default, since the
-// updater keeps no log; QT_LOGGING_RULES="updater.*=true" turns them on.
+// Logging categories of the updater, the dialog's and vela-update's alike.
+// All are silent by default, since the updater keeps no log;
+// QT_LOGGING_RULES="updater.*=true" turns them on.
 #pragma once
 
 #include <QLoggingCategory>
