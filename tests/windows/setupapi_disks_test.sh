@@ -28,7 +28,7 @@ work=$build/setupapi_disks
 export WINEPREFIX=$build/wineprefix-disks WINEDEBUG=-all
 rm -rf "$work"
 mkdir -p "$work/firmware"
-"$run" wineboot --init >/dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] || "$run" wineboot --init >/dev/null 2>&1
 wineserver -w
 
 failed=0
@@ -118,7 +118,7 @@ traced() { # name program args...; the program's exit code goes to $code
     # strace notes on stderr each watched link it resolved; the rest is the program's.
     sed -i '/^strace: Requested path /d' "$work/$name.err"
     # Out of time: strace has let go of the programs, which are ended here.
-    [ "$code" = 124 ] && wineserver -k
+    if [ "$code" = 124 ]; then wineserver -k; fi
 }
 
 # One line per operation on a disk, "<disk> R|W|F|O <position> <length>", as
@@ -138,8 +138,10 @@ traffic() { # name
         for (i = 0; i < 256; i++) value[sprintf("%02x", i)] = i
     }
     {
+        # "PID  call(...) = result", the PID padded to a width of its own.
         pid = $1
-        line = substr($0, length(pid) + 2)
+        line = $0
+        sub(/^[0-9]+ +/, "", line)
         if (line ~ /<unfinished \.\.\.>$/) {
             sub(/ *<unfinished \.\.\.>$/, "", line)
             pending[pid] = line
@@ -219,14 +221,17 @@ expected_file() { # size offset
     }' "$golden"
 }
 
-# A whole update of one calculator: each file in the order its data arrived,
-# then the release, which reads the control area and writes the finish command.
+# A whole update of one calculator: each file in the order its data arrived
+# (one that never arrived last), then the release, which reads the control
+# area and writes the finish command.
 expected_run() { # traffic of that disk
     local file
     for file in $(awk '$1 == "W" && NF == 3 {
             f = $2 >= 5242880 ? "VELA_APP.DAT" : $2 >= 1048576 ? "VELA_MAIN.DAT" : "VELA_OS.ROM"
             if (!(f in seen)) { seen[f] = 1; print f }
-        }' "$1"); do
+        }
+        END { split("VELA_APP.DAT VELA_MAIN.DAT VELA_OS.ROM", all, " ")
+              for (i = 1; i <= 3; i++) if (!(all[i] in seen)) print all[i] }' "$1"); do
         expected_file "$(stat -c %s "$work/firmware/$file")" "${offset[$file]}"
     done
     printf 'R 87040 15360\nW 87040 512 FINISH\n'
@@ -360,7 +365,10 @@ fi
 # failure of a file has been logged, and must not have ended by itself.
 blank calc1 calc2 calc3
 swap_list >"$work/dialog_swap.list"
-(traced dialog_swap "$updater" "$firmware" 1 && echo "$code" >"$work/dialog_swap.code") &
+(
+    traced dialog_swap "$updater" "$firmware" 1
+    echo "$code" >"$work/dialog_swap.code"
+) &
 job=$!
 final='ended with [1-9][0-9]* after 5 failures'
 for _ in $(seq 1 600); do
