@@ -43,7 +43,8 @@ std::atomic<int> openLists{0};
 struct LeakCheck {
     ~LeakCheck() {
         if (openLists.load() != 0)
-            std::fprintf(stderr, "setupapi stand-in: %d device information set(s) never destroyed\n",
+            std::fprintf(stderr,
+                         "setupapi stand-in: %d device information set(s) never destroyed\n",
                          openLists.load());
     }
 } leakCheck;
@@ -168,8 +169,9 @@ WINBOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFA
         return FALSE;
     }
     const std::wstring& path = list->paths[data->Reserved - 1];
-    const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
-                                            (path.size() + 1) * sizeof(wchar_t));
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                           (path.size() + 1) * sizeof(wchar_t));
     if (requiredBytes)
         *requiredBytes = needed;
     if (detail && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
