@@ -28,9 +28,10 @@ test=(
   lintian debootstrap git ca-certificates
   # Windows stage: the cross compiler, xz for the static Qt archive, Wine, the
   # installer compiler, and an X server with tools to find and photograph
-  # the window; strings and cmp come with binutils and diffutils.
+  # the window; strings and cmp come with binutils and diffutils; strace
+  # records the traffic on the calculators made of files.
   g++-mingw-w64-x86-64 xz-utils wine wine64 fonts-wine nsis
-  xvfb xauth x11-utils imagemagick fonts-noto-cjk
+  xvfb xauth x11-utils imagemagick fonts-noto-cjk strace
   # Fuzzing with libFuzzer.
   clang libclang-rt-14-dev
   # losetup and unshare for the benchmarks and the fresh machine.

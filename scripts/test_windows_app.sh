@@ -13,7 +13,8 @@
 #   - vela-update.exe: a console program without DLLs; list and install
 #     against the virtual calculator, with their exit codes (0, 3, 4);
 #   - the Qt Test and device test executables, through CTest, which runs them
-#     under Wine;
+#     under Wine; among them setupapi_disks_test, both programs from SetupAPI
+#     to the bytes on calculators made of files (tests/windows/);
 #   - the installer (scripts/package.sh windows): a silent install puts
 #     Updater.exe with resource/ and icons/ under Program Files, a Start-menu
 #     shortcut and an Add/Remove Programs entry; the installed Updater.exe
