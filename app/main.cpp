@@ -1,10 +1,14 @@
 #include "app/command_line.h"
 #include "app/instance_guard.h"
+#include "app/standard_output.h"
 #include "app/startup_probe.h"
+#include "base/license_notice.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "ui/high_dpi.h"
 
 #include <QApplication>
+
+#include <string>
 
 namespace {
 
@@ -24,6 +28,16 @@ void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& cont
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the application and the guard exist: it needs no
+    // display, and another updater being open does not silence it.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (parseCommandLine(arguments).version)
+        return writeStandardOutput(std::string("Updater " UPDATER_VERSION "\n") + kLicenseNotice)
+                   ? 0
+                   : 1;
+
     qtMessageHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
     enableHighDpi();
     QApplication application(argc, argv);

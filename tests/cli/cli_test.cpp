@@ -90,6 +90,8 @@ private slots:
     void listSaysWhyAUnitCannotBeWritten();
     void exitCodes_data();
     void exitCodes();
+    void versionNamesTheLicence_data();
+    void versionNamesTheLicence();
 
 private:
     QTemporaryDir dir_;
@@ -299,6 +301,22 @@ void CliTest::exitCodes() {
         QVERIFY2(run.err.startsWith("vela-update: "), qPrintable(run.err));
         QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
     }
+}
+
+void CliTest::versionNamesTheLicence_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("the tool's") << QStringList{"--version"};
+    QTest::newRow("a command's") << QStringList{"install", "--version"};
+}
+
+void CliTest::versionNamesTheLicence() {
+    QFETCH(QStringList, args);
+    const Run run = vela(args);
+    QCOMPARE(run.code, int(kExitOk));
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QStringLiteral("vela-update " UPDATER_VERSION));
+    QVERIFY2(lines.value(1).startsWith("License: GPL-3.0-or-later <https://"),
+             qPrintable(lines.value(1)));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
