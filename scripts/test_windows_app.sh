@@ -2,7 +2,8 @@
 # Cross-builds the Windows application (scripts/build_windows.sh) and checks
 # Updater.exe under Wine:
 #   - the executable itself: GUI subsystem, no mingw or Qt DLLs, the version
-#     resource and the manifest;
+#     resource and the manifest; --version prints the version and the licence
+#     on a redirected stdout;
 #   - under Xvfb with Qt's windows platform: it starts and shows its dialog,
 #     stays up, and ends with exit code 0 when its window gets WM_CLOSE
 #     (sent by Wine's taskkill, as a user's close button would);
@@ -15,9 +16,10 @@
 #   - the Qt Test and device test executables, through CTest, which runs them
 #     under Wine;
 #   - the installer (scripts/package.sh windows): a silent install puts
-#     Updater.exe with resource/ and icons/ under Program Files, a Start-menu
-#     shortcut and an Add/Remove Programs entry; the installed Updater.exe
-#     shows its dialog in Japanese; a silent uninstall leaves nothing behind.
+#     Updater.exe with resource/, icons/, LICENSE.txt and the third-party
+#     notices under Program Files, a Start-menu shortcut and an Add/Remove
+#     Programs entry; the installed Updater.exe shows its dialog in Japanese;
+#     a silent uninstall leaves nothing behind.
 # Prints one line per check and closes with "N passed, N failed"; exits
 # non-zero when a check failed. When the Windows build cannot be made here
 # (no static Qt archive, no mingw-w64, no Wine or Xvfb) it says so and exits
@@ -313,6 +315,16 @@ fi
 UPDATER_TEST_JA_TITLE=$(language_title 8)
 export UPDATER_TEST_JA_TITLE
 
+# A GUI program has no console: --version goes to the stdout it is handed.
+timeout 60 "$run" "$exe" --version >"$work/version.txt" 2>/dev/null
+code=$?
+if [ $code = 0 ] && [ "$(tr -d '\r' <"$work/version.txt" | head -n1)" = "Updater ${version%.0}" ] &&
+    tr -d '\r' <"$work/version.txt" | grep -q '^License: GPL-3.0-or-later <https://'; then
+    pass "Updater.exe --version prints its version and licence, exit 0"
+else
+    fail "Updater.exe --version prints its version and licence, exit 0" "exit $code, see $work/version.txt"
+fi
+
 # The installer, silently, as an administrator's deployment runs it. Wine's
 # menu builder would copy the shortcut into this machine's own menus: off.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -338,6 +350,8 @@ if scripts/package.sh windows "$build" >"$work/installer.log" 2>&1 && [ -f "$set
         test "$(find "$installed/resource" -name '*.orvaneresource' 2>/dev/null | wc -l)" -eq 8
     check "installed: icons/" test -f "$installed/icons/varFolder_16x16.png"
     check "installed: vela-update.exe beside Updater.exe" test -f "$installed/vela-update.exe"
+    check "installed: LICENSE.txt and THIRD-PARTY-NOTICES.txt beside the programs" \
+        test -f "$installed/LICENSE.txt" -a -f "$installed/THIRD-PARTY-NOTICES.txt"
     check "installed: the uninstaller" test -f "$installed/Uninstall.exe"
     if grep -aq 'Updater.exe' "$shortcut" 2>/dev/null; then
         pass "installed: a Start-menu shortcut to Updater.exe"
