@@ -2,8 +2,12 @@
 
 #include "app/command_line.h"
 #include "app/instance_guard.h"
+#include "app/standard_output.h"
+#include "base/license_notice.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "ui/high_dpi.h"
+
+#include <string>
 
 namespace {
 
@@ -23,6 +27,16 @@ void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& cont
 } // namespace
 
 int runUpdater(int argc, char** argv, const std::function<void(QApplication&)>& atStart) {
+    // Answered before the application and the guard exist: it needs no
+    // display, and another updater being open does not silence it.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (parseCommandLine(arguments).version)
+        return writeStandardOutput(std::string("Updater " UPDATER_VERSION "\n") + kLicenseNotice)
+                   ? 0
+                   : 1;
+
     qtMessageHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
     enableHighDpi();
     QApplication application(argc, argv);

@@ -1,5 +1,6 @@
 #include "cli/vela_update.h"
 
+#include "base/license_notice.h"
 #include "base/pacing.h"
 #include "cli/reporter.h"
 #include "device/calculators.h"
@@ -38,7 +39,7 @@ const char kMainHelp[] =
     "\n"
     "Options:\n"
     "  --help     this text; 'vela-update COMMAND --help' for a command's\n"
-    "  --version  the version\n"
+    "  --version  the version and the licence\n"
     "\n"
     "Exit codes: 0 every calculator updated, 1 bad usage, 2 no usable firmware set,\n"
     "3 no calculator, 4 at least one calculator failed, 130 interrupted.\n";
@@ -252,7 +253,8 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
         done = true;
         return exitCode = kExitOk;
     };
-    const QByteArray version = QByteArrayLiteral("vela-update " UPDATER_VERSION "\n");
+    const QByteArray version =
+        QByteArrayLiteral("vela-update " UPDATER_VERSION "\n") + kLicenseNotice;
     const QString first = args.first();
     if (first == QLatin1String("--help") || first == QLatin1String("-h"))
         return answer(kMainHelp);

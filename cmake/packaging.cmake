@@ -2,6 +2,24 @@
 # it holds exactly what `cmake --install --prefix /usr` lays out, plus the
 # documents Debian asks of every package. The Windows installer is made by
 # makensis from the same install rules (packaging/windows/installer.nsi).
+
+# Windows: the licence and the notices of what the static build carries inside
+# its programs lie beside them, as .txt files with CR LF line ends so that a
+# double-click opens them readably in any Notepad (and makensis, which shows
+# LICENSE.txt on the installer's first page, asks for CR LF).
+function(updater_install_windows_text source name)
+  file(READ ${PROJECT_SOURCE_DIR}/${source} text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${PROJECT_BINARY_DIR}/packaging/${name} "${text}")
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/${source})
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${name} DESTINATION ${UPDATER_INSTALL_DIR})
+endfunction()
+if(WIN32)
+  updater_install_windows_text(LICENSE LICENSE.txt)
+  updater_install_windows_text(packaging/windows/THIRD-PARTY-NOTICES.txt THIRD-PARTY-NOTICES.txt)
+endif()
 if(NOT UNIX)
   return()
 endif()

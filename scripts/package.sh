@@ -57,7 +57,7 @@ windows() {
   setup=$build/VelaUpdaterSetup-$version.exe
   makensis -V2 -DVERSION="$version" -DOUTFILE="$setup" -DSIZE_KB="$size" \
     -DICON="$root/app/windows/updater.ico" \
-    -DFILES="$lists/files.nsh" -DUNFILES="$lists/unfiles.nsh" \
+    -DFILES="$lists/files.nsh" -DUNFILES="$lists/unfiles.nsh" -DLICENSE="$stage/LICENSE.txt" \
     packaging/windows/installer.nsi
   echo "Installer: $setup"
 }

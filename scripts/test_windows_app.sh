@@ -16,9 +16,10 @@
 #     under Wine; among them setupapi_disks_test, both programs from SetupAPI
 #     to the bytes on calculators made of files (tests/windows/);
 #   - the installer (scripts/package.sh windows): a silent install puts
-#     Updater.exe with resource/ and icons/ under Program Files, a Start-menu
-#     shortcut and an Add/Remove Programs entry; the installed Updater.exe
-#     shows its dialog in Japanese; a silent uninstall leaves nothing behind.
+#     Updater.exe with resource/, icons/, LICENSE.txt and the third-party
+#     notices under Program Files, a Start-menu shortcut and an Add/Remove
+#     Programs entry; the installed Updater.exe shows its dialog in Japanese;
+#     a silent uninstall leaves nothing behind.
 # Prints one line per check and closes with "N passed, N failed"; exits
 # non-zero when a check failed. When the Windows build cannot be made here
 # (no static Qt archive, no mingw-w64, no Wine or Xvfb) it says so and exits
@@ -339,6 +340,8 @@ if scripts/package.sh windows "$build" >"$work/installer.log" 2>&1 && [ -f "$set
         test "$(find "$installed/resource" -name '*.orvaneresource' 2>/dev/null | wc -l)" -eq 8
     check "installed: icons/" test -f "$installed/icons/varFolder_16x16.png"
     check "installed: vela-update.exe beside Updater.exe" test -f "$installed/vela-update.exe"
+    check "installed: LICENSE.txt and THIRD-PARTY-NOTICES.txt beside the programs" \
+        test -f "$installed/LICENSE.txt" -a -f "$installed/THIRD-PARTY-NOTICES.txt"
     check "installed: the uninstaller" test -f "$installed/Uninstall.exe"
     if grep -aq 'Updater.exe' "$shortcut" 2>/dev/null; then
         pass "installed: a Start-menu shortcut to Updater.exe"

@@ -5,6 +5,7 @@
 ;   OUTFILE   the installer to write
 ;   FILES     an include with SetOutPath and File lines for the staged tree
 ;   UNFILES   an include with the matching Delete and RMDir lines
+;   LICENSE   the staged LICENSE.txt (CR LF), shown on the first page
 ; Whatever the install rules stage is shipped, so a new program of the suite
 ; needs no line here; only Updater.exe gets a Start-menu entry.
 
@@ -35,6 +36,11 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
+; The licence first. The GPL asks for no acceptance to install or run the
+; program, so the page informs and its button only goes on.
+LicenseData "${LICENSE}"
+LicenseText "Free software under the GNU GPL, version 3 or later: you need not accept it to install or use the program." "$(^NextBtn)"
+Page license
 Page directory
 Page instfiles
 UninstPage uninstConfirm

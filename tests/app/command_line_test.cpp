@@ -13,27 +13,38 @@ void CommandLineTest::parse_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<int>("language");
+    QTest::addColumn<bool>("version");
 
-    QTest::newRow("no arguments") << QStringList{"Updater"} << QString() << 1;
-    QTest::newRow("folder and language") << QStringList{"Updater", "C:\\fw", "3"} << "C:\\fw" << 3;
+    QTest::newRow("no arguments") << QStringList{"Updater"} << QString() << 1 << false;
+    QTest::newRow("folder and language")
+        << QStringList{"Updater", "C:\\fw", "3"} << "C:\\fw" << 3 << false;
     QTest::newRow("language kept as given, range is the dialog's")
-        << QStringList{"Updater", "/fw", "9"} << "/fw" << 9;
-    QTest::newRow("language not a number") << QStringList{"Updater", "/fw", "abc"} << "/fw" << 0;
+        << QStringList{"Updater", "/fw", "9"} << "/fw" << 9 << false;
+    QTest::newRow("language not a number")
+        << QStringList{"Updater", "/fw", "abc"} << "/fw" << 0 << false;
     QTest::newRow("language with trailing text")
-        << QStringList{"Updater", "/fw", "3x"} << "/fw" << 0;
-    QTest::newRow("empty folder passes through") << QStringList{"Updater", "", "3"} << "" << 3;
-    QTest::newRow("one argument ignored") << QStringList{"Updater", "/fw"} << QString() << 1;
+        << QStringList{"Updater", "/fw", "3x"} << "/fw" << 0 << false;
+    QTest::newRow("empty folder passes through")
+        << QStringList{"Updater", "", "3"} << "" << 3 << false;
+    QTest::newRow("one argument ignored")
+        << QStringList{"Updater", "/fw"} << QString() << 1 << false;
     QTest::newRow("three arguments ignored")
-        << QStringList{"Updater", "/fw", "3", "extra"} << QString() << 1;
+        << QStringList{"Updater", "/fw", "3", "extra"} << QString() << 1 << false;
+    QTest::newRow("--version alone")
+        << QStringList{"Updater", "--version"} << QString() << 1 << true;
+    QTest::newRow("--version with a second argument is a folder")
+        << QStringList{"Updater", "--version", "3"} << "--version" << 3 << false;
 }
 
 void CommandLineTest::parse() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, folder);
     QFETCH(int, language);
+    QFETCH(bool, version);
     const CommandLine line = parseCommandLine(arguments);
     QCOMPARE(line.folder, folder);
     QCOMPARE(line.language, language);
+    QCOMPARE(line.version, version);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install lays out what a user needs: the executable with icons/ and
-# resource/ beside it, a link in bin, desktop integration and the udev rule.
+# resource/ beside it, a link in bin, desktop integration, the udev rule and
+# the licence.
 set -u
 build=$1
 dest=$(mktemp -d)
@@ -19,5 +20,6 @@ check "desktop file" "grep -q '^Exec=vela-updater$' '$root/share/applications/ve
 check "hicolor icon" "[ -f '$root/share/icons/hicolor/64x64/apps/vela-updater.png' ]"
 check "udev rule uaccess" "grep -q 'TAG+=\"uaccess\"' '$root/lib/udev/rules.d/70-vela-updater.rules'"
 check "udev rule keeps automounters away" "grep -q 'UDISKS_IGNORE' '$root/lib/udev/rules.d/70-vela-updater.rules'"
+check "copyright file names the licence" "grep -qx 'License: GPL-3+' '$root/share/doc/vela-updater/copyright' && grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' '$root/share/doc/vela-updater/copyright'"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -33,6 +33,7 @@ private slots:
     void init();
     void secondStartEndsAtOnceWhileFirstRuns();
     void startAfterKilledInstanceSucceeds();
+    void versionAnswersWithoutDisplayOrGuard();
     void guardInProcess();
 
 private:
@@ -93,6 +94,34 @@ void InstanceGuardTest::startAfterKilledInstanceSucceeds() {
     next.kill();
     QVERIFY(next.waitForFinished(10000));
     QVERIFY(!guardHeld()); // also clears what the kill left behind
+}
+
+void InstanceGuardTest::versionAnswersWithoutDisplayOrGuard() {
+    QProcess first;
+    start(first);
+    QTRY_VERIFY_WITH_TIMEOUT(guardHeld(), 10000);
+
+    // No display of any kind: the answer comes before Qt looks for one, and
+    // before the guard that would end a second updater silently.
+    QProcess version;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    version.setProcessEnvironment(env);
+    version.start(kBinary, {QStringLiteral("--version")});
+    QVERIFY(version.waitForFinished(10000));
+    QCOMPARE(version.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(version.exitCode(), 0);
+    const QStringList lines = QString::fromLatin1(version.readAllStandardOutput())
+                                  .remove(QLatin1Char('\r'))
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QStringLiteral("Updater " UPDATER_VERSION));
+    QVERIFY2(lines.value(1).startsWith(QLatin1String("License: GPL-3.0-or-later <https://")),
+             qPrintable(lines.value(1)));
+    QCOMPARE(first.state(), QProcess::Running);
+
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
 }
 
 void InstanceGuardTest::guardInProcess() {

@@ -95,6 +95,7 @@ private slots:
     void listSaysWhyAUnitCannotBeWritten();
     void exitCodes_data();
     void exitCodes();
+    void versionNamesTheLicence();
 
 private:
     QTemporaryDir dir_;
@@ -353,6 +354,14 @@ void CliTest::exitCodes() {
         QVERIFY2(run.err.startsWith("vela-update: "), qPrintable(run.err));
         QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
     }
+}
+
+void CliTest::versionNamesTheLicence() {
+    const Run run = vela({"install", "--version"});
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QStringLiteral("vela-update " UPDATER_VERSION));
+    QVERIFY2(lines.value(1).startsWith("License: GPL-3.0-or-later <https://"),
+             qPrintable(lines.value(1)));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
