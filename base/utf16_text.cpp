@@ -31,42 +31,6 @@ std::string toUtf8(const std::u16string& text) {
     return out;
 }
 
-std::u16string toUtf16(const std::string& text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-        char32_t c = extra == 0   ? b
-                     : extra == 1 ? (b & 0x1F)
-                     : extra == 2 ? (b & 0x0F)
-                                  : (b & 0x07);
-        bool valid = extra >= 0 && i + extra < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            valid = (cont & 0xC0) == 0x80;
-            c = (c << 6) | (cont & 0x3F);
-        }
-        if (!valid) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
 std::size_t boundedLength(const char16_t* text, std::size_t limit) {
     std::size_t n = 0;
     if (!text)
@@ -105,15 +69,19 @@ std::size_t strictSequence(const std::string& text, std::size_t i, char32_t& c) 
 
 } // namespace
 
-std::u16string utf16FromByteName(const std::string& name) {
+namespace {
+
+// Decodes UTF-8; what is not (an invalid byte, an overlong form, a surrogate)
+// goes to `invalid` one byte at a time.
+template <typename Invalid> std::u16string decodeUtf8(const std::string& text, Invalid invalid) {
     std::u16string out;
-    out.reserve(name.size());
+    out.reserve(text.size());
     std::size_t i = 0;
-    while (i < name.size()) {
+    while (i < text.size()) {
         char32_t c = 0;
-        const std::size_t length = strictSequence(name, i, c);
+        const std::size_t length = strictSequence(text, i, c);
         if (length == 0) {
-            out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(name[i]));
+            out += invalid(static_cast<unsigned char>(text[i]));
             ++i;
             continue;
         }
@@ -127,6 +95,16 @@ std::u16string utf16FromByteName(const std::string& name) {
         }
     }
     return out;
+}
+
+} // namespace
+
+std::u16string toUtf16(const std::string& text) {
+    return decodeUtf8(text, [](unsigned char) { return u'\uFFFD'; });
+}
+
+std::u16string utf16FromByteName(const std::string& name) {
+    return decodeUtf8(name, [](unsigned char b) { return static_cast<char16_t>(0xDC00 + b); });
 }
 
 std::string byteNameFromUtf16(const std::u16string& name) {

@@ -33,3 +33,7 @@ struct CliEnvironment {
 
 // args without the program name: {"install", "FOLDER", "--yes"}.
 [[nodiscard]] int runVelaUpdate(const QStringList& args, const CliEnvironment& env);
+
+// The whole process: Ctrl-C and the end of a session caught, the terminal
+// looked at, runVelaUpdate on the command line (cli/process.cpp).
+int velaUpdateMain(int argc, char** argv);

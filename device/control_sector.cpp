@@ -37,7 +37,7 @@ namespace {
 // reads the sector back at once. The disk's position is put back where it
 // was, so a report between two data chunks does not disturb the data stream.
 bool writeControlRecord(diskio::BlockIo& disk, const ControlRecord& record,
-                        ControlResponse* response) {
+                        ControlRecord* response) {
     AlignedBuffer io(kControlRecordBytes);
     if (!io.valid())
         return false;
@@ -61,8 +61,7 @@ bool writeControlRecord(diskio::BlockIo& disk, const ControlRecord& record,
 
 } // namespace
 
-bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
-                     ControlResponse& response) {
+bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record, ControlRecord& response) {
     return writeControlRecord(disk, record, &response);
 }
 
@@ -81,7 +80,7 @@ void readControlArea(diskio::BlockIo& disk, bool final) {
 bool sendProgress(diskio::BlockIo& disk, std::uint32_t percent) {
     const ControlRecord record = makeControlRecord(CMD_PROGRESS, percent);
     for (int attempt = 1; attempt <= kProgressAttempts; ++attempt) {
-        ControlResponse response;
+        ControlRecord response;
         const bool exchanged = controlExchange(disk, record, response);
         const std::uint32_t status = recordField(response, 12);
         if (exchanged && status == (kAcceptedBit | CMD_PROGRESS)) {

@@ -23,7 +23,6 @@ constexpr int kProgressAttempts = 6;
 struct ControlRecord {
     std::array<std::uint8_t, kControlRecordBytes> bytes{};
 };
-using ControlResponse = ControlRecord;
 
 // Magic, signature, length 512, code and argument, little-endian; the rest zero.
 [[nodiscard]] ControlRecord makeControlRecord(std::uint32_t command, std::uint32_t argument);
@@ -35,7 +34,7 @@ using ControlResponse = ControlRecord;
 // when the write failed); the disk position afterwards is the one before.
 // True when both the write and the read succeeded.
 [[nodiscard]] bool controlExchange(diskio::BlockIo& disk, const ControlRecord& record,
-                                   ControlResponse& response);
+                                   ControlRecord& response);
 
 // Writes the record at 87040 and puts the position back. True when written.
 [[nodiscard]] bool controlWrite(diskio::BlockIo& disk, const ControlRecord& record);

@@ -9,13 +9,6 @@ std::vector<std::unique_ptr<ResBlock>>& resBlockCache() {
     return cache;
 }
 
-std::vector<ResBlockTag> resCachedBlocks() {
-    std::vector<ResBlockTag> tags;
-    for (const auto& block : resBlockCache())
-        tags.push_back(ResBlockTag{block->moduleKey, block->blockNumber});
-    return tags;
-}
-
 namespace testing {
 void resetStringResources() {
     resBlockCache().clear();

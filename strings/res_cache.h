@@ -11,17 +11,6 @@ struct ResBlock;
 
 constexpr std::size_t kResCacheBlocks = 10;
 
-struct ResBlockTag {
-    std::uint32_t moduleKey;
-    std::uint32_t blockNumber;
-    bool operator==(const ResBlockTag& other) const {
-        return moduleKey == other.moduleKey && blockNumber == other.blockNumber;
-    }
-};
-
-// The tags of the cached blocks, front (position 0) first.
-[[nodiscard]] std::vector<ResBlockTag> resCachedBlocks();
-
 // The cache itself; only the lookup reorders it. Position 0 is the front.
 [[nodiscard]] std::vector<std::unique_ptr<ResBlock>>& resBlockCache();
 

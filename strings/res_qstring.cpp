@@ -1,6 +1,7 @@
 #include "strings/res_qstring.h"
 
 #include "strings/res_string.h"
+#include "strings/res_text.h"
 
 #include <cstring>
 
@@ -18,7 +19,7 @@ QString qStringFromUtf16(const char16_t* text, std::size_t length) {
 }
 
 QString qStringFromUtf16(const char16_t* text) {
-    return qStringFromUtf16(text, text ? std::char_traits<char16_t>::length(text) : 0);
+    return qStringFromUtf16(text, static_cast<std::size_t>(resTextLength(text)));
 }
 
 QString qStringFromUtf16(const std::u16string& text) {

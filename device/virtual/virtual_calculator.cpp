@@ -609,10 +609,6 @@ std::vector<TraceEntry> trace(int unit) {
     return out;
 }
 
-void clearTrace(int unit) {
-    withUnit(unit, [](Unit& u) { u.trace.clear(); });
-}
-
 int finishCount(int unit) {
     int n = 0;
     withUnit(unit, [&](Unit& u) { n = u.finishes; });
@@ -644,14 +640,6 @@ void setAbsent(bool absent) {
 
 void refuseWritesAt(std::int64_t pos) {
     withCalculator([&](Calculator& c) { c.options_.refuseWriteAt = pos; });
-}
-
-void setProgressUnanswered(bool unanswered) {
-    withCalculator([&](Calculator& c) { c.options_.progressUnanswered = unanswered; });
-}
-
-void setUnopenable(int unit, bool unopenable) {
-    withUnit(unit, [&](Unit& u) { u.unopenable = unopenable; });
 }
 
 void setPluggedIn(int unit, bool pluggedIn) {

@@ -67,7 +67,6 @@ struct TraceEntry {
 
 [[nodiscard]] int unitCount();
 [[nodiscard]] std::vector<TraceEntry> trace(int unit);
-void clearTrace(int unit);
 [[nodiscard]] int finishCount(int unit);
 // Bytes as stored; sectors never written read as zero.
 [[nodiscard]] std::vector<std::uint8_t> readUnit(int unit, std::uint64_t offset,
@@ -78,8 +77,6 @@ void clearTrace(int unit);
 // Faults, effective at once.
 void setAbsent(bool absent);
 void refuseWritesAt(std::int64_t pos);
-void setProgressUnanswered(bool unanswered);
-void setUnopenable(int unit, bool unopenable);
 // Unplugs the unit (its open handles fail, it is not listed) or plugs it in
 // again with the same serial.
 void setPluggedIn(int unit, bool pluggedIn);

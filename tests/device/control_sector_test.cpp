@@ -153,7 +153,7 @@ DEVICE_TEST(controlOperationsAndPosition) {
         if (!disk)
             continue;
         CHECK(disk->seek(start), row.label);
-        ControlResponse response;
+        ControlRecord response;
         switch (row.which) {
         case 0:
             CHECK(controlExchange(*disk, makeControlRecord(CMD_PROGRESS, 7), response), row.label);

@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ScriptedDisk disk(data, size, start, percent);
         for (int attempt = 1; attempt <= kProgressAttempts; ++attempt) {
             disk.resetOutcome();
-            ControlResponse response;
+            ControlRecord response;
             const bool exchanged =
                 controlExchange(disk, makeControlRecord(CMD_PROGRESS, percent), response);
             FUZZ_CHECK(disk.exchanges_ == attempt);

@@ -1,0 +1,116 @@
+// vela-update as a process: its signals and console events, its terminal,
+// its streams. A console program on every platform.
+#include "cli/vela_update.h"
+#include "settings/diagnostics.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <atomic>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Ctrl-C presses; lock-free, so the signal handler may touch it.
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// The end of the session (SIGTERM, SIGHUP, a console closed): as a second
+// Ctrl-C, every transfer stops after the chunk it is writing, so that none is
+// cut in the middle and the calculators left incomplete are named.
+void stopNow() {
+    int seen = interrupts.load();
+    while (seen < 2 && !interrupts.compare_exchange_weak(seen, 2)) {
+    }
+}
+
+#ifdef _WIN32
+// Set once main is about to return; a console being closed waits for it.
+std::atomic<bool> ended{false};
+
+BOOL WINAPI onConsoleControl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        interrupts.fetch_add(1);
+        return TRUE;
+    }
+    if (type != CTRL_CLOSE_EVENT && type != CTRL_LOGOFF_EVENT && type != CTRL_SHUTDOWN_EVENT)
+        return FALSE;
+    // Windows ends the process once this handler returns, and at the latest
+    // about 5 s after the event: the stop after the current chunk and the
+    // last words fit in that time.
+    stopNow();
+    for (int waited = 0; waited < 4500 && !ended.load(); waited += 50)
+        Sleep(50);
+    return TRUE;
+}
+
+void catchInterrupts() {
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+bool isTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+#else
+extern "C" void onInterrupt(int) {
+    interrupts.fetch_add(1);
+}
+
+extern "C" void onHangUp(int) {
+    stopNow();
+}
+
+void catchInterrupts() {
+    // Without SA_RESTART: a confirmation being read ends at Ctrl-C.
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onHangUp;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A reader that went away (vela-update ... | head -1) is an output that
+    // fails, not a reason to die in the middle of a file.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool isTerminal(std::FILE* stream) {
+    return isatty(fileno(stream)) != 0;
+}
+#endif
+
+} // namespace
+
+int velaUpdateMain(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    catchInterrupts();
+    // Silent unless QT_LOGGING_RULES asks for them, as for the dialog; stderr.
+    routeDeviceLog();
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QTextStream in(stdin);
+    CliEnvironment env;
+    env.out = &out;
+    env.err = &err;
+    env.stdinIsTerminal = isTerminal(stdin);
+    env.stdoutIsTerminal = isTerminal(stdout);
+    env.readLine = [&in](QString& line) { return in.readLineInto(&line); };
+    env.interrupts = &interrupts;
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    const int code = runVelaUpdate(args, env);
+    out.flush();
+    err.flush();
+#ifdef _WIN32
+    ended.store(true);
+#endif
+    return code;
+}
