@@ -262,7 +262,7 @@ opened_as_calculator() { # name disk
     want=$(printf 'trace:file:CreateFileW L"\\\\\\\\?\\\\%s" %s  creation 3 attributes 0xb0000000\n' \
         "${iface[$2]}" "GENERIC_READ GENERIC_WRITE FILE_SHARE_READ FILE_SHARE_WRITE"
         printf 'trace:file:CreateFileW L"\\\\\\\\?\\\\%s" %s  creation 3 attributes 0x0' \
-        "${iface[$2]}" "FILE_SHARE_READ FILE_SHARE_WRITE FILE_SHARE_DELETE")
+        "${iface[$2]}" "QUERY_ACCESS FILE_SHARE_READ FILE_SHARE_WRITE FILE_SHARE_DELETE")
     opens=$(grep "^$2 O " "$work/$1.traffic")
     [ -n "$calls" ] && ! grep -qvxF -f <(printf '%s\n' "$want") <<<"$calls" &&
         [ -n "$opens" ] && ! grep -qvx "$2 O $2" <<<"$opens"
