@@ -23,10 +23,12 @@ bool holdsNonText(const QString& text) {
     return false;
 }
 
+} // namespace
+
 // A JSON string literal that every strict parser takes (RFC 8259 text, valid
 // UTF-8): what is not text becomes U+FFFD; the "_bytes" field beside a name
 // keeps its exact bytes.
-QString jsonString(const QString& text) {
+QString Reporter::jsonString(const QString& text) {
     static const char kHex[] = "0123456789abcdef";
     QString out = QStringLiteral("\"");
     for (int i = 0; i < text.size(); ++i) {
@@ -48,6 +50,8 @@ QString jsonString(const QString& text) {
     }
     return out + QLatin1Char('"');
 }
+
+namespace {
 
 // The bytes a name stands for, in hexadecimal.
 QString hexBytes(const QString& text) {
@@ -369,6 +373,39 @@ void Reporter::summary(bool ok, const std::vector<SummaryRow>& rows) {
     text += ok ? QStringLiteral("Every calculator was updated.\n")
                : QStringLiteral("Not every calculator was updated.\n");
     write(out_, text);
+}
+
+void Reporter::set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (mode_ == OutputMode::Json) {
+        QStringList list;
+        for (const SetImage& image : images)
+            list << QStringLiteral("{%1,\"offset\":%2,\"size\":%3,\"sha256\":\"%4\"}")
+                        .arg(nameField(QStringLiteral("name"), image.name))
+                        .arg(image.offset)
+                        .arg(image.size)
+                        .arg(image.sha256);
+        emitJson(QStringLiteral("set"), QString(),
+                 {{QStringLiteral("folder"), jsonString(folder)},
+                  {QStringLiteral("manifest"),
+                   manifestChecked ? QStringLiteral("true") : QStringLiteral("false")},
+                  {QStringLiteral("images"),
+                   QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
+        return;
+    }
+    QString text =
+        QStringLiteral("Firmware set in %1%2:\n")
+            .arg(shown(folder),
+                 manifestChecked ? QStringLiteral(" (checked against SHA256SUMS)") : QString());
+    for (const SetImage& image : images)
+        text += QStringLiteral("  %1  %2 bytes at 0x%3  sha256 %4\n")
+                    .arg(shown(image.name))
+                    .arg(image.size)
+                    .arg(image.offset, 0, 16)
+                    .arg(image.sha256);
+    write(out_, text);
+    if (mode_ == OutputMode::Terminal)
+        drawn_ = 0;
 }
 
 void Reporter::note(const QString& text) {

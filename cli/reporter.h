@@ -16,6 +16,14 @@
 
 enum class OutputMode { Json, Plain, Terminal };
 
+// One image of the set, as it was checked.
+struct SetImage {
+    QString name;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    QString sha256; // hexadecimal
+};
+
 // One calculator's line in the summary.
 struct SummaryRow {
     QString calculator;
@@ -49,6 +57,14 @@ public:
     void summary(bool ok, const std::vector<SummaryRow>& rows);
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
+    // The firmware set about to be written: the `set` event, or the plan.
+    void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
+
+    // JSON pieces for whoever writes JSON of their own (the report file): a
+    // string literal that strict parsers take, and "field":"name" with its
+    // exact bytes beside it when the name is not text.
+    [[nodiscard]] static QString jsonString(const QString& text);
+    [[nodiscard]] static QString nameField(const QString& field, const QString& name);
 
 private:
     struct Line {
@@ -62,8 +78,6 @@ private:
     };
     void emitJson(const QString& event, const QString& calculator,
                   const QList<QPair<QString, QString>>& fields);
-    // "field":"name", and "field_bytes":"<hex>" when the name is not text.
-    static QString nameField(const QString& field, const QString& name);
     [[nodiscard]] static QPair<QString, QString> pathField(const QString& path);
     void write(QTextStream& stream, const QString& text);
     void plain(const QString& calculator, const QString& text);

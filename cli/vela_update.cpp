@@ -3,12 +3,14 @@
 #include "base/license_notice.h"
 #include "base/pacing.h"
 #include "cli/reporter.h"
+#include "cli/update_report.h"
 #include "device/calculators.h"
 #include "firmware/firmware_scan.h"
 #include "session/update_run.h"
 #include "settings/settings.h"
 #include "strings/res_qstring.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -33,6 +35,7 @@ const char kMainHelp[] =
     "\n"
     "Commands:\n"
     "  list      the calculators in update mode now, and whether each can be written\n"
+    "  check     check a firmware folder (and its SHA256SUMS) without any calculator\n"
     "  install   update every connected calculator (at most 16) from a firmware folder\n"
     "  station   update each calculator as it is plugged in, until Ctrl-C\n"
     "  language  the language number the updater takes from the system locale\n"
@@ -42,7 +45,8 @@ const char kMainHelp[] =
     "  --version  the version and the licence\n"
     "\n"
     "Exit codes: 0 every calculator updated, 1 bad usage, 2 no usable firmware set,\n"
-    "3 no calculator, 4 at least one calculator failed, 130 interrupted.\n";
+    "3 no calculator, 4 at least one calculator failed, 5 the output could not be\n"
+    "written, 130 interrupted.\n";
 
 const char kListHelp[] =
     "Usage: vela-update list [--json]\n"
@@ -51,25 +55,35 @@ const char kListHelp[] =
     "  --json     one JSON object per calculator on stdout\n"
     "Exit 0 when at least one is listed, 3 when none.\n";
 
+const char kCheckHelp[] =
+    "Usage: vela-update check FOLDER [--json]\n"
+    "Checks the firmware set in FOLDER as install would, without any calculator: the\n"
+    "three images, their sizes and SHA-256, and SHA256SUMS when the folder has one.\n"
+    "  --json     the set as a JSON line on stdout\n"
+    "Exit 0 when the set can be installed, 2 (with the reason) when it cannot.\n";
+
 const char kInstallHelp[] =
-    "Usage: vela-update install FOLDER [--json] [--wait SECONDS] [--yes]\n"
+    "Usage: vela-update install FOLDER [--json] [--wait SECONDS] [--yes] [--report FILE]\n"
     "Writes the firmware set in FOLDER onto every connected calculator (at most 16),\n"
     "each file retried up to five times per calculator, then sends each the finish\n"
     "command.\n"
-    "  --json          JSON lines on stdout, one per event\n"
-    "  --wait SECONDS  how long to wait for a calculator (default 30)\n"
-    "  --yes           do not ask for confirmation\n"
+    "  --json           JSON lines on stdout, one per event\n"
+    "  --wait SECONDS   how long to wait for a calculator (default 30)\n"
+    "  --yes            do not ask for confirmation\n"
+    "  --report FILE    append one JSON line per calculator to FILE\n"
     "Without --yes it asks on a terminal; it does not ask when stdin is not a terminal.\n";
 
 const char kStationHelp[] =
-    "Usage: vela-update station FOLDER [--json] [--max N]\n"
+    "Usage: vela-update station FOLDER [--json] [--max N] [--report FILE]\n"
     "Updates each calculator that appears in update mode, each in its own session (up\n"
     "to 16 at once), until Ctrl-C or until N calculators have had their session. A\n"
-    "calculator already updated in this run is left alone. The first Ctrl-C stops\n"
+    "calculator with a serial already updated in this run is left alone; one without\n"
+    "a serial is updated each time it is plugged in. The first Ctrl-C stops\n"
     "taking new calculators and lets running ones finish; a second stops after the\n"
     "current chunk.\n"
-    "  --json     JSON lines on stdout, one per event\n"
-    "  --max N    end after N calculators\n";
+    "  --json         JSON lines on stdout, one per event\n"
+    "  --max N        end after N calculators\n"
+    "  --report FILE  append one JSON line per calculator to FILE\n";
 
 const char kLanguageHelp[] =
     "Usage: vela-update language\n"
@@ -78,10 +92,20 @@ const char kLanguageHelp[] =
 struct Options {
     QString command;
     QString folder;
+    QString report; // --report FILE
     bool json = false;
     bool yes = false;
     int waitSeconds = kDefaultWaitSeconds;
     int max = 0; // 0: no limit
+};
+
+// What the runs of one command share: the set as it was checked, and the
+// record of every update.
+struct Session {
+    std::vector<RunFile> files;
+    QString folder;
+    bool manifest = false; // every image matched SHA256SUMS
+    UpdateReport report;   // open when --report was given
 };
 
 class Cli {
@@ -140,9 +164,13 @@ private:
 
     int parse(const QStringList& args, Options& options, bool& done, int& exitCode);
     int list(const Options& options);
+    int check(const Options& options);
     int install(const Options& options);
     int station(const Options& options);
-    bool loadFirmware(const QString& folder, std::vector<RunFile>& files, int& exitCode);
+    // What the commands that write begin with: the set checked (against
+    // SHA256SUMS too), the report file opened, and the set said. False, with
+    // the exit code, when it cannot go on.
+    bool prepare(const Options& options, Reporter& reporter, Session& session, int& exitCode);
 
     const CliEnvironment& env_;
     QTextStream& out_;
@@ -188,21 +216,30 @@ private:
     Reporter& reporter_;
 };
 
-// One calculator's run on a thread of its own.
-class RunningSession {
+QString utcNow() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+// One calculator's run on a thread of its own; its line in the report when
+// it has ended.
+class RunningSession : private RunObserver {
 public:
-    RunningSession(DiskIdentity disk, const std::vector<RunFile>& files, RunObserver& observer,
+    RunningSession(DiskIdentity disk, Session& session, RunObserver& observer,
                    const std::atomic<bool>& stopNow)
-        : disk_(std::move(disk)) {
-        run_.begin(files, disk_);
+        : disk_(std::move(disk)), session_(session), observer_(observer),
+          results_(session.files.size(), kNotWritten) {
+        run_.begin(session.files, disk_);
+        started_ = utcNow();
         clock_.start();
-        thread_ = std::thread([this, &observer, &stopNow] {
-            result_ = run_.run(observer, &stopNow);
+        thread_ = std::thread([this, &stopNow] {
+            result_ = run_.run(*this, &stopNow);
             seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
+            if (session_.report.isOpen())
+                (void)session_.report.append(reportLine());
             ended_.store(true);
         });
     }
-    ~RunningSession() {
+    ~RunningSession() override {
         if (thread_.joinable())
             thread_.join();
     }
@@ -222,8 +259,71 @@ public:
     }
 
 private:
+    // A file never written: it has no result yet.
+    static constexpr ResultCode kNotWritten = -1;
+
+    // RunObserver: each file's last result is kept; everything goes on.
+    void fileStarted(const DiskIdentity& disk, const RunFile& file) override {
+        observer_.fileStarted(disk, file);
+    }
+    void progress(const DiskIdentity& disk, int percent) override {
+        observer_.progress(disk, percent);
+    }
+    void fileEnded(const DiskIdentity& disk, const RunFile& file, ResultCode code,
+                   const std::u16string& cause) override {
+        for (std::size_t i = 0; i < session_.files.size(); ++i) {
+            if (session_.files[i].path == file.path)
+                results_[i] = code;
+        }
+        observer_.fileEnded(disk, file, code, cause);
+    }
+    void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
+        observer_.retrying(disk, code, attempt);
+    }
+    void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
+        observer_.finished(disk, code, cause);
+    }
+
+    // Who, when, what and how it ended: enough to answer from the report
+    // alone which calculators got which set, and which failed and why.
+    QString reportLine() const {
+        const auto field = [](const char* name, const QString& value) {
+            return QStringLiteral(",\"%1\":").arg(QLatin1String(name)) +
+                   Reporter::jsonString(value);
+        };
+        QString line = QStringLiteral("{\"version\":\"" UPDATER_VERSION "\"") +
+                       field("started", started_) + field("ended", utcNow()) + QLatin1Char(',') +
+                       Reporter::nameField(QStringLiteral("calculator"), nameOf(disk_));
+        line += disk_.hasSerial()
+                    ? QLatin1Char(',') + Reporter::nameField(QStringLiteral("serial"),
+                                                             qStringFromUtf16(disk_.serial))
+                    : field("port", qStringFromUtf16(disk_.port));
+        line += field("folder", session_.folder) +
+                QStringLiteral(",\"manifest\":%1,\"images\":[")
+                    .arg(session_.manifest ? QStringLiteral("true") : QStringLiteral("false"));
+        for (std::size_t i = 0; i < session_.files.size(); ++i) {
+            const RunFile& file = session_.files[i];
+            line +=
+                QStringLiteral("%1{%2,\"sha256\":\"%3\",\"result\":%4}")
+                    .arg(i == 0 ? QString() : QStringLiteral(","))
+                    .arg(Reporter::nameField(QStringLiteral("name"), qStringFromUtf16(file.name)))
+                    .arg(QString::fromStdString(Sha256::hex(file.sha256)))
+                    .arg(results_[i] == kNotWritten ? QStringLiteral("null")
+                                                    : QString::number(results_[i]));
+        }
+        line += QStringLiteral("],\"result\":%1").arg(result_.result) +
+                field("cause", qStringFromUtf16(result_.cause)) +
+                QStringLiteral(",\"finish_sent\":%1}")
+                    .arg(result_.finishSent ? QStringLiteral("true") : QStringLiteral("false"));
+        return line;
+    }
+
     DiskIdentity disk_;
+    Session& session_;
+    RunObserver& observer_;
+    std::vector<ResultCode> results_; // per file, its last result (run's thread)
     UpdateRun run_;
+    QString started_;
     QElapsedTimer clock_;
     RunSummary result_;
     double seconds_ = 0;
@@ -260,12 +360,15 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
         return answer(kMainHelp);
     if (first == QLatin1String("--version"))
         return answer(version.constData());
-    const QStringList commands{QStringLiteral("list"), QStringLiteral("install"),
-                               QStringLiteral("station"), QStringLiteral("language")};
+    const QStringList commands{QStringLiteral("list"), QStringLiteral("check"),
+                               QStringLiteral("install"), QStringLiteral("station"),
+                               QStringLiteral("language")};
     if (!commands.contains(first))
         return exitCode = usageError(QStringLiteral("'%1' is not a command.").arg(first));
     options.command = first;
-    const bool takesFolder = first == QLatin1String("install") || first == QLatin1String("station");
+    const bool takesFolder = first == QLatin1String("install") ||
+                             first == QLatin1String("station") || first == QLatin1String("check");
+    const bool writes = first == QLatin1String("install") || first == QLatin1String("station");
     bool optionsEnded = false; // after "--", a folder may begin with '-'
     for (int i = 1; i < args.size(); ++i) {
         const QString arg = args.at(i);
@@ -302,6 +405,7 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
         };
         if (name == QLatin1String("--help") || name == QLatin1String("-h"))
             return answer(first == QLatin1String("list")      ? kListHelp
+                          : first == QLatin1String("check")   ? kCheckHelp
                           : first == QLatin1String("install") ? kInstallHelp
                           : first == QLatin1String("station") ? kStationHelp
                                                               : kLanguageHelp);
@@ -318,6 +422,9 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
             if (!takeValue(text) || !parseCount(text, options.waitSeconds))
                 return exitCode = usageError(
                            QStringLiteral("--wait needs a number of seconds (0 or more)."), first);
+        } else if (name == QLatin1String("--report") && writes) {
+            if (!takeValue(options.report) || options.report.isEmpty())
+                return exitCode = usageError(QStringLiteral("--report needs a FILE."), first);
         } else if (name == QLatin1String("--max") && first == QLatin1String("station")) {
             QString text;
             if (!takeValue(text) || !parseCount(text, options.max) || options.max == 0)
@@ -341,30 +448,41 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
     return exitCode = kExitOk;
 }
 
-bool Cli::loadFirmware(const QString& folder, std::vector<RunFile>& files, int& exitCode) {
-    if (!QFileInfo(folder).isDir()) {
-        exitCode =
-            failure(kExitNoFirmware,
-                    QStringLiteral("%1 is not a folder.").arg(QDir::toNativeSeparators(folder)));
-        return false;
-    }
-    const FirmwareScan scan = scanFirmwareFiles(folder);
+bool Cli::prepare(const Options& options, Reporter& reporter, Session& session, int& exitCode) {
+    const FirmwareScan scan = scanFirmwareFiles(options.folder);
     if (scan.files.isEmpty()) {
-        const QString why =
-            scan.problem.isEmpty()
-                ? QStringLiteral("it needs VELA_APP.DAT, VELA_MAIN.DAT and VELA_OS.ROM (or "
-                                 "PROGPACK.DAT, TABLES.DAT and SYSIMAGE.ROM)")
-                : scan.problem;
-        exitCode = failure(kExitNoFirmware, QStringLiteral("no usable firmware set in %1: %2.")
-                                                .arg(QDir::toNativeSeparators(folder), why));
+        exitCode = failure(kExitNoFirmware, problemText(scan.problem));
         return false;
     }
-    for (const FirmwareFile& file : scan.files) {
-        const QFileInfo info(file.path);
-        files.push_back({file.path.toStdU16String(), info.fileName().toStdU16String(),
-                         file.diskOffset, static_cast<std::uint64_t>(info.size())});
+    // Said at once, before any calculator is looked for: a day at a station
+    // must not turn out unrecorded.
+    if (!options.report.isEmpty()) {
+        const QString why = session.report.open(options.report);
+        if (!why.isEmpty()) {
+            exitCode = failure(kExitUsage, QStringLiteral("the report %1 cannot be written: %2.")
+                                               .arg(QDir::toNativeSeparators(options.report), why));
+            return false;
+        }
     }
+    session.files = runFilesOf(scan.files);
+    session.folder = QDir::toNativeSeparators(QFileInfo(options.folder).absoluteFilePath());
+    session.manifest = scan.manifestChecked;
+    QList<SetImage> images;
+    for (const RunFile& file : session.files)
+        images.append({qStringFromUtf16(file.name), file.diskOffset, file.size,
+                       QString::fromStdString(Sha256::hex(file.sha256))});
+    reporter.set(session.folder, session.manifest, images);
     return true;
+}
+
+int Cli::check(const Options& options) {
+    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, out_, err_);
+    Session session;
+    int exitCode = kExitOk;
+    if (!prepare(options, reporter, session, exitCode))
+        return exitCode;
+    reporter.note(QStringLiteral("The set can be installed."));
+    return kExitOk;
 }
 
 int Cli::list(const Options& options) {
@@ -382,12 +500,13 @@ int Cli::list(const Options& options) {
 }
 
 int Cli::install(const Options& options) {
-    std::vector<RunFile> files;
-    int exitCode = kExitOk;
-    if (!loadFirmware(options.folder, files, exitCode))
-        return exitCode;
     Reporter reporter(outputMode(options), out_, err_);
     reporter_ = &reporter;
+    Session session;
+    int exitCode = kExitOk;
+    if (!prepare(options, reporter, session, exitCode))
+        return exitCode;
+    const std::vector<RunFile>& files = session.files;
 
     // Up to --wait seconds for at least one calculator and at most 16, as the
     // dialog waits: a run never picks 16 of more. One scan with --wait 0.
@@ -423,13 +542,6 @@ int Cli::install(const Options& options) {
     }
     const std::vector<FoundCalculator>& chosen = found;
 
-    reporter.note(
-        QStringLiteral("Firmware set in %1:").arg(QDir::toNativeSeparators(options.folder)));
-    for (const RunFile& file : files)
-        reporter.note(QStringLiteral("  %1  %2 bytes at 0x%3")
-                          .arg(qStringFromUtf16(file.name))
-                          .arg(file.size)
-                          .arg(file.diskOffset, 0, 16));
     reporter.note(QStringLiteral("Calculators to update (%1):").arg(chosen.size()));
     for (const FoundCalculator& disk : chosen)
         reporter.note(
@@ -454,7 +566,7 @@ int Cli::install(const Options& options) {
     std::vector<std::unique_ptr<RunningSession>> sessions;
     for (const FoundCalculator& disk : chosen)
         sessions.push_back(
-            std::make_unique<RunningSession>(disk.identity, files, observer, stopNow));
+            std::make_unique<RunningSession>(disk.identity, session, observer, stopNow));
     const auto allEnded = [&] {
         for (const auto& session : sessions)
             if (!session->ended())
@@ -490,12 +602,12 @@ int Cli::install(const Options& options) {
 }
 
 int Cli::station(const Options& options) {
-    std::vector<RunFile> files;
-    int exitCode = kExitOk;
-    if (!loadFirmware(options.folder, files, exitCode))
-        return exitCode;
     Reporter reporter(outputMode(options), out_, err_);
     reporter_ = &reporter;
+    Session session;
+    int exitCode = kExitOk;
+    if (!prepare(options, reporter, session, exitCode))
+        return exitCode;
     reporter.note(QStringLiteral("Station: each calculator plugged in in update mode is updated "
                                  "(up to 16 at once). Ctrl-C to stop."));
 
@@ -568,7 +680,7 @@ int Cli::station(const Options& options) {
                                              "updated each time it is plugged in.")
                                   .arg(qStringFromUtf16(describeDisk(disk.identity))));
             running.push_back(
-                std::make_unique<RunningSession>(disk.identity, files, observer, stopNow));
+                std::make_unique<RunningSession>(disk.identity, session, observer, stopNow));
             ++started;
         }
         if (running.empty() && (presses() > 0 || (options.max > 0 && started >= options.max)))
@@ -603,6 +715,8 @@ int Cli::run(const QStringList& args) {
     }
     if (options.command == QLatin1String("list"))
         return list(options);
+    if (options.command == QLatin1String("check"))
+        return check(options);
     if (options.command == QLatin1String("install"))
         return install(options);
     return station(options);

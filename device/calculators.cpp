@@ -253,6 +253,7 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         TransferJob& job = jobs[static_cast<std::size_t>(i)];
         job.disk = table.handles[i].get();
         job.params = &params;
+        job.checked = &file;
         job.openFailure = table.openFailure[i];
         job.identity = aimed[static_cast<std::size_t>(i)].check.identity;
         job.observer = &observer;
@@ -270,9 +271,9 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         else if (!outcome.haveCode)
             jobs[i].failure = u"The transfer thread's exit code cannot be read";
         deviceLog("transfer: disk " + std::to_string(i) + ": " + describe(code));
-        result.calculators.push_back({aimed[i].check.identity, code,
-                                      code == kResultOk ? std::u16string()
-                                                        : inContext(file, jobs[i])});
+        result.calculators.push_back(
+            {aimed[i].check.identity, code,
+             code == kResultOk ? std::u16string() : inContext(file, jobs[i])});
     }
     closeDisks(table);
     settle(result);

@@ -5,6 +5,7 @@
 // none throws. The rest of device/ is private to the layer.
 #pragma once
 
+#include "base/sha256.h"
 #include "device/disk_identity.h"
 #include "device/disk_table.h"
 
@@ -123,6 +124,12 @@ struct FileToWrite {
     std::u16string path;
     std::u16string name; // how causes name it ("VELA_MAIN.DAT")
     std::uint64_t diskOffset = 0;
+    // The image as it was checked: when set, a file of another size writes
+    // nothing, and one whose bytes differ fails before the calculator is told
+    // it is complete (109, "VELA_OS.ROM changed since it was checked: ...").
+    bool checked = false;
+    std::uint64_t size = 0;
+    Sha256::Digest sha256{};
 };
 
 // Who a transfer's reports concern. Called from the transfer threads, one

@@ -1,6 +1,7 @@
 #include "device/file_transfer.h"
 
 #include "base/pacing.h"
+#include "base/sha256.h"
 #include "base/utf16_text.h"
 #include "device/aligned_buffer.h"
 #include "device/control_sector.h"
@@ -36,6 +37,11 @@ void settleDisk(diskio::BlockIo& disk) {
     pacing::pauseMs(kTransferPauseMs);
 }
 
+// The cause of a file that is not the one checked.
+std::u16string changedText(const FileToWrite& file) {
+    return file.name + u" changed since it was checked: scan the folder again";
+}
+
 } // namespace
 
 ResultCode transferThread(TransferJob& job) {
@@ -55,7 +61,18 @@ ResultCode transferThread(TransferJob& job) {
         job.failure = u"Read File: " + file.lastErrorText();
         return kResultFileRead;
     }
+    // What is written is what was checked: a file that is no longer the size
+    // it had then (replaced since, still being copied) writes nothing at all,
+    // not even the first chunk over the image behind it on the disk.
+    const FileToWrite& checked = *job.checked;
+    if (checked.checked && size != checked.size) {
+        job.failure = changedText(checked);
+        deviceLog("transfer: " + toUtf8(job.failure) + " (" + std::to_string(size) + " bytes, " +
+                  std::to_string(checked.size) + " checked)");
+        return kResultFileRead;
+    }
     (void)file.seek(job.params->fileOffset);
+    Sha256 digest;
 
     char16_t message[kMessageUnits];
     const std::size_t messageLength = boundedLength(job.params->displayText, kMessageUnits - 1);
@@ -105,6 +122,7 @@ ResultCode transferThread(TransferJob& job) {
             settleDisk(disk);
             return kResultFileRead;
         }
+        digest.add(chunk.data(), got);
         // Unbuffered access takes whole sectors only, so a short last chunk
         // goes out padded with zeros to the next sector boundary.
         const std::size_t length = (got + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
@@ -147,6 +165,14 @@ ResultCode transferThread(TransferJob& job) {
         job.failure = u"Read File: the file changed while it was being written";
         job.failedAt = pos;
         deviceLog("transfer: " + toUtf8(job.failure));
+        settleDisk(disk);
+        return kResultFileRead;
+    }
+    // The same size, other bytes: found before the calculator hears that the
+    // file is complete, so that the file fails and the run cannot succeed.
+    if (checked.checked && digest.finish() != checked.sha256) {
+        job.failure = changedText(checked);
+        deviceLog("transfer: " + toUtf8(job.failure) + " (its bytes differ)");
         settleDisk(disk);
         return kResultFileRead;
     }

@@ -34,6 +34,7 @@ struct TransferJob {
     std::u16string openFailure;                 // why the disk could not be opened
     std::u16string failure;                     // set by the thread when it ends with a failure
     std::uint64_t failedAt = kNoPosition;       // ... and where on the disk, when it got that far
+    const FileToWrite* checked = nullptr;       // the size and digest the file must have
     DiskIdentity identity;                      // whom progress and messages concern
     const TransferObserver* observer = nullptr; // null: nobody is told
 };

@@ -1,6 +1,8 @@
 #include "firmware/firmware_scan.h"
 
 #include <QDir>
+#include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <array>
@@ -33,6 +35,105 @@ int roleOf(const QString& name, bool newScheme) {
     return -1;
 }
 
+bool isFirmwareName(const QString& name) {
+    return roleOf(name, true) >= 0 || roleOf(name, false) >= 0;
+}
+
+// The file's size and digest, read whole now; false, with the system's
+// words, when it cannot be read.
+bool digestOf(const QString& path, FirmwareFile& file, QString& error) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        error = in.errorString();
+        return false;
+    }
+    Sha256 digest;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    std::uint64_t size = 0;
+    for (;;) {
+        const qint64 got = in.read(chunk.data(), chunk.size());
+        if (got < 0) {
+            error = in.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        digest.add(chunk.constData(), static_cast<std::size_t>(got));
+        size += static_cast<std::uint64_t>(got);
+    }
+    file.size = size;
+    file.sha256 = digest.finish();
+    return true;
+}
+
+// sha256sum's own lines: "<64 hex>  <name>" or "<64 hex> *<name>" (binary),
+// a leading backslash when the name holds a backslash or a line break.
+// Names by their upper case, as image names are matched. False, with the
+// number of the line, when a line is none of these.
+bool readManifest(const QString& path, QHash<QString, QList<QByteArray>>& digests, int& badLine) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        badLine = 0;
+        return false;
+    }
+    const QList<QByteArray> lines = in.readAll().split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const bool escaped = line.startsWith('\\');
+        if (escaped)
+            line.remove(0, 1);
+        const QByteArray hex = line.left(64);
+        const bool hexOnly = std::all_of(hex.begin(), hex.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        });
+        if (line.size() < 67 || !hexOnly || line[64] != ' ' ||
+            (line[65] != ' ' && line[65] != '*')) {
+            badLine = i + 1;
+            return false;
+        }
+        QByteArray name = line.mid(66);
+        if (escaped)
+            name.replace("\\n", "\n").replace("\\\\", "\\");
+        digests[QString::fromUtf8(name).toUpper()].append(QByteArray::fromHex(hex));
+    }
+    return true;
+}
+
+// Every image listed once in the manifest, with its digest. None when it is.
+ScanProblem checkManifest(const QString& manifest, const FirmwareFileList& files) {
+    ScanProblem problem;
+    QHash<QString, QList<QByteArray>> digests;
+    int badLine = 0;
+    if (!readManifest(manifest, digests, badLine)) {
+        problem.kind = ScanProblem::ManifestUnreadable;
+        problem.line = badLine;
+        return problem;
+    }
+    for (const FirmwareFile& file : files) {
+        problem.name = QFileInfo(file.path).fileName();
+        const QList<QByteArray> listed = digests.value(problem.name.toUpper());
+        const QByteArray actual(reinterpret_cast<const char*>(file.sha256.data()),
+                                static_cast<int>(file.sha256.size()));
+        if (listed.isEmpty())
+            problem.kind = ScanProblem::ManifestNotListed;
+        else if (listed.size() > 1)
+            problem.kind = ScanProblem::ManifestListedTwice;
+        else if (listed.first() != actual)
+            problem.kind = ScanProblem::ManifestMismatch;
+        if (problem.kind != ScanProblem::None)
+            return problem;
+    }
+    return {};
+}
+
+QString nativeFolder(const QString& folder) {
+    return QDir::toNativeSeparators(folder);
+}
+
 } // namespace
 
 QFileInfoList firmwareFolderListing(const QString& folder) {
@@ -41,8 +142,14 @@ QFileInfoList firmwareFolderListing(const QString& folder) {
     const QDir dir(folder);
     if (!dir.exists())
         return {};
-    // Hidden files are left out unless QDir::Hidden is asked for.
-    QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    // Hidden files are left out unless QDir::Hidden is asked for; System
+    // brings links that lead to nothing, so that they can be named. Of the
+    // folders, only links to one: a folder of its own is no firmware file.
+    QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const QFileInfo& e) { return e.isDir() && !e.isSymLink(); }),
+                  entries.end());
     std::stable_sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
         const QString x = a.fileName().toLower();
         const QString y = b.fileName().toLower();
@@ -60,59 +167,150 @@ bool isLegacySchemeFileName(const QString& name) {
     return roleOf(name, false) >= 0;
 }
 
+QString problemText(const ScanProblem& problem) {
+    switch (problem.kind) {
+    case ScanProblem::None:
+        return {};
+    case ScanProblem::NotAFolder:
+        return QStringLiteral("%1 is not a folder.").arg(nativeFolder(problem.folder));
+    case ScanProblem::NoSet:
+        if (problem.names.isEmpty() || problem.names.size() == 3)
+            return QStringLiteral("%1 holds no firmware set: it needs VELA_APP.DAT, VELA_MAIN.DAT "
+                                  "and VELA_OS.ROM (or PROGPACK.DAT, TABLES.DAT and "
+                                  "SYSIMAGE.ROM).")
+                .arg(nativeFolder(problem.folder));
+        return QStringLiteral("%1 holds no firmware set: %2 is missing.")
+            .arg(nativeFolder(problem.folder), problem.names.join(QStringLiteral(", ")));
+    case ScanProblem::TwoSpellings:
+        return QStringLiteral("%1 and %2 are two names of one image: keep one of them.")
+            .arg(problem.name, problem.other);
+    case ScanProblem::NotRegularFile:
+        return QStringLiteral("Not a regular file: %1")
+            .arg(problem.names.join(QStringLiteral(", ")));
+    case ScanProblem::LinkToNothing:
+        return QStringLiteral("%1 is a link that leads to no file (the file is gone, or the link "
+                              "leads back to itself).")
+            .arg(problem.name);
+    case ScanProblem::Unreadable:
+        return QStringLiteral("%1 cannot be read: %2").arg(problem.name, problem.error);
+    case ScanProblem::TooLarge:
+        return QStringLiteral("%1 is %2 bytes too large (%3 bytes; at most %4 fit before the next "
+                              "image)")
+            .arg(problem.name)
+            .arg(problem.size - problem.limit)
+            .arg(problem.size)
+            .arg(problem.limit);
+    case ScanProblem::ManifestUnreadable:
+        return problem.line > 0
+                   ? QStringLiteral("SHA256SUMS cannot be read (line %1): nothing was written.")
+                         .arg(problem.line)
+                   : QStringLiteral("SHA256SUMS cannot be read: nothing was written.");
+    case ScanProblem::ManifestNotListed:
+        return QStringLiteral("%1 is not listed in SHA256SUMS: nothing was written.")
+            .arg(problem.name);
+    case ScanProblem::ManifestListedTwice:
+        return QStringLiteral("%1 is listed twice in SHA256SUMS: nothing was written.")
+            .arg(problem.name);
+    case ScanProblem::ManifestMismatch:
+        return QStringLiteral("%1 does not match SHA256SUMS: nothing was written.")
+            .arg(problem.name);
+    }
+    return {};
+}
+
 FirmwareScan scanFirmwareFiles(const QString& folder) {
     FirmwareScan scan;
+    scan.problem.folder = folder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        scan.problem.kind = ScanProblem::NotAFolder;
+        return scan;
+    }
     // Only a regular file (after following links) is a firmware image: a link
     // to a device would be "installed" from endless zeros or nothing at all,
     // and a FIFO would hold the transfer forever.
-    QFileInfoList listing = firmwareFolderListing(folder);
-    QStringList notFiles;
-    listing.erase(std::remove_if(listing.begin(), listing.end(),
-                                 [&notFiles](const QFileInfo& entry) {
-                                     if (entry.isFile())
-                                         return false;
-                                     if (!entry.isDir() &&
-                                         (isNewSchemeFileName(entry.fileName()) ||
-                                          isLegacySchemeFileName(entry.fileName())))
-                                         notFiles << entry.fileName();
-                                     return true;
-                                 }),
-                  listing.end());
-    for (const QFileInfo& entry : listing) {
-        if (isNewSchemeFileName(entry.fileName())) {
-            scan.newNamingScheme = true;
-            break;
+    QFileInfoList listing;
+    QString manifest;
+    for (const QFileInfo& entry : firmwareFolderListing(folder)) {
+        if (entry.fileName().compare(QLatin1String(kManifestName), Qt::CaseInsensitive) == 0)
+            manifest = entry.absoluteFilePath();
+        if (!isFirmwareName(entry.fileName()))
+            continue;
+        if (entry.isSymLink() && !entry.exists()) {
+            scan.problem.kind = ScanProblem::LinkToNothing;
+            scan.problem.name = entry.fileName();
+            return scan;
         }
+        if (!entry.isFile()) {
+            scan.problem.names << entry.fileName();
+            continue;
+        }
+        listing << entry;
     }
+    if (!scan.problem.names.isEmpty()) {
+        scan.problem.kind = ScanProblem::NotRegularFile;
+        return scan;
+    }
+    scan.newNamingScheme = std::any_of(listing.begin(), listing.end(), [](const QFileInfo& e) {
+        return isNewSchemeFileName(e.fileName());
+    });
 
-    std::array<int, kRoles.size()> perRole{};
-    QStringList tooLarge;
+    std::array<QString, kRoles.size()> perRole;
+    FirmwareFileList files;
     for (const QFileInfo& entry : listing) {
         const int role = roleOf(entry.fileName(), scan.newNamingScheme);
         if (role < 0)
             continue;
+        QString& first = perRole[static_cast<size_t>(role)];
+        // On a case-sensitive file system two spellings of one name both
+        // match; a set with a role twice would leave another image unwritten.
+        if (!first.isEmpty()) {
+            scan.problem.kind = ScanProblem::TwoSpellings;
+            scan.problem.name = first;
+            scan.problem.other = entry.fileName();
+            return scan;
+        }
+        first = entry.fileName();
         const Role& wanted = kRoles[static_cast<size_t>(role)];
-        ++perRole[static_cast<size_t>(role)];
-        if (wanted.maxBytes > 0 && entry.size() > wanted.maxBytes)
-            tooLarge << QStringLiteral("%1 is %2 bytes too large (%3 bytes; at most %4 fit "
-                                       "before the next image)")
-                            .arg(entry.fileName())
-                            .arg(entry.size() - wanted.maxBytes)
-                            .arg(entry.size())
-                            .arg(wanted.maxBytes);
-        scan.files.append(
-            FirmwareFile{QDir::toNativeSeparators(entry.absoluteFilePath()), wanted.diskOffset});
+        FirmwareFile file{QDir::toNativeSeparators(entry.absoluteFilePath()), wanted.diskOffset};
+        if (!digestOf(entry.absoluteFilePath(), file, scan.problem.error)) {
+            scan.problem.kind = ScanProblem::Unreadable;
+            scan.problem.name = entry.fileName();
+            return scan;
+        }
+        if (wanted.maxBytes > 0 && file.size > static_cast<std::uint64_t>(wanted.maxBytes)) {
+            scan.problem.kind = ScanProblem::TooLarge;
+            scan.problem.name = entry.fileName();
+            scan.problem.size = static_cast<qint64>(file.size);
+            scan.problem.limit = wanted.maxBytes;
+            return scan;
+        }
+        files.append(file);
     }
-    // On a case-sensitive file system two spellings of one name both match;
-    // a set with a role twice would leave another image unwritten.
-    const bool complete = std::all_of(perRole.begin(), perRole.end(), [](int n) { return n == 1; });
-    if (complete && tooLarge.isEmpty())
+    for (size_t i = 0; i < kRoles.size(); ++i) {
+        if (perRole[i].isEmpty())
+            scan.problem.names << QLatin1String(scan.newNamingScheme ? kRoles[i].newName
+                                                                     : kRoles[i].legacyName);
+    }
+    if (!scan.problem.names.isEmpty()) {
+        scan.problem.kind = ScanProblem::NoSet;
         return scan;
-    scan.files.clear();
-    if (!tooLarge.isEmpty())
-        scan.problem = tooLarge.join(QStringLiteral("; "));
-    else if (!notFiles.isEmpty())
-        scan.problem =
-            QStringLiteral("Not a regular file: %1").arg(notFiles.join(QStringLiteral(", ")));
+    }
+    if (!manifest.isEmpty()) {
+        scan.problem = checkManifest(manifest, files);
+        if (scan.problem.kind != ScanProblem::None) {
+            scan.problem.folder = folder;
+            return scan;
+        }
+        scan.manifestChecked = true;
+    }
+    scan.files = files;
     return scan;
+}
+
+std::vector<RunFile> runFilesOf(const FirmwareFileList& files) {
+    std::vector<RunFile> out;
+    for (const FirmwareFile& file : files)
+        out.push_back({file.path.toStdU16String(), QFileInfo(file.path).fileName().toStdU16String(),
+                       file.diskOffset, file.size, file.sha256, true});
+    return out;
 }

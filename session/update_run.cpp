@@ -104,7 +104,7 @@ DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& obse
             position_ = {static_cast<int>(index), 0};
         set = setLocked();
         const RunFile& entry = files_[index];
-        file = {entry.path, entry.name, entry.diskOffset};
+        file = {entry.path, entry.name, entry.diskOffset, entry.checked, entry.size, entry.sha256};
         if (one_)
             table = &ownTable_;
     }

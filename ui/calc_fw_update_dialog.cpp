@@ -2,6 +2,7 @@
 
 #include "base/pacing.h"
 #include "device/calculators.h"
+#include "firmware/firmware_scan.h"
 #include "resources/resources.h"
 #include "session/update_run.h"
 #include "settings/diagnostics.h"
@@ -627,9 +628,5 @@ void CCalcFWUpdateMSDialog::startRun() {
 }
 
 void CCalcFWUpdateMSDialog::beginRun() {
-    std::vector<RunFile> files;
-    for (const FirmwareFile& file : fileList)
-        files.push_back({file.path.toStdU16String(),
-                         QFileInfo(file.path).fileName().toStdU16String(), file.diskOffset, 0});
-    currentUpdateRun().begin(std::move(files));
+    currentUpdateRun().begin(runFilesOf(fileList));
 }

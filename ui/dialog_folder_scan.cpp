@@ -15,7 +15,7 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
     const FirmwareScan scan = scanFirmwareFiles(workFolder);
     newNamingScheme = scan.newNamingScheme;
     fileList = scan.files;
-    spareLabel2->setText(scan.problem);
+    spareLabel2->setText(problemText(scan.problem));
     if (fileList.size() == 3) {
         currentIndex = 0;
         setCurrentFile();

@@ -12,7 +12,7 @@ work=${UPDATER_TEST_WORK:?run through in_private_sysfs.sh}
 
 mkdir -p "$work/firmware"
 . "$(dirname "$0")/../device/calculator_sysfs.sh"
-loop_calculator a SERA >/dev/null
+loop_a=$(loop_calculator a SERA)
 loop_b=$(loop_calculator b SERB)
 loop_calculator look2 SER2 '' Orvane 'Vela update 2' >/dev/null
 
@@ -55,6 +55,26 @@ summary refused | grep -q '"calculator":"SERA","files":3,"ok":true,"result":0' |
   fail "summary: SERA not ok: $(summary refused)"
 summary refused | grep -q '"calculator":"SERB","files":0,"ok":false,"result":112' ||
   fail "summary: SERB not failed with 112: $(summary refused)"
+
+# What was checked is what is written: VELA_OS.ROM replaced by a 6 MiB file
+# while the tool waits for its calculator writes nothing of it (it would reach
+# over VELA_MAIN.DAT at 0x100000), and the run fails.
+truncate -s 0 "$work/a.img" && truncate -s 8M "$work/a.img"
+undress_loop "$loop_b"
+undress_loop "$loop_a"
+"$tool" install "$work/firmware" --json --yes --wait 30 >"$work/race.json" 2>"$work/race.err" &
+race=$!
+sleep 1
+cp "$work/firmware/VELA_OS.ROM" "$work/os.checked"
+head -c 6291456 /dev/urandom >"$work/firmware/VELA_OS.ROM"
+dress_loop "$loop_a" Orvane 'Vela update' SERA
+rc=0; wait "$race" || rc=$?
+[ "$rc" -eq 4 ] || fail "race: exit $rc, not 4"
+grep -q 'VELA_OS.ROM changed since it was checked' "$work/race.json" || fail "race: no cause"
+holds a VELA_MAIN.DAT $((0x100000)) || fail "race: VELA_MAIN.DAT is not whole"
+cmp -s -n 65536 "$work/a.img" /dev/zero || fail "race: something was written at 0"
+mv "$work/os.checked" "$work/firmware/VELA_OS.ROM"
+dress_loop "$loop_b" Orvane 'Vela update' SERB
 
 # A serial that is not text, with a line break and an escape sequence in it:
 # one line in `list`, no control character reaching the terminal (nor from

@@ -62,6 +62,7 @@ private slots:
     void station();
     void endOfSession_data();
     void endOfSession();
+    void reportSurvivesAKill();
 
 private:
     QTemporaryDir dir_;
@@ -233,6 +234,37 @@ void CliProcessTest::endOfSession() {
     QCOMPARE(countFinishes(trace), signal == SIGPIPE ? 1 : 0);
     if (signal != SIGPIPE)
         QVERIFY(everyFileEnded(events));
+}
+
+// A day at a station killed outright (SIGKILL) mid-session: every session
+// that had ended has its whole line in the report, and no line is cut.
+void CliProcessTest::reportSurvivesAKill() {
+    const QString report = dir_.path() + "/station.jsonl";
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("UPDATER_VIRTUAL_CALCULATOR",
+               "units=4,arrive_ms=800,leave_after_finish=1,slow_ms=5");
+    process.setProcessEnvironment(env);
+    process.start(VELA_UPDATE_BINARY,
+                  {"station", dir_.path() + "/firmware", "--json", "--report", report});
+    QVERIFY(process.waitForStarted());
+    int finishes = 0;
+    while (finishes < 2 && process.waitForReadyRead(60000)) {
+        while (process.canReadLine())
+            finishes += process.readLine().contains("\"event\":\"finish\"");
+    }
+    QCOMPARE(finishes, 2);
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    QVERIFY(process.waitForFinished(60000));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.endsWith('\n'));
+    const QList<QByteArray> lines = text.trimmed().split('\n');
+    QVERIFY2(!lines.isEmpty() && lines.size() <= finishes, text.constData());
+    for (const QByteArray& line : lines)
+        QVERIFY2(QJsonDocument::fromJson(line).object().value("result").toInt(-1) == 0,
+                 line.constData());
 }
 
 QTEST_GUILESS_MAIN(CliProcessTest)

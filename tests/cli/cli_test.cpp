@@ -6,6 +6,8 @@
 #include "device/virtual/virtual_calculator.h"
 #include "tests/ui/firmware_fixture.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +24,9 @@ struct Run {
     bool everyLineParsed = true;
 };
 
+// Called when the tool asks for its confirmation, before the answer is given.
+std::function<void()> onPrompt;
+
 Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
          bool stdoutIsTerminal = false) {
     Run run;
@@ -33,6 +38,8 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     env.stdinIsTerminal = stdinIsTerminal;
     env.stdoutIsTerminal = stdoutIsTerminal;
     env.readLine = [answer](QString& line) {
+        if (onPrompt)
+            onPrompt();
         line = answer;
         return !answer.isNull();
     };
@@ -90,6 +97,11 @@ private slots:
     void noClaimThatDidNotHappen();
     void confirmationOnATerminal_data();
     void confirmationOnATerminal();
+    void imageChangedAfterTheCheck_data();
+    void imageChangedAfterTheCheck();
+    void manifest_data();
+    void manifest();
+    void reportOfEveryUpdate();
     void outputWithoutJson_data();
     void outputWithoutJson();
     void listSaysWhyAUnitCannotBeWritten();
@@ -157,7 +169,7 @@ void CliTest::installWritesEveryCalculator() {
     QCOMPARE(countEvents(run, "finish"), units);
     // Each event names its calculator; progress carries a percentage.
     for (const QJsonObject& event : run.events) {
-        if (event.value("event") != "summary")
+        if (event.value("event") != "summary" && event.value("event") != "set")
             QVERIFY(event.value("calculator").isString());
         if (event.value("event") == "progress")
             QVERIFY(event.value("percent").isDouble());
@@ -222,7 +234,7 @@ void CliTest::noClaimThatDidNotHappen() {
     QCOMPARE(run.code, code);
     QVERIFY(run.everyLineParsed);
     QVERIFY2(run.err.contains(said) || run.out.contains(said), qPrintable(run.err + run.out));
-    QVERIFY(!run.out.contains("\"ok\":true}"));
+    QVERIFY(run.events.isEmpty() || !run.events.last().value("ok").toBool(false));
     if (code == kExitNoCalculator) {
         for (int unit = 0; unit < options.units; ++unit)
             QVERIFY(virtual_calculator::trace(unit).empty());
@@ -248,6 +260,131 @@ void CliTest::confirmationOnATerminal() {
     QCOMPARE(run.code, code);
     QCOMPARE(run.out.contains("? [y/N]"), terminal);
     QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == kExitOk);
+}
+
+// The set is fixed when it is checked: an image replaced while the tool asks
+// (or waits) writes nothing of the new file beyond what was checked, and the
+// run never ends in success.
+void CliTest::imageChangedAfterTheCheck_data() {
+    QTest::addColumn<int>("newSize"); // of VELA_OS.ROM, checked at 100000 bytes
+    QTest::newRow("replaced by a larger image: nothing of it is written") << 6 * 1024 * 1024;
+    QTest::newRow("the same size, other bytes") << 100000;
+}
+
+void CliTest::imageChangedAfterTheCheck() {
+    QFETCH(int, newSize);
+    QTemporaryDir folder;
+    const QList<FirmwareImage> images = makeFirmware(folder.path(), {70000, 40000, 100000}, 9);
+    virtual_calculator::install(virtual_calculator::Options{});
+    onPrompt = [&] {
+        QFile os(folder.path() + "/VELA_OS.ROM");
+        QVERIFY(os.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        os.write(QByteArray(newSize, 'x'));
+    };
+    const Run run = vela({"install", folder.path(), "--json"}, true, "y");
+    onPrompt = nullptr;
+    QCOMPARE(run.code, int(kExitFailed));
+    QVERIFY(run.everyLineParsed);
+    QVERIFY(run.out.contains("\"code\":109,\"cause\":\"serial 00000000: VELA_OS.ROM changed since "
+                             "it was checked: scan the folder again\""));
+    QVERIFY(!run.events.last().value("ok").toBool(true));
+    // The images before it are whole; of the new bytes nothing lies beyond
+    // what was checked, and with another size none at all.
+    QVERIFY(unitHolds(0, images[0]) && unitHolds(0, images[1]));
+    const std::vector<std::uint8_t> os = virtual_calculator::readUnit(0, 0, 100000 + 16384);
+    const auto written = std::count(os.begin(), os.end(), std::uint8_t('x'));
+    QCOMPARE(written, newSize == 100000 ? 100000 : 0);
+    QVERIFY(std::all_of(os.begin() + 100352, os.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+// SHA256SUMS is checked before any calculator is looked for: `check` says what
+// install would; the set event says whether a manifest was checked.
+void CliTest::manifest_data() {
+    QTest::addColumn<QString>("manifest"); // %1 %2 %3: the digests of APP, MAIN, OS
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("every image listed, sha256sum's own lines")
+        << "%1  VELA_APP.DAT\n%2 *VELA_MAIN.DAT\n%3  VELA_OS.ROM\n"
+        << 0 << "\"manifest\":true";
+    QTest::newRow("names in another case, other files ignored")
+        << "%1  vela_app.dat\n%2  Vela_Main.Dat\n%3  vela_os.rom\n%3  notes.txt\n"
+        << 0 << "\"manifest\":true";
+    QTest::newRow("a mismatch") << "%1  VELA_APP.DAT\n%1  VELA_MAIN.DAT\n%3  VELA_OS.ROM\n"
+                                << 2
+                                << "VELA_MAIN.DAT does not match SHA256SUMS: nothing was written.";
+    QTest::newRow("an image not listed") << "%1  VELA_APP.DAT\n%3  VELA_OS.ROM\n"
+                                         << 2 << "VELA_MAIN.DAT is not listed in SHA256SUMS";
+    QTest::newRow("a line that is not sha256sum's") << "%1  VELA_APP.DAT\nVELA_MAIN.DAT %2\n"
+                                                    << 2 << "SHA256SUMS cannot be read (line 2)";
+}
+
+void CliTest::manifest() {
+    QFETCH(QString, manifest);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    QStringList digests;
+    for (const FirmwareImage& image : makeFirmware(folder.path(), {700, 400, 1000}, 3))
+        digests << QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex();
+    QFile sums(folder.path() + "/SHA256SUMS");
+    QVERIFY(sums.open(QIODevice::WriteOnly));
+    sums.write(manifest.arg(digests[0], digests[1], digests[2]).toUtf8());
+    sums.close();
+    virtual_calculator::install(virtual_calculator::Options{});
+    const Run check = vela({"check", folder.path(), "--json"});
+    QCOMPARE(check.code, code);
+    QVERIFY2((check.out + check.err).contains(said), qPrintable(check.out + check.err));
+    const Run install = vela({"install", folder.path(), "--json", "--yes"});
+    QCOMPARE(install.code, code);
+    QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == 0);
+    if (code == 0) {
+        const QJsonObject set = check.events.first();
+        QCOMPARE(set.value("event").toString(), QString("set"));
+        QCOMPARE(set.value("images").toArray().at(1).toObject().value("sha256").toString(),
+                 digests[1]);
+    }
+}
+
+// The record of every update: a whole JSON line per calculator session.
+void CliTest::reportOfEveryUpdate() {
+    virtual_calculator::Options options;
+    options.units = 2;
+    options.refuseWriteAt = 0x100000;
+    options.refuseUnit = 1;
+    virtual_calculator::install(options);
+    const QString report = dir_.path() + "/report.jsonl";
+    const Run run = vela({"install", dir_.path() + "/firmware", "--yes", "--report", report});
+    QCOMPARE(run.code, int(kExitFailed));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 3); // two lines and the end of the last
+    QMap<QString, QJsonObject> byCalculator;
+    for (const QByteArray& line : lines.mid(0, 2)) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        byCalculator.insert(entry.value("serial").toString(), entry);
+        QVERIFY(QDateTime::fromString(entry.value("started").toString(), Qt::ISODate).isValid());
+        QCOMPARE(entry.value("images").toArray().size(), 3);
+    }
+    const QJsonObject good = byCalculator.value(unitName(0));
+    const QJsonObject bad = byCalculator.value(unitName(1));
+    QCOMPARE(good.value("result").toInt(-1), 0);
+    QCOMPARE(good.value("finish_sent").toBool(), true);
+    QCOMPARE(bad.value("result").toInt(), 112);
+    QVERIFY(bad.value("cause").toString().contains("Write Disk File"));
+    // What it holds, image by image: the first written, the second failed,
+    // the third never tried.
+    const QJsonArray images = bad.value("images").toArray();
+    QCOMPARE(images.at(0).toObject().value("result").toInt(-1), 0);
+    QCOMPARE(images.at(1).toObject().value("result").toInt(), 112);
+    QVERIFY(images.at(2).toObject().value("result").isNull());
+    // A report that cannot be written is said at once; nothing is touched.
+    virtual_calculator::install(virtual_calculator::Options{});
+    const Run refused =
+        vela({"install", dir_.path() + "/firmware", "--yes", "--report", dir_.path()});
+    QCOMPARE(refused.code, int(kExitUsage));
+    QVERIFY(refused.err.contains("cannot be written"));
+    QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
 }
 
 void CliTest::outputWithoutJson_data() {

@@ -59,46 +59,55 @@ void FirmwareScanTest::scan_data() {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<bool>("newScheme");
     QTest::addColumn<QString>("expected"); // empty: no update available
+    QTest::addColumn<QString>("said");     // then in the fourth line
 
     const QString newSet = "VELA_APP.DAT@500000 VELA_MAIN.DAT@100000 VELA_OS.ROM@0";
     const QString legacySet = "PROGPACK.DAT@500000 SYSIMAGE.ROM@0 TABLES.DAT@100000";
     QTest::newRow("new scheme") << QStringList{"VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"}
-                                << true << newSet;
-    QTest::newRow("legacy scheme")
-        << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT"} << false << legacySet;
+                                << true << newSet << QString();
+    QTest::newRow("legacy scheme") << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT"}
+                                   << false << legacySet << QString();
     QTest::newRow("all six names: new scheme wins")
         << QStringList{"TABLES.DAT",  "SYSIMAGE.ROM",  "PROGPACK.DAT",
                        "VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"}
-        << true << newSet;
+        << true << newSet << QString();
     QTest::newRow("legacy set plus one new name is never mixed")
         << QStringList{"TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT", "VELA_OS.ROM"} << true
-        << QString();
+        << QString() << "holds no firmware set: VELA_APP.DAT, VELA_MAIN.DAT is missing";
     QTest::newRow("names in any case, case kept in the path")
         << QStringList{"vela_app.dat", "Vela_Main.Dat", "VELA_os.rom"} << true
-        << "vela_app.dat@500000 Vela_Main.Dat@100000 VELA_os.rom@0";
+        << "vela_app.dat@500000 Vela_Main.Dat@100000 VELA_os.rom@0" << QString();
     QTest::newRow("sub-folder with a firmware name")
         << QStringList{"VELA_APP.DAT/", "TABLES.DAT", "SYSIMAGE.ROM", "PROGPACK.DAT"} << false
-        << legacySet;
+        << legacySet << QString();
     QTest::newRow("unrelated files ignored")
         << QStringList{"readme.txt", "VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT", "x.bin"}
-        << true << newSet;
+        << true << newSet << QString();
     QTest::newRow("dot file is not a firmware name")
-        << QStringList{".VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"} << true << QString();
+        << QStringList{".VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT"} << true << QString()
+        << "holds no firmware set: VELA_OS.ROM is missing.";
     QTest::newRow("two of three") << QStringList{"VELA_MAIN.DAT", "VELA_APP.DAT"} << true
-                                  << QString();
-    QTest::newRow("empty folder") << QStringList{} << false << QString();
+                                  << QString() << "VELA_OS.ROM is missing.";
+    QTest::newRow("empty folder") << QStringList{} << false << QString()
+                                  << "holds no firmware set: it needs VELA_APP.DAT";
     QTest::newRow("one role twice, another missing")
-        << QStringList{"VELA_APP.DAT", "vela_app.dat", "VELA_OS.ROM"} << true << QString();
+        << QStringList{"VELA_APP.DAT", "vela_app.dat", "VELA_OS.ROM"} << true << QString()
+        << "VELA_APP.DAT and vela_app.dat are two names of one image";
+    // (Each file holds its own name: not a line of sha256sum's.)
+    QTest::newRow("a SHA256SUMS that cannot be read")
+        << QStringList{"VELA_OS.ROM", "VELA_MAIN.DAT", "VELA_APP.DAT", "SHA256SUMS"} << true
+        << QString() << "SHA256SUMS cannot be read (line 1): nothing was written.";
     QTest::newRow("every role twice")
         << QStringList{"VELA_APP.DAT", "vela_app.dat",  "VELA_OS.ROM",
                        "vela_os.rom",  "VELA_MAIN.DAT", "vela_main.dat"}
-        << true << QString();
+        << true << QString() << "two names of one image";
 }
 
 void FirmwareScanTest::scan() {
     QFETCH(QStringList, entries);
     QFETCH(bool, newScheme);
     QFETCH(QString, expected);
+    QFETCH(QString, said);
     QTemporaryDir dir;
     populate(dir.path(), entries);
     // Windows file systems fold case: "vela_app.dat" is then "VELA_APP.DAT".
@@ -112,6 +121,8 @@ void FirmwareScanTest::scan() {
     if (expected.isEmpty()) {
         QVERIFY(dialog.fileList.isEmpty());
         QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
+        // The fourth line says what is wrong, naming the folder or the files.
+        QVERIFY2(dialog.spareLabel2->text().contains(said), qPrintable(dialog.spareLabel2->text()));
         QVERIFY(!dialog.browseButton->isHidden());
         QVERIFY(dialog.cancelButton->isHidden());
     } else {
@@ -186,11 +197,14 @@ void FirmwareScanTest::untrustedFiles_data() {
     QTest::newRow("link to a FIFO")
         << fresh << "VELA_MAIN.DAT"
         << "link to fifo" << qint64(0) << "Not a regular file: VELA_MAIN.DAT";
-    // Neither is listed among the folder's files at all: the set is incomplete.
     QTest::newRow("FIFO") << fresh << "VELA_MAIN.DAT"
-                          << "fifo" << qint64(0) << "";
-    QTest::newRow("link to a folder") << fresh << "VELA_APP.DAT"
-                                      << "link to folder" << qint64(0) << "";
+                          << "fifo" << qint64(0) << "Not a regular file: VELA_MAIN.DAT";
+    QTest::newRow("link to a folder")
+        << fresh << "VELA_APP.DAT"
+        << "link to folder" << qint64(0) << "Not a regular file: VELA_APP.DAT";
+    QTest::newRow("link loop") << fresh << "VELA_OS.ROM"
+                               << "link loop" << qint64(0)
+                               << "VELA_OS.ROM is a link that leads to no file";
     QTest::newRow("system image fills its place") << fresh << "VELA_OS.ROM"
                                                   << "size" << qint64(0x100000) << QString();
     QTest::newRow("system image one byte too large")
@@ -239,6 +253,8 @@ void FirmwareScanTest::untrustedFiles() {
             QVERIFY(QFile::link("/dev/zero", path));
         } else if (kind == "link to folder") {
             QVERIFY(QFile::link(elsewhere.path(), path));
+        } else if (kind == "link loop") {
+            QVERIFY(QFile::link(path, path));
         } else {
             populate(elsewhere.path(), {"target"});
             QVERIFY(QFile::link(elsewhere.path() + "/target", path));
@@ -255,8 +271,7 @@ void FirmwareScanTest::untrustedFiles() {
     }
     QVERIFY(dialog.fileList.isEmpty());
     QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
-    QVERIFY2(problem.isEmpty() ? dialog.spareLabel2->text().isEmpty()
-                               : dialog.spareLabel2->text().startsWith(problem),
+    QVERIFY2(dialog.spareLabel2->text().startsWith(problem),
              qPrintable(dialog.spareLabel2->text()));
 }
 

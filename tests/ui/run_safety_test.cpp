@@ -64,6 +64,8 @@ private slots:
     void calculatorJoiningMidRunIsLeftAlone();
     void seventeenCalculatorsHoldTheRun();
     void cancelWithSeventeenSendsNothing();
+    void imageChangedAfterTheCheck_data();
+    void imageChangedAfterTheCheck();
     void calculatorListNamesEachResult_data();
     void calculatorListNamesEachResult();
 
@@ -172,6 +174,43 @@ void RunSafetyTest::cancelWithSeventeenSendsNothing() {
     dialog.shutdownWorker();
     for (int unit = 0; unit < 17; ++unit)
         QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
+}
+
+void RunSafetyTest::imageChangedAfterTheCheck_data() {
+    QTest::addColumn<int>("newSize"); // of VELA_OS.ROM, checked at 3 chunks
+    QTest::newRow("a larger image") << 6 * 1024 * 1024;
+    QTest::newRow("the same size, other bytes") << 16384 * 3;
+}
+
+// What was checked is what is written: an image replaced while the dialog
+// waits for the calculator fails (109) and the run never ends in "Done".
+void RunSafetyTest::imageChangedAfterTheCheck() {
+    QFETCH(int, newSize);
+    QTemporaryDir folder;
+    const int sizes[3] = {70001, 40000, 16384 * 3};
+    makeFirmware(folder.path(), sizes, 7);
+    virtual_calculator::Options options;
+    options.absent = true;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(folder.path(), 1);
+    QStringList results;
+    connect(dialog.worker, &CUpdateWorker::updaterRan, &dialog,
+            [&](int) { results << dialog.statusLabel->text(); });
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QFile os(folder.path() + "/VELA_OS.ROM");
+    QVERIFY(os.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    os.write(QByteArray(newSize, 'x'));
+    os.close();
+    virtual_calculator::setAbsent(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.progressBar->isVisible(), 60000);
+    QCOMPARE(results.last(), QStringLiteral("Update failed (109)"));
+    QVERIFY(!results.contains("Done"));
+    QVERIFY2(dialog.spareLabel2->text().contains("VELA_OS.ROM changed since it was checked"),
+             qPrintable(dialog.spareLabel2->text()));
+    const std::vector<std::uint8_t> written = virtual_calculator::readUnit(0, 0, 16384 * 4);
+    QCOMPARE(std::count(written.begin(), written.end(), std::uint8_t('x')),
+             newSize == 16384 * 3 ? 16384 * 3 : 0);
 }
 
 void RunSafetyTest::calculatorListNamesEachResult_data() {
