@@ -50,28 +50,30 @@ struct Unit {
     // calculator without a serial is told from its successor by it.
     std::uint64_t sequence = 0;
     std::uint64_t heldSequence = 0; // 0: no run holds the unit
+    int round = 0;         // calculators that took its place so far (renew_ms)
+    bool renewing = false; // the next one plugged in is another calculator
 };
 
 std::atomic<std::uint64_t> nextSequence{1};
 
-std::string unitSerial(int index) {
+std::string unitSerial(int number) {
     char serial[16];
-    std::snprintf(serial, sizeof serial, "%08d", index);
+    std::snprintf(serial, sizeof serial, "%08d", number);
     return serial;
 }
 
 // Named as the system names disks: a Windows interface path (Windows makes
 // up the instance of a device without a serial from its port), a device
-// node on Linux.
-std::u16string unitPath(int index, bool serial) {
+// node on Linux. number: the unit's, or a later calculator's at its place.
+std::u16string unitPath(int number, bool serial) {
 #ifdef _WIN32
     const std::string instance =
-        serial ? unitSerial(index) + "&0" : "7&1f3a2b&0&" + std::to_string(index);
+        serial ? unitSerial(number) + "&0" : "7&1f3a2b&0&" + std::to_string(number);
     return u"\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#" + toUtf16(instance) +
            u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 #else
     (void)serial;
-    return u"/dev/vcalc" + toUtf16(std::to_string(index));
+    return u"/dev/vcalc" + toUtf16(std::to_string(number));
 #endif
 }
 
@@ -155,7 +157,11 @@ public:
     bool validUnit(int index) const {
         return index >= 0 && index < static_cast<int>(units_.size());
     }
-    std::u16string pathOf(int index) const { return unitPath(index, !options_.noSerial); }
+    // Unit i's calculator of round r is number i + units * r.
+    int numberOf(int index) const {
+        return index + static_cast<int>(units_.size()) * units_[static_cast<std::size_t>(index)].round;
+    }
+    std::u16string pathOf(int index) const { return unitPath(numberOf(index), !options_.noSerial); }
     // Under lock_.
     int indexOf(const std::u16string& path) const {
         for (std::size_t i = 0; i < units_.size(); ++i) {
@@ -169,7 +175,7 @@ public:
         identity.vendor = u"Orvane";
         identity.model = u"Vela update";
         if (!options_.noSerial)
-            identity.serial = toUtf16(unitSerial(index));
+            identity.serial = toUtf16(unitSerial(numberOf(index)));
         identity.port = u"1-" + toUtf16(std::to_string(index + 1));
         identity.deviceNumber = static_cast<std::uint64_t>(index) + 1;
         identity.diskSequence = units_[static_cast<std::size_t>(index)].sequence;
@@ -178,6 +184,15 @@ public:
     static void plugIn(Unit& unit) {
         unit.gone = false;
         unit.sequence = nextSequence.fetch_add(1);
+        // Another calculator at the unit's place: its own empty disk and trace.
+        if (unit.renewing) {
+            unit.renewing = false;
+            ++unit.round;
+            unit.sectors.clear();
+            unit.trace.clear();
+            unit.finishes = 0;
+            unit.extent = 0;
+        }
     }
     void release(int index, std::uint64_t sequence) {
         std::lock_guard<std::mutex> hold(lock_);
@@ -201,6 +216,11 @@ public:
         unit.comesBack = index == options_.againUnit && !unit.cameBack;
         unit.cameBack = unit.cameBack || unit.comesBack;
         unit.backAt = Clock::now() + std::chrono::milliseconds(pacing::scaledMs(options_.againMs));
+        if (options_.renewMs >= 0) {
+            unit.comesBack = unit.renewing = true;
+            unit.backAt =
+                Clock::now() + std::chrono::milliseconds(pacing::scaledMs(options_.renewMs));
+        }
     }
 };
 
@@ -533,6 +553,8 @@ bool parseOptions(const std::string& text, Options& out, std::string& error) {
             options.againMs = small;
         else if (key == "no_serial")
             options.noSerial = n != 0;
+        else if (key == "renew_ms")
+            options.renewMs = small;
         else {
             error = "unknown key " + key;
             return false;

@@ -34,11 +34,14 @@ struct Options {
     int againUnit = -1;              // ... and this one is plugged in again, once,
     int againMs = 1000;              // this long after it left
     bool noSerial = false;           // the units have no USB serial number
+    int renewMs = -1;                // with leave_after_finish: another calculator takes the
+                                     // unit's place this long after (-1: none)
 };
 
 // Parses "1", "" or "key=value,key=value" (keys: units, absent, appear_ms,
 // dir, refuse_write_at, no_progress_answer, vanish_after_writes, vanish_ms,
-// unopenable, slow_ms, refuse_unit, arrive_ms, leave_after_finish, again, again_ms, no_serial).
+// unopenable, slow_ms, refuse_unit, arrive_ms, leave_after_finish, again, again_ms, no_serial,
+// renew_ms).
 // False, with a
 // reason, on an unknown key or a bad number.
 [[nodiscard]] bool parseOptions(const std::string& text, Options& out, std::string& error);
