@@ -42,6 +42,7 @@ while [ "$finished" -lt "$sessions" ] && kill -0 "$pid" 2>/dev/null; do
     s=$(sample "$pid")
     [ -n "$s" ] || continue
     [ "$finished" -eq 10 ] && tenth=$s
+    [ $((finished % 50)) -eq 0 ] && echo "after $finished: $s" >&2
     last=$s
   done
   sleep 0.05

@@ -14,6 +14,7 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -59,6 +60,13 @@ void catchInterrupts() {
 bool isTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
+
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 0;
+}
 #else
 extern "C" void onInterrupt(int) {
     interrupts.fetch_add(1);
@@ -85,6 +93,13 @@ void catchInterrupts() {
 bool isTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) != 0;
 }
+
+int terminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 0;
+}
 #endif
 
 } // namespace
@@ -102,6 +117,9 @@ int velaUpdateMain(int argc, char** argv) {
     env.err = &err;
     env.stdinIsTerminal = isTerminal(stdin);
     env.stdoutIsTerminal = isTerminal(stdout);
+    env.terminalColumns = terminalColumns();
+    if (env.terminalColumns == 0)
+        env.terminalColumns = qEnvironmentVariableIntValue("COLUMNS");
     env.readLine = [&in](QString& line) { return in.readLineInto(&line); };
     env.interrupts = &interrupts;
     QStringList args = QCoreApplication::arguments();

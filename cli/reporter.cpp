@@ -23,6 +23,39 @@ bool holdsNonText(const QString& text) {
     return false;
 }
 
+// The bytes a name stands for, in hexadecimal.
+QString hexBytes(const QString& text) {
+    const std::string bytes = byteNameFromUtf16(text.toStdU16String());
+    return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex());
+}
+
+// A name as a terminal may show it: no control character reaches it.
+QString shown(const QString& text) {
+    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
+    return QString(reinterpret_cast<const QChar*>(escaped.data()),
+                   static_cast<int>(escaped.size()));
+}
+
+QString speedText(std::uint64_t bytes, qint64 ms) {
+    if (ms <= 0 || bytes == 0)
+        return QString();
+    const double perSecond = static_cast<double>(bytes) * 1000.0 / static_cast<double>(ms);
+    return QStringLiteral("  %1 MB/s").arg(perSecond / 1e6, 0, 'f', 1);
+}
+
+QString resultText(bool ok, int result) {
+    if (ok)
+        return QStringLiteral("ok");
+    // Told to stop after a chunk: not a failure of the calculator's.
+    if (result == 115)
+        return QStringLiteral("stopped");
+    return QStringLiteral("failed (%1)").arg(result);
+}
+
+QString boolText(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
 } // namespace
 
 // A JSON string literal that every strict parser takes (RFC 8259 text, valid
@@ -51,33 +84,6 @@ QString Reporter::jsonString(const QString& text) {
     return out + QLatin1Char('"');
 }
 
-namespace {
-
-// The bytes a name stands for, in hexadecimal.
-QString hexBytes(const QString& text) {
-    const std::string bytes = byteNameFromUtf16(text.toStdU16String());
-    return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex());
-}
-
-// A name as a terminal may show it: no control character reaches it.
-QString shown(const QString& text) {
-    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
-    return QString(reinterpret_cast<const QChar*>(escaped.data()),
-                   static_cast<int>(escaped.size()));
-}
-
-QString speedText(std::uint64_t bytes, qint64 ms) {
-    if (ms <= 0 || bytes == 0)
-        return QString();
-    const double perSecond = static_cast<double>(bytes) * 1000.0 / static_cast<double>(ms);
-    return QStringLiteral(" %1 MB/s").arg(perSecond / 1e6, 0, 'f', 1);
-}
-
-} // namespace
-
-Reporter::Reporter(OutputMode mode, QTextStream& out, QTextStream& err)
-    : mode_(mode), out_(out), err_(err) {}
-
 QString Reporter::nameField(const QString& field, const QString& name) {
     QString text = jsonString(field) + QLatin1Char(':') + jsonString(name);
     if (holdsNonText(name))
@@ -86,22 +92,8 @@ QString Reporter::nameField(const QString& field, const QString& name) {
     return text;
 }
 
-QPair<QString, QString> Reporter::pathField(const QString& path) {
-    // The value of the pair, with the "path_bytes" field glued behind it.
-    const QString field = nameField(QStringLiteral("path"), path);
-    return {QStringLiteral("path"), field.mid(jsonString(QStringLiteral("path")).size() + 1)};
-}
-
-void Reporter::emitJson(const QString& event, const QString& calculator,
-                        const QList<QPair<QString, QString>>& fields) {
-    QString text = QStringLiteral("{\"event\":") + jsonString(event);
-    if (!calculator.isNull())
-        text += QLatin1Char(',') + nameField(QStringLiteral("calculator"), calculator);
-    for (const auto& field : fields)
-        text += QLatin1Char(',') + jsonString(field.first) + QLatin1Char(':') + field.second;
-    text += QLatin1Char('}');
-    write(out_, text + QLatin1Char('\n'));
-}
+Reporter::Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns)
+    : mode_(mode), out_(out), err_(err), columns_(columns) {}
 
 void Reporter::write(QTextStream& stream, const QString& text) {
     stream << text;
@@ -110,6 +102,19 @@ void Reporter::write(QTextStream& stream, const QString& text) {
     // a file; the caller hears of it and stops between calculators.
     if (stream.status() != QTextStream::Ok)
         outputFailed_.store(true);
+}
+
+void Reporter::emitJson(const QString& event, const QString& calculator, const Fields& fields) {
+    QString text = QStringLiteral("{\"event\":") + jsonString(event);
+    if (!calculator.isNull())
+        text += QLatin1Char(',') + nameField(QStringLiteral("calculator"), calculator);
+    for (const auto& field : fields) {
+        // A field whose value is a name carries its exact bytes beside it.
+        text += QLatin1Char(',') +
+                (field.second.isNull() ? field.first
+                                       : jsonString(field.first) + QLatin1Char(':') + field.second);
+    }
+    write(out_, text + QStringLiteral("}\n"));
 }
 
 Reporter::Line& Reporter::line(const QString& calculator) {
@@ -122,10 +127,22 @@ void Reporter::plain(const QString& calculator, const QString& text) {
     write(out_, shown(calculator) + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }
 
+// A line of the block no wider than the terminal: one that reached the last
+// column would wrap, and the block would scroll at every redraw.
+QString Reporter::cut(const QString& text) const {
+    if (columns_ <= 1 || text.size() < columns_)
+        return text;
+    return text.left(columns_ - 2) + QChar(0x2026);
+}
+
 QString Reporter::describe(const QString& calculator, const Line& line) const {
     QString text = shown(calculator) + QStringLiteral("  ");
     if (!line.file.isEmpty())
-        text += line.file + QStringLiteral(" %1%").arg(line.percent, 3);
+        text += QStringLiteral("%1/%2 %3 %4%")
+                    .arg(line.index)
+                    .arg(line.count)
+                    .arg(line.file)
+                    .arg(line.percent, 3);
     if (line.retries > 0)
         text += QStringLiteral("  retries %1").arg(line.retries);
     if (line.state == QLatin1String("writing")) {
@@ -134,7 +151,7 @@ QString Reporter::describe(const QString& calculator, const Line& line) const {
     } else if (!line.state.isEmpty()) {
         text += QStringLiteral("  ") + line.state;
     }
-    return text;
+    return cut(text);
 }
 
 void Reporter::redraw() {
@@ -149,10 +166,52 @@ void Reporter::redraw() {
         ++count;
     }
     if (!countsText_.isEmpty()) {
-        text += QStringLiteral("\r\x1b[2K") + countsText_ + QLatin1Char('\n');
+        text += QStringLiteral("\r\x1b[2K") + cut(countsText_) + QLatin1Char('\n');
         ++count;
     }
+    // A block that got shorter leaves lines below it: cleared.
+    if (count < drawn_)
+        text += QStringLiteral("\x1b[J");
     drawn_ = count;
+    write(out_, text);
+}
+
+void Reporter::printAbove(const QString& text) {
+    QString out;
+    if (drawn_ > 0)
+        out += QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawn_);
+    drawn_ = 0;
+    write(out_, out + text);
+    redraw();
+}
+
+void Reporter::set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (mode_ == OutputMode::Json) {
+        QStringList list;
+        for (const SetImage& image : images)
+            list << QStringLiteral("{%1,\"offset\":%2,\"size\":%3,\"sha256\":\"%4\"}")
+                        .arg(nameField(QStringLiteral("name"), image.name))
+                        .arg(image.offset)
+                        .arg(image.size)
+                        .arg(image.sha256);
+        emitJson(QStringLiteral("set"), QString(),
+                 {{QStringLiteral("folder"), jsonString(folder)},
+                  {QStringLiteral("manifest"), boolText(manifestChecked)},
+                  {QStringLiteral("images"),
+                   QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
+        return;
+    }
+    QString text =
+        QStringLiteral("Firmware set in %1%2:\n")
+            .arg(shown(folder),
+                 manifestChecked ? QStringLiteral(" (checked against SHA256SUMS)") : QString());
+    for (const SetImage& image : images)
+        text += QStringLiteral("  %1  %2 bytes at 0x%3\n    sha256 %4\n")
+                    .arg(shown(image.name))
+                    .arg(image.size)
+                    .arg(image.offset, 0, 16)
+                    .arg(image.sha256);
     write(out_, text);
 }
 
@@ -160,7 +219,8 @@ void Reporter::found(const QString& calculator, const QString& path) {
     std::lock_guard<std::mutex> hold(lock_);
     switch (mode_) {
     case OutputMode::Json:
-        emitJson(QStringLiteral("found"), calculator, {pathField(path)});
+        emitJson(QStringLiteral("found"), calculator,
+                 {{nameField(QStringLiteral("path"), path), {}}});
         break;
     case OutputMode::Plain:
         plain(calculator, QStringLiteral("found at ") + shown(path));
@@ -176,10 +236,8 @@ void Reporter::listed(const QString& calculator, const QString& path, bool writa
                       const QString& why) {
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ == OutputMode::Json) {
-        QList<QPair<QString, QString>> fields{
-            pathField(path),
-            {QStringLiteral("writable"),
-             writable ? QStringLiteral("true") : QStringLiteral("false")}};
+        Fields fields{{nameField(QStringLiteral("path"), path), {}},
+                      {QStringLiteral("writable"), boolText(writable)}};
         if (!writable)
             fields.append({QStringLiteral("problem"), jsonString(why)});
         emitJson(QStringLiteral("found"), calculator, fields);
@@ -201,21 +259,20 @@ void Reporter::leftAlone(const QString& calculator, const QString& reason) {
     case OutputMode::Plain:
         plain(calculator, QStringLiteral("left alone: ") + reason);
         break;
-    case OutputMode::Terminal: {
-        Line& entry = line(calculator);
-        entry.file.clear();
-        entry.state = QStringLiteral("left alone: ") + reason;
-        redraw();
+    case OutputMode::Terminal:
+        printAbove(shown(calculator) + QStringLiteral("  left alone: ") + reason +
+                   QLatin1Char('\n'));
         break;
-    }
     }
 }
 
-void Reporter::file(const QString& calculator, const QString& name, std::uint64_t offset,
-                    std::uint64_t size) {
+void Reporter::file(const QString& calculator, const QString& name, int index, int count,
+                    std::uint64_t offset, std::uint64_t size) {
     std::lock_guard<std::mutex> hold(lock_);
     Line& entry = line(calculator);
     entry.file = name;
+    entry.index = index;
+    entry.count = count;
     entry.size = size;
     entry.percent = 0;
     entry.state = QStringLiteral("writing");
@@ -224,14 +281,17 @@ void Reporter::file(const QString& calculator, const QString& name, std::uint64_
     switch (mode_) {
     case OutputMode::Json:
         emitJson(QStringLiteral("file"), calculator,
-                 {{QStringLiteral("name"), jsonString(name)},
+                 {{nameField(QStringLiteral("name"), name), {}},
                   {QStringLiteral("offset"), QString::number(offset)},
                   {QStringLiteral("size"), QString::number(size)}});
         break;
     case OutputMode::Plain:
-        plain(
-            calculator,
-            QStringLiteral("writing %1 (%2 bytes at 0x%3)").arg(name).arg(size).arg(offset, 0, 16));
+        plain(calculator, QStringLiteral("writing %1/%2 %3 (%4 bytes at 0x%5)")
+                              .arg(index)
+                              .arg(count)
+                              .arg(shown(name))
+                              .arg(size)
+                              .arg(offset, 0, 16));
         break;
     case OutputMode::Terminal:
         redraw();
@@ -252,7 +312,11 @@ void Reporter::progress(const QString& calculator, int percent) {
         // A line per tenth: a plain log stays readable.
         if (percent / 10 != entry.lastPlainDecade) {
             entry.lastPlainDecade = percent / 10;
-            plain(calculator, QStringLiteral("%1 %2%").arg(entry.file).arg(percent));
+            plain(calculator, QStringLiteral("%1/%2 %3 %4%")
+                                  .arg(entry.index)
+                                  .arg(entry.count)
+                                  .arg(shown(entry.file))
+                                  .arg(percent));
         }
         break;
     case OutputMode::Terminal:
@@ -286,49 +350,51 @@ void Reporter::fileDone(const QString& calculator, int code, const QString& caus
     Line& entry = line(calculator);
     switch (mode_) {
     case OutputMode::Json: {
-        QList<QPair<QString, QString>> fields{{QStringLiteral("code"), QString::number(code)}};
+        Fields fields{{QStringLiteral("code"), QString::number(code)}};
         if (code != 0)
             fields.append({QStringLiteral("cause"), jsonString(cause)});
         emitJson(QStringLiteral("file_done"), calculator, fields);
         break;
     }
     case OutputMode::Plain:
-        plain(
-            calculator,
-            code == 0
-                ? QStringLiteral("%1 written").arg(entry.file)
-                : QStringLiteral("%1 failed (%2): %3").arg(entry.file).arg(code).arg(shown(cause)));
+        plain(calculator, code == 0
+                              ? QStringLiteral("%1 written").arg(shown(entry.file))
+                              : QStringLiteral("%1 %2: %3")
+                                    .arg(shown(entry.file), resultText(false, code), shown(cause)));
         break;
     case OutputMode::Terminal:
-        entry.state =
-            code == 0 ? QStringLiteral("written") : QStringLiteral("failed (%1)").arg(code);
+        entry.state = code == 0 ? QStringLiteral("written") : resultText(false, code);
         redraw();
         break;
     }
 }
 
-void Reporter::finish(const QString& calculator, bool ok, const QString& cause) {
+void Reporter::finish(const QString& calculator, bool updated, bool sent, const QString& cause) {
     std::lock_guard<std::mutex> hold(lock_);
     switch (mode_) {
     case OutputMode::Json:
-        emitJson(QStringLiteral("finish"), calculator,
-                 {{QStringLiteral("ok"), ok ? QStringLiteral("true") : QStringLiteral("false")}});
+        emitJson(QStringLiteral("finish"), calculator, {{QStringLiteral("ok"), boolText(sent)}});
         break;
     case OutputMode::Plain:
         plain(calculator,
-              ok ? QStringLiteral("finish command sent")
-                 : QStringLiteral("the finish command could not be sent: ") + shown(cause));
+              !sent     ? QStringLiteral("the finish command could not be sent: ") + shown(cause)
+              : updated ? QStringLiteral("updated; finish command sent")
+                        : QStringLiteral("not updated; finish command sent"));
         break;
-    case OutputMode::Terminal: {
-        Line& entry = line(calculator);
-        if (!ok)
-            entry.state = QStringLiteral("finish command not sent");
-        else if (!entry.state.startsWith(QLatin1String("failed")))
-            entry.state = QStringLiteral("finished");
-        redraw();
-        break;
+    case OutputMode::Terminal:
+        // The calculator's line leaves the block: it is over.
+        lines_.remove(calculator);
+        order_.removeAll(calculator);
+        printAbove(shown(calculator) + QStringLiteral("  ") +
+                   (updated && sent ? QStringLiteral("updated")
+                    : sent          ? QStringLiteral("not updated, finish command sent")
+                                    : QStringLiteral("finish command not sent: ") + shown(cause)) +
+                   QLatin1Char('\n'));
+        return;
     }
-    }
+    // Nothing more is told of it: its line is let go.
+    lines_.remove(calculator);
+    order_.removeAll(calculator);
 }
 
 void Reporter::counts(int done, int failed) {
@@ -342,19 +408,34 @@ void Reporter::counts(int done, int failed) {
     }
 }
 
-void Reporter::summary(bool ok, const std::vector<SummaryRow>& rows) {
+void Reporter::interrupted(int presses, int running) {
+    const QString text =
+        presses >= 2  ? QStringLiteral("Stopping every update after the chunk it is writing.")
+        : running > 0 ? QStringLiteral("Finishing %1 update%2; Ctrl-C again stops %3 after the "
+                                       "current chunk.")
+                            .arg(running)
+                            .arg(running == 1 ? QString() : QStringLiteral("s"))
+                            .arg(running == 1 ? QStringLiteral("it") : QStringLiteral("them"))
+                      : QStringLiteral("Stopping.");
+    note(text);
+}
+
+void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) {
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ == OutputMode::Json) {
         QStringList calculators;
         for (const SummaryRow& row : rows) {
-            calculators << QStringLiteral("{%1,\"files\":%2,\"ok\":%3,\"result\":%4}")
-                               .arg(nameField(QStringLiteral("calculator"), row.calculator))
-                               .arg(row.files)
-                               .arg(row.ok ? QStringLiteral("true") : QStringLiteral("false"))
-                               .arg(row.result);
+            QString entry = QStringLiteral("{%1,\"files\":%2,\"ok\":%3,\"result\":%4")
+                                .arg(nameField(QStringLiteral("calculator"), row.calculator))
+                                .arg(row.files)
+                                .arg(boolText(row.ok))
+                                .arg(row.result);
+            if (!row.ok)
+                entry += QStringLiteral(",\"cause\":") + jsonString(row.cause);
+            calculators << entry + QLatin1Char('}');
         }
         emitJson(QStringLiteral("summary"), QString(),
-                 {{QStringLiteral("ok"), ok ? QStringLiteral("true") : QStringLiteral("false")},
+                 {{QStringLiteral("ok"), boolText(ok)},
                   {QStringLiteral("calculators"),
                    QLatin1Char('[') + calculators.join(QLatin1Char(',')) + QLatin1Char(']')}});
         return;
@@ -364,54 +445,33 @@ void Reporter::summary(bool ok, const std::vector<SummaryRow>& rows) {
         width = std::max(width, shown(row.calculator).size());
     QString text = QLatin1Char('\n') + QStringLiteral("Calculator").leftJustified(width + 2) +
                    QStringLiteral("Result        Time\n");
+    QString causes;
     for (const SummaryRow& row : rows) {
-        const QString result =
-            row.ok ? QStringLiteral("ok") : QStringLiteral("failed (%1)").arg(row.result);
-        text += shown(row.calculator).leftJustified(width + 2) + result.leftJustified(14) +
+        text += shown(row.calculator).leftJustified(width + 2) +
+                resultText(row.ok, row.result).leftJustified(14) +
                 QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
+        if (!row.ok && !row.cause.isEmpty())
+            causes +=
+                shown(row.calculator) + QStringLiteral(": ") + shown(row.cause) + QLatin1Char('\n');
     }
-    text += ok ? QStringLiteral("Every calculator was updated.\n")
-               : QStringLiteral("Not every calculator was updated.\n");
-    write(out_, text);
-}
-
-void Reporter::set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (mode_ == OutputMode::Json) {
-        QStringList list;
-        for (const SetImage& image : images)
-            list << QStringLiteral("{%1,\"offset\":%2,\"size\":%3,\"sha256\":\"%4\"}")
-                        .arg(nameField(QStringLiteral("name"), image.name))
-                        .arg(image.offset)
-                        .arg(image.size)
-                        .arg(image.sha256);
-        emitJson(QStringLiteral("set"), QString(),
-                 {{QStringLiteral("folder"), jsonString(folder)},
-                  {QStringLiteral("manifest"),
-                   manifestChecked ? QStringLiteral("true") : QStringLiteral("false")},
-                  {QStringLiteral("images"),
-                   QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
-        return;
-    }
-    QString text =
-        QStringLiteral("Firmware set in %1%2:\n")
-            .arg(shown(folder),
-                 manifestChecked ? QStringLiteral(" (checked against SHA256SUMS)") : QString());
-    for (const SetImage& image : images)
-        text += QStringLiteral("  %1  %2 bytes at 0x%3  sha256 %4\n")
-                    .arg(shown(image.name))
-                    .arg(image.size)
-                    .arg(image.offset, 0, 16)
-                    .arg(image.sha256);
-    write(out_, text);
-    if (mode_ == OutputMode::Terminal)
+    if (!causes.isEmpty())
+        text += QLatin1Char('\n') + causes;
+    // After Ctrl-C the sentence on stderr says how the run ended, once.
+    if (!interrupted)
+        text += ok ? QStringLiteral("Every calculator was updated.\n")
+                   : QStringLiteral("Not every calculator was updated.\n");
+    if (mode_ == OutputMode::Terminal && drawn_ > 0) {
+        text.prepend(QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawn_));
         drawn_ = 0;
+    }
+    write(out_, text);
 }
 
 void Reporter::note(const QString& text) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (mode_ == OutputMode::Terminal) {
+        printAbove(text + QLatin1Char('\n'));
+        return;
+    }
     write(mode_ == OutputMode::Json ? err_ : out_, text + QLatin1Char('\n'));
-    // A line printed below the redrawn block moves it: draw it anew below.
-    if (mode_ == OutputMode::Terminal)
-        drawn_ = 0;
 }

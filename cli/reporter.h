@@ -1,6 +1,7 @@
 // What vela-update tells while it updates: JSON lines, plain lines, or on a
-// terminal one line per calculator redrawn in place. Called from every
-// session's threads; one lock keeps lines whole.
+// terminal a block of one line per running calculator, redrawn in place, with
+// each calculator's outcome printed above it once its session has ended.
+// Called from every session's threads; one lock keeps lines whole.
 #pragma once
 
 #include <QElapsedTimer>
@@ -31,34 +32,43 @@ struct SummaryRow {
     int result = 0;
     int files = 0;
     double seconds = 0;
+    QString cause; // why it failed; empty when ok
 };
 
 class Reporter {
 public:
-    Reporter(OutputMode mode, QTextStream& out, QTextStream& err);
+    // columns: the terminal's width (Terminal mode); 0 when unknown.
+    Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns = 0);
 
     [[nodiscard]] OutputMode mode() const { return mode_; }
     // A write to the output failed (a closed pipe, a full disk): the run is
     // to stop taking calculators, as after a first Ctrl-C.
     [[nodiscard]] bool outputFailed() const { return outputFailed_.load(); }
 
+    // The firmware set about to be written: the `set` event, or the plan.
+    void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
     void found(const QString& calculator, const QString& path);
     // list: a calculator present now, and whether it can be opened for writing.
     void listed(const QString& calculator, const QString& path, bool writable, const QString& why);
     void leftAlone(const QString& calculator, const QString& reason);
-    void file(const QString& calculator, const QString& name, std::uint64_t offset,
-              std::uint64_t size);
+    // index counts from 1, of count files.
+    void file(const QString& calculator, const QString& name, int index, int count,
+              std::uint64_t offset, std::uint64_t size);
     void progress(const QString& calculator, int percent);
     void retry(const QString& calculator, int code, int attempt);
+    // cause: the calculator's own, without its name.
     void fileDone(const QString& calculator, int code, const QString& cause);
-    void finish(const QString& calculator, bool ok, const QString& cause);
+    // The calculator's session ends here: updated says whether every file was
+    // written, sent whether the finish command went out.
+    void finish(const QString& calculator, bool updated, bool sent, const QString& cause);
     // Done / failed so far, for station mode; plain and terminal output only.
     void counts(int done, int failed);
-    void summary(bool ok, const std::vector<SummaryRow>& rows);
+    // What a Ctrl-C (the first, or the second) does now.
+    void interrupted(int presses, int running);
+    // interrupted: the closing words are the caller's, on stderr.
+    void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows);
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
-    // The firmware set about to be written: the `set` event, or the plan.
-    void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
 
     // JSON pieces for whoever writes JSON of their own (the report file): a
     // string literal that strict parsers take, and "field":"name" with its
@@ -69,27 +79,32 @@ public:
 private:
     struct Line {
         QString file;
+        int index = 0;
+        int count = 0;
         std::uint64_t size = 0;
         int percent = 0;
         int retries = 0;
-        QString state; // "writing", "done", "failed (112)", ...
+        QString state; // "writing", "failed (112), retrying", ...
         QElapsedTimer fileClock;
         int lastPlainDecade = -1;
     };
-    void emitJson(const QString& event, const QString& calculator,
-                  const QList<QPair<QString, QString>>& fields);
-    [[nodiscard]] static QPair<QString, QString> pathField(const QString& path);
-    void write(QTextStream& stream, const QString& text);
+    using Fields = QList<QPair<QString, QString>>;
+    void emitJson(const QString& event, const QString& calculator, const Fields& fields);
     void plain(const QString& calculator, const QString& text);
     Line& line(const QString& calculator);
-    void redraw(); // terminal: every calculator's line again, in place
+    // Terminal: text printed for good above the block, then the block again.
+    void printAbove(const QString& text);
+    void redraw(); // terminal: every running calculator's line again, in place
     [[nodiscard]] QString describe(const QString& calculator, const Line& line) const;
+    [[nodiscard]] QString cut(const QString& text) const;
+    void write(QTextStream& stream, const QString& text);
 
     std::mutex lock_;
     OutputMode mode_;
     QTextStream& out_;
     QTextStream& err_;
-    QStringList order_; // calculators as first seen
+    int columns_;
+    QStringList order_; // running calculators, as first seen
     QMap<QString, Line> lines_;
     int drawn_ = 0; // lines drawn by the last redraw
     QString countsText_;

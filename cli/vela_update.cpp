@@ -156,6 +156,18 @@ private:
             pacing::pauseMs(50);
         }
     }
+    // Says once what each Ctrl-C does now; returns the presses told of.
+    template <typename Sessions>
+    int tellInterrupt(Reporter& reporter, int told, const Sessions& sessions) {
+        const int pressed = env_.interrupts ? std::min(env_.interrupts->load(), 2) : 0;
+        if (pressed > told) {
+            int running = 0;
+            for (const auto& session : sessions)
+                running += !session->ended();
+            reporter.interrupted(pressed, running);
+        }
+        return std::max(told, pressed);
+    }
     [[nodiscard]] OutputMode outputMode(const Options& options) const {
         if (options.json)
             return OutputMode::Json;
@@ -191,42 +203,18 @@ bool parseCount(const QString& text, int& out) {
     return true;
 }
 
-// Passes each session's reports on, named by its calculator.
-class ReportingObserver : public RunObserver {
-public:
-    explicit ReportingObserver(Reporter& reporter) : reporter_(reporter) {}
-    void fileStarted(const DiskIdentity& disk, const RunFile& file) override {
-        reporter_.file(nameOf(disk), qStringFromUtf16(file.name), file.diskOffset, file.size);
-    }
-    void progress(const DiskIdentity& disk, int percent) override {
-        reporter_.progress(nameOf(disk), percent);
-    }
-    void fileEnded(const DiskIdentity& disk, const RunFile&, ResultCode code,
-                   const std::u16string& cause) override {
-        reporter_.fileDone(nameOf(disk), code, qStringFromUtf16(cause));
-    }
-    void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
-        reporter_.retry(nameOf(disk), code, attempt);
-    }
-    void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
-        reporter_.finish(nameOf(disk), code == kResultOk, qStringFromUtf16(cause));
-    }
-
-private:
-    Reporter& reporter_;
-};
-
 QString utcNow() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
-// One calculator's run on a thread of its own; its line in the report when
-// it has ended.
+// One calculator's run on a thread of its own: what it does goes to the
+// output, named by its calculator, and its line to the report when it has
+// ended.
 class RunningSession : private RunObserver {
 public:
-    RunningSession(DiskIdentity disk, Session& session, RunObserver& observer,
+    RunningSession(DiskIdentity disk, Session& session, Reporter& reporter,
                    const std::atomic<bool>& stopNow)
-        : disk_(std::move(disk)), session_(session), observer_(observer),
+        : disk_(std::move(disk)), session_(session), reporter_(reporter),
           results_(session.files.size(), kNotWritten) {
         run_.begin(session.files, disk_);
         started_ = utcNow();
@@ -249,8 +237,8 @@ public:
     [[nodiscard]] SummaryRow row() {
         if (thread_.joinable())
             thread_.join();
-        return {nameOf(disk_), result_.result == kResultOk, result_.result, result_.filesWritten,
-                seconds_};
+        return {nameOf(disk_), result_.result == kResultOk,    result_.result, result_.filesWritten,
+                seconds_,      qStringFromUtf16(result_.cause)};
     }
     [[nodiscard]] bool stopped() {
         if (thread_.joinable())
@@ -262,26 +250,35 @@ private:
     // A file never written: it has no result yet.
     static constexpr ResultCode kNotWritten = -1;
 
-    // RunObserver: each file's last result is kept; everything goes on.
+    // RunObserver, on the run's threads.
+    std::size_t indexOf(const RunFile& file) const {
+        std::size_t i = 0;
+        while (i < session_.files.size() && session_.files[i].path != file.path)
+            ++i;
+        return i;
+    }
     void fileStarted(const DiskIdentity& disk, const RunFile& file) override {
-        observer_.fileStarted(disk, file);
+        reporter_.file(nameOf(disk), qStringFromUtf16(file.name),
+                       static_cast<int>(indexOf(file)) + 1, static_cast<int>(session_.files.size()),
+                       file.diskOffset, file.size);
     }
     void progress(const DiskIdentity& disk, int percent) override {
-        observer_.progress(disk, percent);
+        reporter_.progress(nameOf(disk), percent);
     }
     void fileEnded(const DiskIdentity& disk, const RunFile& file, ResultCode code,
                    const std::u16string& cause) override {
-        for (std::size_t i = 0; i < session_.files.size(); ++i) {
-            if (session_.files[i].path == file.path)
-                results_[i] = code;
-        }
-        observer_.fileEnded(disk, file, code, cause);
+        const std::size_t i = indexOf(file);
+        if (i < results_.size())
+            results_[i] = code;
+        reporter_.fileDone(nameOf(disk), code, qStringFromUtf16(cause));
     }
     void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override {
-        observer_.retrying(disk, code, attempt);
+        reporter_.retry(nameOf(disk), code, attempt);
     }
     void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override {
-        observer_.finished(disk, code, cause);
+        const bool updated = std::all_of(results_.begin(), results_.end(),
+                                         [](ResultCode result) { return result == kResultOk; });
+        reporter_.finish(nameOf(disk), updated, code == kResultOk, qStringFromUtf16(cause));
     }
 
     // Who, when, what and how it ended: enough to answer from the report
@@ -320,7 +317,7 @@ private:
 
     DiskIdentity disk_;
     Session& session_;
-    RunObserver& observer_;
+    Reporter& reporter_;
     std::vector<ResultCode> results_; // per file, its last result (run's thread)
     UpdateRun run_;
     QString started_;
@@ -500,7 +497,7 @@ int Cli::list(const Options& options) {
 }
 
 int Cli::install(const Options& options) {
-    Reporter reporter(outputMode(options), out_, err_);
+    Reporter reporter(outputMode(options), out_, err_, env_.terminalColumns);
     reporter_ = &reporter;
     Session session;
     int exitCode = kExitOk;
@@ -513,7 +510,7 @@ int Cli::install(const Options& options) {
     std::vector<FoundCalculator> found;
     QElapsedTimer waited;
     waited.start();
-    bool told = false;
+    bool toldWaiting = false;
     int toldTooMany = 0;
     for (;;) {
         found = findCalculators();
@@ -533,10 +530,10 @@ int Cli::install(const Options& options) {
             toldTooMany = static_cast<int>(found.size());
             reporter.note(tooManyText(found.size()) +
                           QStringLiteral(" Nothing is written until then."));
-        } else if (!told && !tooMany) {
+        } else if (!toldWaiting && !tooMany) {
             reporter.note(QStringLiteral("Waiting up to %1 s for a calculator in update mode...")
                               .arg(options.waitSeconds));
-            told = true;
+            toldWaiting = true;
         }
         pause();
     }
@@ -561,19 +558,20 @@ int Cli::install(const Options& options) {
     for (const FoundCalculator& disk : chosen)
         reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
 
-    ReportingObserver observer(reporter);
     std::atomic<bool> stopNow{false};
     std::vector<std::unique_ptr<RunningSession>> sessions;
     for (const FoundCalculator& disk : chosen)
         sessions.push_back(
-            std::make_unique<RunningSession>(disk.identity, session, observer, stopNow));
+            std::make_unique<RunningSession>(disk.identity, session, reporter, stopNow));
     const auto allEnded = [&] {
         for (const auto& session : sessions)
             if (!session->ended())
                 return false;
         return true;
     };
+    int told = 0;
     while (!allEnded()) {
+        told = tellInterrupt(reporter, told, sessions);
         if (presses() >= 2)
             stopNow.store(true);
         pause(allEnded);
@@ -597,12 +595,15 @@ int Cli::install(const Options& options) {
         if (session->stopped())
             incomplete << rows.back().calculator;
     }
-    reporter.summary(ok, rows);
-    return runEnd(ok, incomplete, QStringLiteral("interrupted."));
+    reporter.summary(ok, presses() > 0, rows);
+    return runEnd(ok, incomplete,
+                  ok ? QStringLiteral("interrupted; every update begun was finished.")
+                     : QStringLiteral("interrupted; the updates begun were finished, not every "
+                                      "one of them well."));
 }
 
 int Cli::station(const Options& options) {
-    Reporter reporter(outputMode(options), out_, err_);
+    Reporter reporter(outputMode(options), out_, err_, env_.terminalColumns);
     reporter_ = &reporter;
     Session session;
     int exitCode = kExitOk;
@@ -611,7 +612,6 @@ int Cli::station(const Options& options) {
     reporter.note(QStringLiteral("Station: each calculator plugged in in update mode is updated "
                                  "(up to 16 at once). Ctrl-C to stop."));
 
-    ReportingObserver observer(reporter);
     std::atomic<bool> stopNow{false};
     std::vector<std::unique_ptr<RunningSession>> running;
     std::vector<SummaryRow> rows;
@@ -622,9 +622,11 @@ int Cli::station(const Options& options) {
     int started = 0;
     int done = 0;
     int failed = 0;
+    int told = 0;
 
     for (;;) {
         const bool taking = presses() == 0 && (options.max == 0 || started < options.max);
+        told = tellInterrupt(reporter, told, running);
         if (presses() >= 2)
             stopNow.store(true);
 
@@ -680,7 +682,7 @@ int Cli::station(const Options& options) {
                                              "updated each time it is plugged in.")
                                   .arg(qStringFromUtf16(describeDisk(disk.identity))));
             running.push_back(
-                std::make_unique<RunningSession>(disk.identity, session, observer, stopNow));
+                std::make_unique<RunningSession>(disk.identity, session, reporter, stopNow));
             ++started;
         }
         if (running.empty() && (presses() > 0 || (options.max > 0 && started >= options.max)))
@@ -695,7 +697,7 @@ int Cli::station(const Options& options) {
     }
 
     bool ok = failed == 0;
-    reporter.summary(ok, rows);
+    reporter.summary(ok, presses() > 0, rows);
     return runEnd(ok, incomplete,
                   QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
 }

@@ -27,8 +27,7 @@ CalculatorOutcome CalculatorHolds::claim(const std::u16string& path,
     if (taken.heldElsewhere) {
         deviceLog("hold: " + toUtf8(describeDisk(identity)) + " is held by another updater");
         return {identity, kResultHeldElsewhere,
-                u"The calculator " + describeDisk(identity) +
-                    u" is being updated by another updater: wait until it has finished"};
+                phrase(Phrase::HeldElsewhere, {describeDisk(identity)})};
     }
     deviceLog("hold: " + toUtf8(describeDisk(identity)) + ": " + toUtf8(taken.failureText));
     return {identity, kResultDiskOpen, taken.failureText};

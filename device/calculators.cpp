@@ -129,11 +129,10 @@ void closeDisks(DiskTable& table) {
 // Failures of the members that are not connected.
 void reportMissing(DeviceResult& result, const std::vector<DiskIdentity>& missing) {
     for (const DiskIdentity& identity : missing) {
-        result.calculators.push_back(
-            {identity, kResultNoDisk,
-             identity.hasSerial() ? u"The calculator (" + describeDisk(identity) +
-                                        u") of this update is not connected: plug it in again"
-                                  : disconnectedWithoutSerialText(identity)});
+        result.calculators.push_back({identity, kResultNoDisk,
+                                      identity.hasSerial()
+                                          ? phrase(Phrase::NotConnected, {describeDisk(identity)})
+                                          : disconnectedWithoutSerialText(identity)});
     }
 }
 
@@ -167,8 +166,7 @@ void settle(DeviceResult& result) {
 }
 
 std::u16string tooManyText(std::size_t connected) {
-    return u"More than 16 update disks are connected (" + toUtf16(std::to_string(connected)) +
-           u"): nothing is written until all but 16 are unplugged";
+    return phrase(Phrase::TooMany, {toUtf16(std::to_string(connected))});
 }
 
 // What the thread said, with where: "VELA_MAIN.DAT at 0x104000: Write Disk File: ...".
@@ -176,8 +174,8 @@ std::u16string inContext(const FileToWrite& file, const TransferJob& job) {
     if (job.failedAt == kNoPosition)
         return job.failure;
     char at[32];
-    std::snprintf(at, sizeof at, " at 0x%llX: ", static_cast<unsigned long long>(job.failedAt));
-    return file.name + toUtf16(at) + job.failure;
+    std::snprintf(at, sizeof at, "%llX", static_cast<unsigned long long>(job.failedAt));
+    return phrase(Phrase::AtPosition, {file.name, toUtf16(at), job.failure});
 }
 
 } // namespace
@@ -210,8 +208,7 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
     // file's name. Checked before anything else.
     if (file.path.size() > static_cast<std::size_t>(kMaxTransferPath)) {
         result.code = kResultPathTooLong;
-        result.cause = u"The firmware file's path is longer than 260 characters: move the files "
-                       u"to a shorter folder";
+        result.cause = phrase(Phrase::PathTooLong);
         deviceLog("transfer: firmware path longer than 260 UTF-16 units refused");
         return result;
     }
@@ -234,7 +231,7 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
     }
     if (found.aimed.empty()) {
         result.code = kResultNoDisk;
-        result.cause = u"No update disk was found";
+        result.cause = phrase(Phrase::NoDisk);
         return result;
     }
     const std::vector<FoundDisk> aimed = claimed(found.aimed, set, result);
@@ -267,9 +264,9 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         const diskio::ThreadOutcome& outcome = outcomes[i];
         const ResultCode code = outcome.haveCode ? outcome.code : kResultNoThread;
         if (!outcome.started)
-            jobs[i].failure = u"No transfer thread could be started";
+            jobs[i].failure = phrase(Phrase::NoThread);
         else if (!outcome.haveCode)
-            jobs[i].failure = u"The transfer thread's exit code cannot be read";
+            jobs[i].failure = phrase(Phrase::NoExitCode);
         deviceLog("transfer: disk " + std::to_string(i) + ": " + describe(code));
         result.calculators.push_back(
             {aimed[i].check.identity, code,
@@ -298,7 +295,7 @@ DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table) {
     }
     if (found.aimed.empty() && found.missing.empty()) {
         result.code = kResultNoDisk;
-        result.cause = u"No update disk was found";
+        result.cause = phrase(Phrase::NoDisk);
         return result;
     }
     // The finish command ends an update: never one that another updater runs.
@@ -314,8 +311,8 @@ DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table) {
             readControlArea(*table.handles[i], false);
             if (!sendFinish(*table.handles[i])) {
                 outcome.code = kResultWrite;
-                outcome.cause = u"The finish command could not be written: " +
-                                table.handles[i]->lastErrorText();
+                outcome.cause =
+                    phrase(Phrase::FinishNotWritten, {table.handles[i]->lastErrorText()});
             }
         }
         deviceLog("release: " + toUtf8(describeDisk(outcome.identity)) + ": " +

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -156,6 +157,46 @@ struct TransferObserver {
 // another updater holds. A set of every calculator present sends nothing while
 // more than 16 are connected.
 [[nodiscard]] DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table);
+
+// The texts the layer writes itself (causes, and the names of calculators),
+// for an application that shows them in its user's language. Each template
+// may hold %1, %2...; the English ones are the layer's own.
+enum class Phrase : int {
+    NotConnected,         // %1 the calculator
+    DisconnectedNoSerial, // %1 the calculator's port
+    HeldElsewhere,        // %1 the calculator
+    Changed,              // %1 the file's name
+    NoDisk,
+    TooMany, // %1 how many
+    PathTooLong,
+    Stopped,
+    NoBuffer,
+    WriteDiskFile, // %1 the system's text
+    ReadFile,      // %1 the system's text
+    OpenFile,      // %1 the system's text
+    FileEndedEarly,
+    FileChangedWhileWritten,
+    DiskCannotBeOpened,
+    PermissionUdev,       // %1 the device
+    InUse,                // %1 the device
+    RefusedChanged,       // %1 the device
+    RefusedAnother,       // %1 the device
+    RefusedNotBlock,      // %1 the device
+    RefusedNotCalculator, // %1 the device, %2 what it is
+    FinishNotWritten,     // %1 the system's text
+    NoThread,
+    NoExitCode,
+    AtPosition, // %1 the file's name, %2 the position in hexadecimal, %3 the cause
+    NoSuchFile,
+    SerialName, // %1 the serial
+    PortName,   // %1 the port
+    Count
+};
+// The templates, indexed by Phrase; an empty or missing one stays English.
+// Set before any operation begins (any thread may read them).
+void setPhrases(std::vector<std::u16string> templates);
+// A phrase with its %1, %2... filled in.
+[[nodiscard]] std::u16string phrase(Phrase which, std::initializer_list<std::u16string> args = {});
 
 // Diagnostics: the layer keeps no log. It hands each line (UTF-8, control
 // characters escaped) to a sink the application may set; nullptr silences it.

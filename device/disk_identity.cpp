@@ -1,11 +1,12 @@
 #include "device/disk_identity.h"
 
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 
 std::u16string describeDisk(const DiskIdentity& identity) {
     if (identity.hasSerial())
-        return u"serial " + identity.serial;
-    return u"USB port " + identity.port;
+        return phrase(Phrase::SerialName, {identity.serial});
+    return phrase(Phrase::PortName, {identity.port});
 }
 
 std::u16string calculatorName(const DiskIdentity& identity) {
@@ -21,6 +22,5 @@ std::u16string identityKey(const DiskIdentity& identity) {
 }
 
 std::u16string disconnectedWithoutSerialText(const DiskIdentity& identity) {
-    return u"The calculator at " + describeDisk(identity) +
-           u" has no serial number and was disconnected: start the update again";
+    return phrase(Phrase::DisconnectedNoSerial, {describeDisk(identity)});
 }

@@ -4,6 +4,7 @@
 #include "base/sha256.h"
 #include "base/utf16_text.h"
 #include "device/aligned_buffer.h"
+#include "device/calculators.h"
 #include "device/control_sector.h"
 #include "device/device_log.h"
 
@@ -39,7 +40,7 @@ void settleDisk(diskio::BlockIo& disk) {
 
 // The cause of a file that is not the one checked.
 std::u16string changedText(const FileToWrite& file) {
-    return file.name + u" changed since it was checked: scan the folder again";
+    return phrase(Phrase::Changed, {file.name});
 }
 
 } // namespace
@@ -47,18 +48,18 @@ std::u16string changedText(const FileToWrite& file) {
 ResultCode transferThread(TransferJob& job) {
     AlignedBuffer chunk(kChunkBytes);
     if (!chunk.valid()) {
-        job.failure = u"No memory for the transfer buffer";
+        job.failure = phrase(Phrase::NoBuffer);
         return kResultNoBuffer;
     }
     diskio::OpenResult opened = diskio::openFileForReading(job.params->filePath);
     if (!opened.io) {
-        job.failure = u"Open File: " + opened.failureText;
+        job.failure = phrase(Phrase::OpenFile, {opened.failureText});
         return kResultFileOpen;
     }
     diskio::BlockIo& file = *opened.io;
     std::uint64_t size = 0;
     if (!file.size(size)) {
-        job.failure = u"Read File: " + file.lastErrorText();
+        job.failure = phrase(Phrase::ReadFile, {file.lastErrorText()});
         return kResultFileRead;
     }
     // What is written is what was checked: a file that is no longer the size
@@ -82,7 +83,7 @@ ResultCode transferThread(TransferJob& job) {
 
     if (!job.disk) {
         job.failure =
-            job.openFailure.empty() ? u"The update disk cannot be opened" : job.openFailure;
+            job.openFailure.empty() ? phrase(Phrase::DiskCannotBeOpened) : job.openFailure;
         return kResultDiskOpen;
     }
     diskio::BlockIo& disk = *job.disk;
@@ -102,7 +103,7 @@ ResultCode transferThread(TransferJob& job) {
     while (remaining > 0) {
         // Checked between chunks only: a chunk that has begun is written whole.
         if (stopRequested(job)) {
-            job.failure = u"Stopped before the file was written whole";
+            job.failure = phrase(Phrase::Stopped);
             job.failedAt = pos;
             deviceLog("transfer: stopped at " + std::to_string(pos));
             settleDisk(disk);
@@ -115,8 +116,8 @@ ResultCode transferThread(TransferJob& job) {
         // A file that shrank since its size was taken yields fewer bytes than
         // asked; writing on would leave the image incomplete on the disk.
         if (!read || got != want) {
-            job.failure = read ? u"Read File: the file ended before its size was reached"
-                               : u"Read File: " + file.lastErrorText();
+            job.failure = read ? phrase(Phrase::FileEndedEarly)
+                               : phrase(Phrase::ReadFile, {file.lastErrorText()});
             job.failedAt = pos;
             deviceLog("transfer: " + toUtf8(job.failure));
             settleDisk(disk);
@@ -136,7 +137,7 @@ ResultCode transferThread(TransferJob& job) {
                           " of 7): " + toUtf8(disk.lastErrorText()));
         }
         if (!written) {
-            const std::u16string text = u"Write Disk File: " + disk.lastErrorText();
+            const std::u16string text = phrase(Phrase::WriteDiskFile, {disk.lastErrorText()});
             job.failure = text;
             job.failedAt = pos;
             settleDisk(disk);
@@ -162,7 +163,7 @@ ResultCode transferThread(TransferJob& job) {
     std::uint64_t sizeNow = 0;
     std::size_t more = 0;
     if (!file.size(sizeNow) || sizeNow != size || !file.read(chunk.data(), 1, more) || more != 0) {
-        job.failure = u"Read File: the file changed while it was being written";
+        job.failure = phrase(Phrase::FileChangedWhileWritten);
         job.failedAt = pos;
         deviceLog("transfer: " + toUtf8(job.failure));
         settleDisk(disk);

@@ -96,7 +96,7 @@ DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& obse
         if (index >= files_.size()) {
             last_ = {};
             last_.code = kResultFileOpen;
-            last_.cause = u"No such firmware file in this update";
+            last_.cause = phrase(Phrase::NoSuchFile);
             return last_;
         }
         // A new file begins with no failures.
@@ -141,6 +141,16 @@ DeviceResult UpdateRun::finish() {
     return result;
 }
 
+namespace {
+
+// A run of one calculator speaks of it by name already: its own cause, as the
+// calculator's outcome has it, without the name in front.
+std::u16string ownCause(const DeviceResult& result) {
+    return result.calculators.size() == 1 ? result.calculators.front().cause : result.cause;
+}
+
+} // namespace
+
 RunSummary UpdateRun::run(RunObserver& observer, const std::atomic<bool>* stop) {
     static const std::atomic<bool> never{false};
     const std::atomic<bool>& stopNow = stop ? *stop : never;
@@ -168,10 +178,10 @@ RunSummary UpdateRun::run(RunObserver& observer, const std::atomic<bool>* stop) 
         observer.fileStarted(calculator, file);
         const DeviceResult result = transfer(index, transferObserver);
         // Every file begun is ended in the reports, a stopped one too.
-        observer.fileEnded(calculator, file, result.code, result.cause);
+        observer.fileEnded(calculator, file, result.code, ownCause(result));
         if (result.code == kResultStopped) {
             summary.stopped = true;
-            summary.cause = result.cause;
+            summary.cause = ownCause(result);
             break;
         }
         summary.filesWritten += result.code == kResultOk;
@@ -189,7 +199,7 @@ RunSummary UpdateRun::run(RunObserver& observer, const std::atomic<bool>* stop) 
             break;
         case NextStep::Failed:
             summary.result = result.code;
-            summary.cause = result.cause;
+            summary.cause = ownCause(result);
             writing = false;
             break;
         }
@@ -206,10 +216,10 @@ RunSummary UpdateRun::run(RunObserver& observer, const std::atomic<bool>* stop) 
     // calculator leaves update mode either way.
     const DeviceResult release = finish();
     summary.finishSent = release.code == kResultOk;
-    observer.finished(calculator, release.code, release.cause);
+    observer.finished(calculator, release.code, ownCause(release));
     if (summary.result == kResultOk && !summary.finishSent) {
         summary.result = release.code;
-        summary.cause = release.cause;
+        summary.cause = ownCause(release);
     }
     return summary;
 }

@@ -230,15 +230,13 @@ public:
         if (!fd.valid()) {
             const int error = errno;
             if (error == EACCES || error == EPERM)
-                return {nullptr,
-                        u"Permission denied on " + path + u": install the udev rule (see README)"};
+                return {nullptr, phrase(Phrase::PermissionUdev, {path})};
             if (error == EBUSY)
-                return {nullptr, path + u" is in use (a mounted file system?): unmount it"};
+                return {nullptr, phrase(Phrase::InUse, {path})};
             return {nullptr, systemErrorText(error) + u" on " + path};
         }
-        const std::u16string refused = u"Refused " + path + u": ";
-        if (std::u16string why = refusal(fd.get(), expected); !why.empty())
-            return {nullptr, refused + why};
+        if (std::u16string why = refusal(fd.get(), expected, path); !why.empty())
+            return {nullptr, why};
         if (!direct)
             deviceLog("open: " + node + " refuses O_DIRECT, using O_SYNC and flushes");
         return {std::make_unique<PosixIo>(std::move(fd), !direct), {}};
@@ -254,8 +252,8 @@ public:
             result.failureText = systemErrorText(errno) + u" on " + path;
             return result;
         }
-        if (std::u16string why = refusal(fd.get(), expected); !why.empty()) {
-            result.failureText = u"Refused " + path + u": " + why;
+        if (std::u16string why = refusal(fd.get(), expected, path); !why.empty()) {
+            result.failureText = why;
             return result;
         }
         // An exclusive lock on the whole disk, as systemd asks of every
@@ -278,19 +276,20 @@ public:
 
 private:
     // Why an open descriptor is not the disk that was checked; empty when it is.
-    static std::u16string refusal(int fd, const diskio::DiskCheck& expected) {
+    static std::u16string refusal(int fd, const diskio::DiskCheck& expected,
+                                  const std::u16string& path) {
         struct stat opened {};
         if (::fstat(fd, &opened) != 0 || !S_ISBLK(opened.st_mode))
-            return u"not a block device";
+            return phrase(Phrase::RefusedNotBlock, {path});
         if (opened.st_rdev != expected.identity.deviceNumber)
-            return u"the device changed since the disk was found";
+            return phrase(Phrase::RefusedChanged, {path});
         DiskIdentity now;
         const std::string problem = identityProblem(
             opened.st_rdev, expected.identity.vendor.c_str(), expected.identity.model.c_str(), now);
         if (!problem.empty())
-            return u"not the calculator's update disk (" + toUtf16(problem) + u")";
+            return phrase(Phrase::RefusedNotCalculator, {path, toUtf16(problem)});
         if (now != expected.identity)
-            return u"another calculator is there since the disk was found";
+            return phrase(Phrase::RefusedAnother, {path});
         return {};
     }
 };

@@ -285,7 +285,7 @@ void CliTest::imageChangedAfterTheCheck() {
     onPrompt = nullptr;
     QCOMPARE(run.code, int(kExitFailed));
     QVERIFY(run.everyLineParsed);
-    QVERIFY(run.out.contains("\"code\":109,\"cause\":\"serial 00000000: VELA_OS.ROM changed since "
+    QVERIFY(run.out.contains("\"code\":109,\"cause\":\"VELA_OS.ROM changed since "
                              "it was checked: scan the folder again\""));
     QVERIFY(!run.events.last().value("ok").toBool(true));
     // The images before it are whole; of the new bytes nothing lies beyond

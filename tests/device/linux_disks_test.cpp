@@ -221,10 +221,11 @@ DEVICE_TEST(deviceChangedBetweenDiscoveryAndOpen) {
         const char* failure;
     };
     const Row rows[] = {
-        {"another calculator", "1", "2", "Vela update", false, "another calculator is there"},
+        {"another calculator", "1", "2", "Vela update", false,
+         "another calculator has taken its place"},
         {"a lookalike disk", "1", "1", "Vela update 2", false, "not the calculator's update disk"},
         {"no serial: another device behind the same number", "", "", "Vela update", true,
-         "another calculator is there"},
+         "another calculator has taken its place"},
     };
     for (const Row& row : rows) {
         freshRun();
