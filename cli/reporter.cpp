@@ -1,6 +1,7 @@
 #include "cli/reporter.h"
 
 #include "base/utf16_text.h"
+#include "device/calculators.h"
 
 namespace {
 
@@ -133,6 +134,26 @@ QString Reporter::cut(const QString& text) const {
     if (columns_ <= 1 || text.size() < columns_)
         return text;
     return text.left(columns_ - 2) + QChar(0x2026);
+}
+
+// A sentence printed on the terminal breaks between words, not inside one.
+QString Reporter::wrapped(const QString& text) const {
+    if (mode_ != OutputMode::Terminal || columns_ <= 1)
+        return text;
+    QString result;
+    int lineLength = 0;
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        if (lineLength > 0 && lineLength + 1 + word.size() >= columns_) {
+            result += QLatin1Char('\n');
+            lineLength = 0;
+        } else if (lineLength > 0 || !result.isEmpty()) {
+            result += QLatin1Char(' ');
+            ++lineLength;
+        }
+        result += word;
+        lineLength += word.size();
+    }
+    return result;
 }
 
 QString Reporter::describe(const QString& calculator, const Line& line) const {
@@ -357,10 +378,13 @@ void Reporter::fileDone(const QString& calculator, int code, const QString& caus
         break;
     }
     case OutputMode::Plain:
-        plain(calculator, code == 0
-                              ? QStringLiteral("%1 written").arg(shown(entry.file))
-                              : QStringLiteral("%1 %2: %3")
-                                    .arg(shown(entry.file), resultText(false, code), shown(cause)));
+        if (code == 0)
+            plain(calculator, QStringLiteral("%1 written").arg(shown(entry.file)));
+        else if (cause.startsWith(entry.file + QLatin1Char(' '))) // the cause names the file
+            plain(calculator, resultText(false, code) + QStringLiteral(": ") + shown(cause));
+        else
+            plain(calculator, QStringLiteral("%1 %2: %3")
+                                  .arg(shown(entry.file), resultText(false, code), shown(cause)));
         break;
     case OutputMode::Terminal:
         entry.state = code == 0 ? QStringLiteral("written") : resultText(false, code);
@@ -450,9 +474,10 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
         text += shown(row.calculator).leftJustified(width + 2) +
                 resultText(row.ok, row.result).leftJustified(14) +
                 QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
-        if (!row.ok && !row.cause.isEmpty())
-            causes +=
-                shown(row.calculator) + QStringLiteral(": ") + shown(row.cause) + QLatin1Char('\n');
+        // A stopped calculator's cause is the interruption, said once below.
+        if (!row.ok && !row.cause.isEmpty() && row.result != kResultStopped)
+            causes += wrapped(shown(row.calculator) + QStringLiteral(": ") + shown(row.cause)) +
+                      QLatin1Char('\n');
     }
     if (!causes.isEmpty())
         text += QLatin1Char('\n') + causes;
@@ -470,7 +495,7 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
 void Reporter::note(const QString& text) {
     std::lock_guard<std::mutex> hold(lock_);
     if (mode_ == OutputMode::Terminal) {
-        printAbove(text + QLatin1Char('\n'));
+        printAbove(wrapped(text) + QLatin1Char('\n'));
         return;
     }
     write(mode_ == OutputMode::Json ? err_ : out_, text + QLatin1Char('\n'));

@@ -97,6 +97,7 @@ private:
     void redraw(); // terminal: every running calculator's line again, in place
     [[nodiscard]] QString describe(const QString& calculator, const Line& line) const;
     [[nodiscard]] QString cut(const QString& text) const;
+    [[nodiscard]] QString wrapped(const QString& text) const;
     void write(QTextStream& stream, const QString& text);
 
     std::mutex lock_;

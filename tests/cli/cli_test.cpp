@@ -28,7 +28,7 @@ struct Run {
 std::function<void()> onPrompt;
 
 Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
-         bool stdoutIsTerminal = false) {
+         bool stdoutIsTerminal = false, int columns = 0) {
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
@@ -37,6 +37,7 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     env.err = &err;
     env.stdinIsTerminal = stdinIsTerminal;
     env.stdoutIsTerminal = stdoutIsTerminal;
+    env.terminalColumns = columns;
     env.readLine = [answer](QString& line) {
         if (onPrompt)
             onPrompt();
@@ -389,33 +390,49 @@ void CliTest::reportOfEveryUpdate() {
 
 void CliTest::outputWithoutJson_data() {
     QTest::addColumn<bool>("terminal");
-    QTest::newRow("terminal: lines redrawn in place") << true;
-    QTest::newRow("no terminal: plain lines") << false;
+    QTest::addColumn<int>("columns");
+    QTest::newRow("terminal: lines redrawn in place, width unknown") << true << 0;
+    QTest::newRow("terminal of 40 columns: the block cut, sentences wrapped") << true << 40;
+    QTest::newRow("no terminal: plain lines") << false << 0;
 }
 
 void CliTest::outputWithoutJson() {
     QFETCH(bool, terminal);
+    QFETCH(int, columns);
     virtual_calculator::Options options;
     options.units = 2;
+    options.refuseWriteAt = 0x100000;
+    options.refuseUnit = 1;
     virtual_calculator::install(options);
-    const Run run = vela({"install", dir_.path() + "/firmware", "--yes"}, false, {}, terminal);
-    QCOMPARE(run.code, int(kExitOk));
+    const Run run =
+        vela({"install", dir_.path() + "/firmware", "--yes"}, false, {}, terminal, columns);
+    QCOMPARE(run.code, int(kExitFailed));
     // Cursor movements only on a terminal; a log file gets whole lines.
     QCOMPARE(run.out.contains("\x1b["), terminal);
     QVERIFY(run.events.isEmpty());
-    if (!terminal) {
-        for (int unit = 0; unit < 2; ++unit)
-            QVERIFY(run.out.contains(unitName(unit) + ": VELA_OS.ROM written\n"));
-    }
-    // The summary table: one row per calculator, with its result and time.
-    const QStringList lines = run.out.split('\n');
+    if (!terminal)
+        QVERIFY(run.out.contains(unitName(0) + ": VELA_OS.ROM written\n"));
+    // The summary table: one row per calculator, with its result and time,
+    // then why the failed one failed.
+    QString shown = run.out;
+    shown.remove(QRegularExpression("\r|\x1b\\[[0-9]*[AKJ]"));
+    const QStringList lines = shown.split('\n');
     const int header = lines.indexOf(QRegularExpression("^Calculator +Result +Time$"));
     QVERIFY2(header >= 0, qPrintable(run.out));
-    for (int unit = 0; unit < 2; ++unit)
-        QVERIFY(QRegularExpression("^" + QRegularExpression::escape(unitName(unit)) +
-                                   " +ok +[0-9.]+ s$")
-                    .match(lines.value(header + 1 + unit))
-                    .hasMatch());
+    QVERIFY(QRegularExpression("^" + unitName(0) + " +ok +[0-9.]+ s$")
+                .match(lines.value(header + 1))
+                .hasMatch());
+    QVERIFY(QRegularExpression("^" + unitName(1) + " +failed \\(112\\) +[0-9.]+ s$")
+                .match(lines.value(header + 2))
+                .hasMatch());
+    QVERIFY(lines.value(header + 4).startsWith(unitName(1) + ": VELA_MAIN.DAT at 0x100000:"));
+    // Neither the block's lines (a wrapped one breaks the redraw) nor the
+    // summary's sentences reach the terminal's last column.
+    QStringList drawn = lines.mid(header);
+    for (const QString& part : run.out.split("\x1b[2K").mid(1))
+        drawn << part.section('\n', 0, 0);
+    for (const QString& line : drawn)
+        QVERIFY2(columns == 0 || line.size() < columns, qPrintable(line));
 }
 
 void CliTest::listSaysWhyAUnitCannotBeWritten() {
