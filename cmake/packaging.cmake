@@ -77,6 +77,8 @@ The package's udev rule gives the logged-in user access to the
 calculator's update disk, and to nothing else, so no root is needed.")
 # Dependencies from the binaries, not by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The folder dialog and Qt's other texts in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_gz}/postinst ${_gz}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

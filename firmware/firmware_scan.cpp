@@ -167,52 +167,62 @@ bool isLegacySchemeFileName(const QString& name) {
     return roleOf(name, false) >= 0;
 }
 
-QString problemText(const ScanProblem& problem) {
+QString problemText(const ScanProblem& problem, const QStringList& templates) {
+    // The sentence of the given place in templates, or the English one.
+    const auto text = [&templates](ProblemSentence which, const char* english) {
+        const QString given = templates.value(static_cast<int>(which));
+        return given.isEmpty() ? QString::fromUtf8(english) : given;
+    };
     switch (problem.kind) {
     case ScanProblem::None:
         return {};
     case ScanProblem::NotAFolder:
-        return QStringLiteral("%1 is not a folder.").arg(nativeFolder(problem.folder));
+        return text(ProblemSentence::NotAFolder, "%1 is not a folder.")
+            .arg(nativeFolder(problem.folder));
     case ScanProblem::NoSet:
         if (problem.names.isEmpty() || problem.names.size() == 3)
-            return QStringLiteral("%1 holds no firmware set: it needs VELA_APP.DAT, VELA_MAIN.DAT "
-                                  "and VELA_OS.ROM (or PROGPACK.DAT, TABLES.DAT and "
-                                  "SYSIMAGE.ROM).")
+            return text(ProblemSentence::NoSet,
+                        "%1 holds no firmware set: it needs VELA_APP.DAT, VELA_MAIN.DAT and "
+                        "VELA_OS.ROM (or PROGPACK.DAT, TABLES.DAT and SYSIMAGE.ROM).")
                 .arg(nativeFolder(problem.folder));
-        return QStringLiteral("%1 holds no firmware set: %2 is missing.")
+        return text(ProblemSentence::Missing, "%1 holds no firmware set: %2 is missing.")
             .arg(nativeFolder(problem.folder), problem.names.join(QStringLiteral(", ")));
     case ScanProblem::TwoSpellings:
-        return QStringLiteral("%1 and %2 are two names of one image: keep one of them.")
+        return text(ProblemSentence::TwoSpellings,
+                    "%1 and %2 are two names of one image: keep one of them.")
             .arg(problem.name, problem.other);
     case ScanProblem::NotRegularFile:
-        return QStringLiteral("Not a regular file: %1")
+        return text(ProblemSentence::NotRegularFile, "Not a regular file: %1")
             .arg(problem.names.join(QStringLiteral(", ")));
     case ScanProblem::LinkToNothing:
-        return QStringLiteral("%1 is a link that leads to no file (the file is gone, or the link "
-                              "leads back to itself).")
+        return text(ProblemSentence::LinkToNothing,
+                    "%1 is a link that leads to no file (the file is gone, or the link leads "
+                    "back to itself).")
             .arg(problem.name);
     case ScanProblem::Unreadable:
-        return QStringLiteral("%1 cannot be read: %2").arg(problem.name, problem.error);
+        return text(ProblemSentence::Unreadable, "%1 cannot be read: %2")
+            .arg(problem.name, problem.error);
     case ScanProblem::TooLarge:
-        return QStringLiteral("%1 is %2 bytes too large (%3 bytes; at most %4 fit before the next "
-                              "image)")
-            .arg(problem.name)
-            .arg(problem.size - problem.limit)
-            .arg(problem.size)
-            .arg(problem.limit);
+        return text(ProblemSentence::TooLarge,
+                    "%1 is %2 bytes too large (%3 bytes; at most %4 fit before the next image)")
+            .arg(problem.name, QString::number(problem.size - problem.limit),
+                 QString::number(problem.size), QString::number(problem.limit));
     case ScanProblem::ManifestUnreadable:
-        return problem.line > 0
-                   ? QStringLiteral("SHA256SUMS cannot be read (line %1): nothing was written.")
-                         .arg(problem.line)
-                   : QStringLiteral("SHA256SUMS cannot be read: nothing was written.");
+        return problem.line > 0 ? text(ProblemSentence::ManifestLine,
+                                       "SHA256SUMS cannot be read (line %1): nothing was written.")
+                                      .arg(problem.line)
+                                : text(ProblemSentence::Manifest,
+                                       "SHA256SUMS cannot be read: nothing was written.");
     case ScanProblem::ManifestNotListed:
-        return QStringLiteral("%1 is not listed in SHA256SUMS: nothing was written.")
+        return text(ProblemSentence::NotListed,
+                    "%1 is not listed in SHA256SUMS: nothing was written.")
             .arg(problem.name);
     case ScanProblem::ManifestListedTwice:
-        return QStringLiteral("%1 is listed twice in SHA256SUMS: nothing was written.")
+        return text(ProblemSentence::ListedTwice,
+                    "%1 is listed twice in SHA256SUMS: nothing was written.")
             .arg(problem.name);
     case ScanProblem::ManifestMismatch:
-        return QStringLiteral("%1 does not match SHA256SUMS: nothing was written.")
+        return text(ProblemSentence::Mismatch, "%1 does not match SHA256SUMS: nothing was written.")
             .arg(problem.name);
     }
     return {};

@@ -46,9 +46,28 @@ struct ScanProblem {
     int line = 0;
 };
 
-// The problem as one English sentence, as the tool says it and as the dialog
-// says it where its language has no text of its own.
-[[nodiscard]] QString problemText(const ScanProblem& problem);
+// The sentences problemText says, in the order of its templates; each holds
+// %1, %2... where the English one names something.
+enum class ProblemSentence : int {
+    NotAFolder,     // %1 the folder
+    NoSet,          // %1 the folder
+    Missing,        // %1 the folder, %2 the missing images
+    TwoSpellings,   // %1, %2 the two names
+    NotRegularFile, // %1 the names
+    LinkToNothing,  // %1 the name
+    Unreadable,     // %1 the name, %2 the system's text
+    TooLarge,       // %1 the name, %2 bytes too many, %3 its size, %4 the room
+    ManifestLine,   // %1 the line
+    Manifest,
+    NotListed,   // %1 the name
+    ListedTwice, // %1 the name
+    Mismatch,    // %1 the name
+    Count
+};
+
+// The problem as one sentence: English (as the tool says it), or from
+// templates, indexed by ProblemSentence, where one is given and not empty.
+[[nodiscard]] QString problemText(const ScanProblem& problem, const QStringList& templates = {});
 
 struct FirmwareScan {
     bool newNamingScheme = false;

@@ -15,7 +15,10 @@ set -euo pipefail
 
 # Compiler, build tools and Qt. The Qt libraries bring the xcb and offscreen
 # platforms and, through fontconfig, one font: enough to show the dialog.
-run=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools)
+run=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools
+  # Qt's own texts (the folder dialog) in the user's language; the Windows
+  # build carries them inside the program.
+  qttranslations5-l10n)
 # CPack's DEB generator: dpkg-shlibdeps computes the dependencies, file finds
 # the binaries to give it.
 package=(dpkg-dev file)

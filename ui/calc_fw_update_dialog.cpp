@@ -37,6 +37,11 @@ constexpr int kExitDelayMs = 3000;
 // Rows of the calculator list shown without scrolling; a class set of 16
 // scrolls rather than pushing the buttons off a small screen.
 constexpr int kCalculatorRowsShown = 6;
+// A path longer than about this many characters is shortened in its middle.
+constexpr int kPathChars = 64;
+// The window grows for a longer text up to about this many characters, and
+// the fourth line goes on over more lines beyond.
+constexpr int kWidestTextChars = 100;
 
 enum CalculatorColumn { kColumnCalculator, kColumnProgress, kColumnResult };
 
@@ -48,7 +53,7 @@ const char kProgressStyle[] =
 // plain description when the worker's loop itself ended.
 QString failureCause(int code) {
     if (code == -2)
-        return QStringLiteral("The update stopped unexpectedly.");
+        return localisedText(kTextStoppedUnexpectedly);
     return qStringFromUtf16(currentUpdateRun().lastResult().cause);
 }
 
@@ -64,10 +69,8 @@ QString unfinishedWarning(const DeviceResult& finish) {
             names << qStringFromUtf16(describeDisk(outcome.identity));
     }
     if (names.isEmpty())
-        return QStringLiteral("Warning: the calculator was disconnected before the update could "
-                              "be finished on it. Run the update again.");
-    return QStringLiteral("Warning: the update could not be finished on %1. Run the update again.")
-        .arg(names.join(QStringLiteral(", ")));
+        return localisedText(kTextNotFinished);
+    return localisedText(kTextNotFinishedOn).arg(names.join(QStringLiteral(", ")));
 }
 
 // A calculator plugged in during the run is never written by it; its owner
@@ -78,9 +81,7 @@ QString leftAloneNotice() {
         names << qStringFromUtf16(describeDisk(identity));
     if (names.isEmpty())
         return {};
-    return QStringLiteral("Connected during this update and left alone: %1. "
-                          "Start a new update for it.")
-        .arg(names.join(QStringLiteral(", ")));
+    return localisedText(kTextLeftAlone).arg(names.join(QStringLiteral(", ")));
 }
 
 std::int32_t dialogLanguage() {
@@ -116,6 +117,11 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
         loadSettings();
         workFolder += QLatin1Char('/') + localisedText(kTextFirmwareFolder);
     }
+    // From here on every text is in the user's language: Qt's own (the
+    // folder dialog's) and the sentences of the device layer too.
+    if (!installQtTranslations(this->language))
+        qCInfo(lcUi) << "no translation of Qt's texts for language" << this->language;
+    localiseDeviceTexts();
 
     workerThread = new QThread();
     workerThreadGuard_ = workerThread;
@@ -151,8 +157,9 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 
     calculatorList = new QTreeWidget(this);
     calculatorList->setColumnCount(3);
-    calculatorList->setHeaderLabels(
-        {QStringLiteral("Calculator"), QStringLiteral("Progress"), QStringLiteral("Result")});
+    calculatorList->setHeaderLabels({localisedText(kTextColumnCalculator),
+                                     localisedText(kTextColumnProgress),
+                                     localisedText(kTextColumnResult)});
     calculatorList->setRootIsDecorated(false);
     calculatorList->setUniformRowHeights(true);
     calculatorList->setSelectionMode(QAbstractItemView::NoSelection);
@@ -165,6 +172,10 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 
     setWindowTitle(localisedText(kTextTitle));
     setWindowIcon(appIcon);
+    // The title bar's "?" would offer help the window does not have.
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // A cause can be selected and copied into a support request.
+    spareLabel2->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     labelsColumn->addWidget(statusLabel);
     labelsColumn->addWidget(spareLabel1);
@@ -210,6 +221,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::tooManyDisks, this, &CCalcFWUpdateMSDialog::onTooManyDisks);
     connect(worker, &CUpdateWorker::calculatorProgress, this,
             &CCalcFWUpdateMSDialog::onCalculatorProgress);
+    connect(worker, &CUpdateWorker::membersMissing, this, &CCalcFWUpdateMSDialog::onMembersMissing);
     qRegisterMetaType<DeviceResult>();
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
@@ -269,6 +281,10 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease af
     statusLabel->setText(message);
     spareLabel1->clear();
     fileLabel->clear();
+    fileLabel->setToolTip(QString());
+    // What held while the run went on holds no more.
+    clearFourthLine(FourthLine::KeepConnected);
+    clearFourthLine(FourthLine::Disconnected);
     worker->stopRequested.store(true);
     restartWanted_ = false;
     // No transfer runs when a run ends. The release below may take seconds
@@ -296,8 +312,7 @@ void CCalcFWUpdateMSDialog::onReleaseEnded(const DeviceResult& finish, bool exit
         if (!leftAloneNotice_.isEmpty())
             warnings << leftAloneNotice_;
         if (!warnings.isEmpty()) {
-            spareLabel2->setText(warnings.join(QLatin1Char('\n')));
-            widenForTexts();
+            showFourthLine(FourthLine::Warning, warnings.join(QLatin1Char('\n')));
         } else {
             QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
                                &CCalcFWUpdateMSDialog::onExitUpdater);
@@ -318,10 +333,8 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
                  << worker->retryCount.load() << "failures";
     const QString notice = leftAloneNotice();
     leftAloneNotice_ = notice;
-    if (!notice.isEmpty()) {
-        spareLabel2->setText(notice);
-        widenForTexts();
-    }
+    if (!notice.isEmpty())
+        showFourthLine(FourthLine::Warning, notice);
     showCalculatorResults(false);
     // The run's rule decides; the dialog keeps its place in its own fields.
     const SequenceDecision next = currentUpdateRun().afterFile(code);
@@ -330,9 +343,9 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
         // in the fourth label until the next transfer starts. With several
         // calculators each failed one is named, not only the first.
         const QString several = failedCalculatorsText();
-        spareLabel2->setText((several.isEmpty() ? failureCause(code) : several) +
-                             (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
-        widenForTexts();
+        showFourthLine(FourthLine::Cause,
+                       (several.isEmpty() ? failureCause(code) : several) +
+                           (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
         worker->retryCount.store(next.next.failures);
         if (next.step == NextStep::Retry) {
             statusLabel->setText(
@@ -401,7 +414,9 @@ void CCalcFWUpdateMSDialog::onWaitingStart() {
 }
 
 void CCalcFWUpdateMSDialog::onDownloadActive() {
-    spareLabel2->clear();
+    // Flashing tools say it, and a calculator unplugged now must be plugged
+    // in again before the update can go on.
+    showFourthLine(FourthLine::KeepConnected, localisedText(kTextKeepConnected));
     bool expected = false;
     if (transferActive.compare_exchange_strong(expected, true))
         statusLabel->clear();
@@ -421,8 +436,7 @@ void CCalcFWUpdateMSDialog::onFoundDevice() {
     // its first step never depends on how soon this slot runs. Writing 5250
     // again here could only stretch a countdown that has already begun.
     // A warning about too many calculators no longer holds once one is found.
-    spareLabel2->clear();
-    tooManyShown_ = false;
+    clearFourthLine(FourthLine::TooMany);
 }
 
 bool CCalcFWUpdateMSDialog::runEnded() const {
@@ -443,24 +457,58 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks) {
 }
 
 void CCalcFWUpdateMSDialog::onUpdateMessage(const QString& text) {
-    fileLabel->setText(text);
+    showFileLine(text);
+}
+
+void CCalcFWUpdateMSDialog::showFileLine(const QString& text) {
+    // A deep folder would widen the window past the screen's edge: the
+    // middle of the path gives way, and the whole of it is the tool tip.
+    const QFontMetrics metrics = fileLabel->fontMetrics();
+    const QString shown =
+        metrics.elidedText(text, Qt::ElideMiddle, metrics.averageCharWidth() * kPathChars);
+    fileLabel->setText(shown);
+    fileLabel->setToolTip(shown == text ? QString() : text);
     widenForTexts();
 }
 
+void CCalcFWUpdateMSDialog::showFourthLine(FourthLine kind, const QString& text) {
+    fourthLine_ = text.isEmpty() ? FourthLine::Empty : kind;
+    spareLabel2->setText(text);
+    widenForTexts();
+}
+
+void CCalcFWUpdateMSDialog::clearFourthLine(FourthLine kind) {
+    if (fourthLine_ == kind)
+        showFourthLine(FourthLine::Empty, QString());
+}
+
+void CCalcFWUpdateMSDialog::onMembersMissing(const QStringList& calculators) {
+    if (runEnded())
+        return;
+    if (calculators.isEmpty())
+        clearFourthLine(FourthLine::Disconnected);
+    else
+        showFourthLine(
+            FourthLine::Disconnected,
+            localisedText(kTextDisconnected).arg(calculators.join(QStringLiteral(", "))));
+}
+
 void CCalcFWUpdateMSDialog::widenForTexts() {
-    // The minimum width is fixed, so a long path or failure text would be cut
-    // off at the window's edge; the window grows instead (never shrinks), up to
-    // the width of the screen.
+    // The minimum width is fixed, so a long failure text would be cut off at
+    // the window's edge; the window grows instead (never shrinks), up to a
+    // width that still reads as one window (never past the screen).
     layout()->activate(); // the labels' present widths, not those of the last pass
     int missing = 0;
     for (const QLabel* label : {statusLabel, spareLabel1, fileLabel, spareLabel2})
         missing = qMax(missing, label->sizeHint().width() - label->width());
     int wanted = width() + qMax(missing, 0);
     if (const QScreen* display = screen()) {
-        const int room = display->availableGeometry().width();
-        // Wider than the screen: the cause of a failure, the one text long
-        // enough for that, goes on over more lines, as wide as the window at
-        // the screen's width leaves it, instead of being cut off.
+        const int room =
+            qMin(display->availableGeometry().width(),
+                 qMax(minimumWidth(), fontMetrics().averageCharWidth() * kWidestTextChars));
+        // Wider than that: the cause of a failure, the one text long enough
+        // for that, goes on over more lines, as wide as the window at that
+        // width leaves it, instead of being cut off.
         if (wanted > room && !spareLabel2->wordWrap() &&
             spareLabel2->sizeHint().width() - spareLabel2->width() == missing) {
             spareLabel2->setWordWrap(true);
@@ -489,7 +537,7 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
-    spareLabel2->setText(failureCause(code));
+    showFourthLine(FourthLine::Cause, failureCause(code));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
     emit updateEnded(false);
 }
@@ -497,17 +545,10 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
 void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {
     if (runEnded())
         return;
-    if (count <= kMaxUpdateDisks) {
-        if (tooManyShown_)
-            spareLabel2->clear();
-        tooManyShown_ = false;
-        return;
-    }
-    spareLabel2->setText(QStringLiteral("More than 16 calculators are connected (%1): unplug all "
-                                        "but 16. Nothing is written until then.")
-                             .arg(count));
-    tooManyShown_ = true;
-    widenForTexts();
+    if (count <= kMaxUpdateDisks)
+        clearFourthLine(FourthLine::TooMany);
+    else
+        showFourthLine(FourthLine::TooMany, localisedText(kTextTooManyCalculators).arg(count));
 }
 
 QTreeWidgetItem* CCalcFWUpdateMSDialog::calculatorRow(const QString& calculator) {
@@ -550,19 +591,19 @@ void CCalcFWUpdateMSDialog::showCalculatorResults(bool runOver) {
         // with every file of the set.
         QString text;
         if (state.filesHeld == total)
-            text = QStringLiteral("OK");
+            text = localisedText(kTextRowOk);
         else if (runOver)
-            text = QStringLiteral("incomplete: %1 of %2 files").arg(state.filesHeld).arg(total);
+            text = localisedText(kTextRowIncomplete).arg(state.filesHeld).arg(total);
         else if (state.last != kResultOk)
-            text = QStringLiteral("Update failed (%1)").arg(state.last);
+            text = localisedText(kTextRowFailed).arg(state.last);
         else
-            text = QStringLiteral("%1 of %2 files").arg(state.filesHeld).arg(total);
+            text = localisedText(kTextRowFiles).arg(state.filesHeld).arg(total);
         row->setText(kColumnResult, text);
         row->setToolTip(kColumnResult, qStringFromUtf16(state.cause));
     }
     for (const DiskIdentity& identity : currentUpdateRun().leftAlone())
         calculatorRow(qStringFromUtf16(describeDisk(identity)))
-            ->setText(kColumnResult, QStringLiteral("left alone"));
+            ->setText(kColumnResult, localisedText(kTextRowLeftAlone));
     fitCalculatorList();
 }
 
@@ -584,7 +625,10 @@ void CCalcFWUpdateMSDialog::onBrowseFolder() {
     dialog.setDirectory(workFolder);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    workFolder = dialog.directory().path();
+    // The folder the user chose, not the one the dialog was showing: that is
+    // its parent when a folder was picked with a click.
+    const QString chosen = dialog.selectedFiles().value(0);
+    workFolder = chosen.isEmpty() ? dialog.directory().path() : chosen;
     scanFirmwareFolder();
 }
 
@@ -607,6 +651,7 @@ void CCalcFWUpdateMSDialog::reject() {
 void CCalcFWUpdateMSDialog::prepareNewRun() {
     cancelButton->setText(localisedText(kTextCancel));
     cancelButton->setEnabled(true);
+    cancelButton->setFocus();
     startOffered_ = false;
     statusLabel->clear();
     progressBar->show();

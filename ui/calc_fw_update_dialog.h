@@ -104,6 +104,7 @@ private slots:
     void onLoopFailed(int code);
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
+    void onMembersMissing(const QStringList& calculators);
     void onReleaseEnded(const DeviceResult& finish, bool exitAfter);
 
 protected:
@@ -121,6 +122,13 @@ private:
     void startRun();
     void beginRun();
     void widenForTexts();
+    // The third line: a file's or folder's path, shortened to fit.
+    void showFileLine(const QString& text);
+    // What the fourth line says, so that a notice is taken back only by what
+    // ended it, not over a cause or a warning shown since.
+    enum class FourthLine { Empty, Cause, Warning, KeepConnected, TooMany, Disconnected };
+    void showFourthLine(FourthLine kind, const QString& text);
+    void clearFourthLine(FourthLine kind);
     // The row of a calculator, made when it is first heard of; the list is
     // shown from its second row on.
     QTreeWidgetItem* calculatorRow(const QString& calculator);
@@ -142,8 +150,7 @@ private:
     // GUI thread only. The button reads "Start - N" (a click starts at once)
     // rather than "Cancel" (a click aborts).
     bool startOffered_ = false;
-    // The fourth label says that more than 16 calculators are connected.
-    bool tooManyShown_ = false;
+    FourthLine fourthLine_ = FourthLine::Empty;
     // Releases posted and not yet reported back; a new run's worker starts
     // only after the last of them, so that no finish command can reach the
     // calculator in the middle of the new run's first file.

@@ -6,6 +6,7 @@
 #include "ui/localised_text.h"
 #include "worker/update_worker.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 
@@ -15,7 +16,7 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
     const FirmwareScan scan = scanFirmwareFiles(workFolder);
     newNamingScheme = scan.newNamingScheme;
     fileList = scan.files;
-    spareLabel2->setText(problemText(scan.problem));
+    showFourthLine(FourthLine::Cause, problemText(scan.problem, problemTemplates()));
     if (fileList.size() == 3) {
         currentIndex = 0;
         setCurrentFile();
@@ -27,15 +28,17 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
             beginRun();
         return;
     }
-    widenForTexts();
     finishUpdate(localisedText(kTextNoUpdates));
+    // Which folder was looked at, whatever the sentence above says.
+    showFileLine(localisedText(kTextFolder).arg(QDir::toNativeSeparators(workFolder)));
     browseButton->show();
+    // Browse is the one thing to do: Enter and Space press it.
+    browseButton->setFocus();
 }
 
 void CCalcFWUpdateMSDialog::setCurrentFile() {
     const FirmwareFile& entry = fileList.at(currentIndex);
     cancelButton->show();
-    fileLabel->setText(entry.path);
-    widenForTexts();
+    showFileLine(entry.path);
     worker->setFile(entry.path, entry.diskOffset);
 }

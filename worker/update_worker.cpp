@@ -8,7 +8,9 @@
 #include "worker/dialog_link.h"
 
 #include <QMetaObject>
+#include <QStringList>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -102,6 +104,7 @@ bool CUpdateWorker::leaveLoop() {
         restartPending_ = false;
         tick = 0;
         downloadBegun = false;
+        missingTold_.clear();
     }
     if (!stopRequested.load())
         return false;
@@ -167,7 +170,9 @@ void CUpdateWorker::waitForDevicePass() {
     tick = (tick + 1) % 5;
     // Until the first scan has handed a file over there is nothing to install,
     // so a present disk is not acted on yet.
-    const int connected = hasFile() ? static_cast<int>(findCalculators().size()) : 0;
+    const std::vector<FoundCalculator> found =
+        hasFile() ? findCalculators() : std::vector<FoundCalculator>();
+    const int connected = static_cast<int>(found.size());
     // Polled every 500 ms: only a change is worth a line.
     if (connected != lastConnected_)
         qCInfo(lcWorker) << connected << "update disk(s) connected";
@@ -177,7 +182,23 @@ void CUpdateWorker::waitForDevicePass() {
     if (connected > kMaxCalculators || tooManyTold_)
         emit tooManyDisks(connected);
     tooManyTold_ = connected > kMaxCalculators;
-    if (connected > 0 && connected <= kMaxCalculators) {
+    // Once the run has written, a calculator of it that was unplugged is
+    // waited for, as one alone would be: writing on to the others would only
+    // fail again for it.
+    QStringList missing;
+    if (downloadBegun) {
+        for (const CalculatorState& member : currentUpdateRun().calculators()) {
+            const auto present = [&member](const FoundCalculator& calculator) {
+                return calculator.identity == member.identity;
+            };
+            if (std::none_of(found.begin(), found.end(), present))
+                missing << qStringFromUtf16(describeDisk(member.identity));
+        }
+    }
+    if (missing != missingTold_)
+        emit membersMissing(missing);
+    missingTold_ = missing;
+    if (connected > 0 && connected <= kMaxCalculators && missing.isEmpty()) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;
         state.store(StartCountdown);
         if (downloadBegun)

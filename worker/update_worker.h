@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -35,6 +36,7 @@ public:
     std::atomic<int> state{WaitingForDevice};
     int tick = 0;              // worker thread only
     bool tooManyTold_ = false; // worker thread only
+    QStringList missingTold_;  // worker thread only
     // The dialog's count of failed attempts of the current file.
     std::atomic<int> retryCount{0};
     // Result of the last file transfer, -2 after an exception in the loop.
@@ -74,6 +76,10 @@ signals:
     // Not one of the loop's announcements either: the share of the current
     // file one calculator has taken (sent from its transfer thread).
     void calculatorProgress(const QString& calculator, int percent);
+    // Calculators of the run that have been unplugged after its first write,
+    // by name; the worker waits for them before it writes on. Sent again,
+    // empty, once every one is back.
+    void membersMissing(const QStringList& calculators);
 
 public slots:
     void process();

@@ -1,9 +1,13 @@
 // The window as a user first sees it, and the rules for closing it.
 #include "base/pacing.h"
+#include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,6 +27,7 @@ private slots:
     void waitingTicksText();
     void lateWaitingSignalKeepsFinalText();
     void causeWiderThanTheScreenWraps();
+    void aFolderChosenDeepDown();
     void closeRefusedDuringTransfer_data();
     void closeRefusedDuringTransfer();
 
@@ -197,6 +202,45 @@ void DialogTest::causeWiderThanTheScreenWraps() {
     QCoreApplication::sendPostedEvents();
     qInstallMessageHandler(previous);
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+// Browse takes the folder the user clicked in the folder dialog, not the one
+// the dialog was showing; a deep folder's path gives way in its middle
+// rather than widening the window.
+void DialogTest::aFolderChosenDeepDown() {
+    virtual_calculator::Options options;
+    options.absent = true;
+    virtual_calculator::install(options);
+    QTemporaryDir root;
+    const QString shown = root.path() + QStringLiteral("/%1/%1/%1").arg(QString(50, 'f'));
+    const QString chosen = shown + QStringLiteral("/set");
+    QVERIFY(QDir().mkpath(chosen));
+    const int sizes[3] = {100, 100, 100};
+    makeFirmware(chosen, sizes);
+    CCalcFWUpdateMSDialog dialog(shown, 1);
+    dialog.show();
+    dialog.scanFirmwareFolder();
+    QCOMPARE(dialog.fileLabel->toolTip(), "Folder: " + QDir::toNativeSeparators(shown));
+    // One click on the folder, then the dialog's accept button.
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(files);
+        QCOMPARE(QDir(files->directory()), QDir(shown));
+        files->selectFile(QStringLiteral("set"));
+        auto* buttons = files->findChild<QDialogButtonBox*>();
+        QVERIFY(buttons);
+        buttons->button(QDialogButtonBox::Open)->click();
+    });
+    dialog.browseButton->click();
+    QCOMPARE(QDir(dialog.workFolder), QDir(chosen));
+    QCOMPARE(dialog.fileList.size(), 3);
+    const QString path = dialog.fileList.at(0).path;
+    QVERIFY2(dialog.fileLabel->text().contains(QChar(0x2026)),
+             qPrintable(dialog.fileLabel->text()));
+    QCOMPARE(dialog.fileLabel->toolTip(), path);
+    QVERIFY(dialog.width() < dialog.fontMetrics().horizontalAdvance(path));
+    dialog.shutdownWorker();
+    virtual_calculator::uninstall();
 }
 
 void DialogTest::closeRefusedDuringTransfer_data() {

@@ -1,8 +1,14 @@
 // The dialog's texts come from the shipped string modules in the chosen
 // language. Built beside Updater, so that it reads the same resource folder.
 #include "base/pacing.h"
+#include "device/calculators.h"
+#include "strings/res_qstring.h"
 #include "ui/calc_fw_update_dialog.h"
+#include "ui/localised_text.h"
 #include "worker/update_worker.h"
+
+#include <QRegularExpression>
+#include <QTreeWidget>
 
 #include <QLabel>
 #include <QPushButton>
@@ -16,6 +22,8 @@ private slots:
     void germanDialog();
     void everyLanguageTranslated_data();
     void everyLanguageTranslated();
+    void everyModuleHoldsEveryText_data() { everyLanguageTranslated_data(); }
+    void everyModuleHoldsEveryText();
 };
 
 void LanguageTest::germanDialog() {
@@ -53,6 +61,31 @@ void LanguageTest::everyLanguageTranslated() {
     QVERIFY(dialog.browseButton->text() != QLatin1String("Browse for update files"));
     QVERIFY(QMetaObject::invokeMethod(&dialog, "onWaitingTicks", Q_ARG(int, 3)));
     QVERIFY(dialog.statusLabel->text().endsWith(QLatin1String("....")));
+    // The texts added after the first ones, those of the other layers, and
+    // Qt's own (the folder dialog's) follow the language too.
+    QVERIFY(dialog.calculatorList->headerItem()->text(0) != QLatin1String("Calculator"));
+    QVERIFY(qStringFromUtf16(phrase(Phrase::NoDisk)) != QLatin1String("No update disk was found"));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != QLatin1String("Look in:"));
+}
+
+// Each module has a text for every identifier the dialog shows, with the
+// same placeholders as the English one: a missing %2 would drop a name.
+void LanguageTest::everyModuleHoldsEveryText() {
+    QFETCH(int, language);
+    const QRegularExpression placeholder(QStringLiteral("%[1-9]"));
+    const auto placeholders = [&placeholder](const QString& text) {
+        QStringList found;
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            found << it.next().captured();
+        found.sort();
+        return found;
+    };
+    for (const std::uint32_t id : dialogTextIds()) {
+        const QString text = getResQString(id, language);
+        const QString english = getResQString(id, 1);
+        QVERIFY2(!text.isEmpty(), qPrintable(QString::number(id, 16)));
+        QVERIFY2(placeholders(text) == placeholders(english), qPrintable(text));
+    }
 }
 
 QTEST_MAIN(LanguageTest)
