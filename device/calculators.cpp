@@ -136,12 +136,10 @@ void reportMissing(DeviceResult& result, const std::vector<DiskIdentity>& missin
     }
 }
 
-// Keeps, of the disks aimed at, those this run may write now; each of the
-// others gets its outcome in result.
-std::vector<FoundDisk> claimed(std::vector<FoundDisk> aimed, const CalculatorSet& set,
-                               DeviceResult& result) {
-    CalculatorHolds forThisCall;
-    CalculatorHolds& holds = set.holds ? *set.holds : forThisCall;
+// Of the disks aimed at, those this call may write now, claimed in holds and
+// opened in table; each of the others gets its outcome in result.
+std::vector<FoundDisk> claimAndOpen(std::vector<FoundDisk> aimed, CalculatorHolds& holds,
+                                    DeviceResult& result, DiskTable& table) {
     std::vector<FoundDisk> mayWrite;
     for (FoundDisk& disk : aimed) {
         CalculatorOutcome outcome = holds.claim(disk.path, disk.check);
@@ -150,6 +148,8 @@ std::vector<FoundDisk> claimed(std::vector<FoundDisk> aimed, const CalculatorSet
         else
             result.calculators.push_back(std::move(outcome));
     }
+    fillTable(table, mayWrite);
+    openDisks(table);
     return mayWrite;
 }
 
@@ -234,9 +234,10 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         result.cause = phrase(Phrase::NoDisk);
         return result;
     }
-    const std::vector<FoundDisk> aimed = claimed(found.aimed, set, result);
-    fillTable(table, aimed);
-    openDisks(table);
+    // A set without holds of its own holds its calculators while this call writes.
+    CalculatorHolds forThisCall;
+    const std::vector<FoundDisk> aimed =
+        claimAndOpen(found.aimed, set.holds ? *set.holds : forThisCall, result, table);
 
     FileTransferParams params;
     params.diskOffset = file.diskOffset;
@@ -299,9 +300,9 @@ DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table) {
         return result;
     }
     // The finish command ends an update: never one that another updater runs.
-    const std::vector<FoundDisk> aimed = claimed(found.aimed, set, result);
-    fillTable(table, aimed);
-    openDisks(table);
+    CalculatorHolds forThisCall;
+    const std::vector<FoundDisk> aimed =
+        claimAndOpen(found.aimed, set.holds ? *set.holds : forThisCall, result, table);
     for (int i = 0; i < table.count; ++i) {
         CalculatorOutcome outcome{aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
         if (!table.handles[i]) {

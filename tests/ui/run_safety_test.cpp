@@ -62,8 +62,8 @@ private slots:
 
     void calculatorJoiningMidRunIsLeftAlone_data();
     void calculatorJoiningMidRunIsLeftAlone();
+    void seventeenCalculatorsHoldTheRun_data();
     void seventeenCalculatorsHoldTheRun();
-    void cancelWithSeventeenSendsNothing();
     void imageChangedAfterTheCheck_data();
     void imageChangedAfterTheCheck();
     void calculatorListNamesEachResult_data();
@@ -141,7 +141,15 @@ void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
     QVERIFY(dialog.isVisible() && dialog.spareLabel2->text().contains("left alone"));
 }
 
+void RunSafetyTest::seventeenCalculatorsHoldTheRun_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("all unplugged, sixteen back: updated") << false;
+    // Nothing was written and none of 17 may be picked.
+    QTest::newRow("Cancel: the finish command to none") << true;
+}
+
 void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
+    QFETCH(bool, cancel);
     virtual_calculator::Options options;
     options.units = 17;
     virtual_calculator::install(options);
@@ -151,8 +159,14 @@ void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
     QTRY_VERIFY_WITH_TIMEOUT(dialog.spareLabel2->text().contains("More than 16"), 20000);
     QTest::qWait(100); // several more polls
     QCOMPARE(dialog.worker->state.load(), int(CUpdateWorker::WaitingForDevice));
+    if (cancel) {
+        dialog.cancelButton->click();
+        dialog.shutdownWorker();
+    }
     for (int unit = 0; unit < 17; ++unit)
         QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
+    if (cancel)
+        return;
     // All unplugged at once: the warning no longer holds and goes.
     for (int unit = 0; unit < 17; ++unit)
         virtual_calculator::setPluggedIn(unit, false);
@@ -164,22 +178,6 @@ void RunSafetyTest::seventeenCalculatorsHoldTheRun() {
     for (int unit = 0; unit < 16; ++unit)
         QVERIFY(unitHolds(unit, images_[0]));
     QVERIFY(!touched(16));
-}
-
-// Nothing was written and none of 17 may be picked: Cancel sends the finish
-// command to none of them.
-void RunSafetyTest::cancelWithSeventeenSendsNothing() {
-    virtual_calculator::Options options;
-    options.units = 17;
-    virtual_calculator::install(options);
-    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
-    dialog.show();
-    dialog.scanFirmwareFolder();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.spareLabel2->text().contains("More than 16"), 20000);
-    dialog.cancelButton->click();
-    dialog.shutdownWorker();
-    for (int unit = 0; unit < 17; ++unit)
-        QVERIFY2(!touched(unit), qPrintable(QString::number(unit)));
 }
 
 void RunSafetyTest::imageChangedAfterTheCheck_data() {
