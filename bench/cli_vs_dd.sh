@@ -16,6 +16,7 @@ cli="$build/app/vela-update"
 [ -x "$cli" ] || { echo "build $cli first (scripts/build.sh)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "losetup needs root" >&2; exit 1; }
 . bench/calculator_loops.sh
+. scripts/set_layout.sh
 in_private_sysfs bench/cli_vs_dd.sh "$@"
 
 bench_work
@@ -37,10 +38,13 @@ done
 dress_as_calculator "${loops[0]}" one CLI00
 for i in $(seq 1 16); do dress_as_calculator "${loops[$i]}" sixteen "CLI$i"; done
 
+layout=$(set_layout "$cli" "$fw")
 dd_set() { # loop device: the three images at their positions, as the tool writes them
-  dd if="$fw/VELA_OS.ROM" of="$1" bs=16384 seek=0 oflag=direct,sync conv=notrunc status=none
-  dd if="$fw/VELA_MAIN.DAT" of="$1" bs=16384 seek=64 oflag=direct,sync conv=notrunc status=none
-  dd if="$fw/VELA_APP.DAT" of="$1" bs=16384 seek=320 oflag=direct,sync conv=notrunc status=none
+  local name offset size
+  while read -r name offset size; do
+    dd if="$fw/$name" of="$1" bs=16384 seek=$((offset / 16384)) oflag=direct,sync conv=notrunc \
+      status=none
+  done <<<"$layout"
 }
 dd_many() { # loop devices...
   local pids=() d
@@ -54,7 +58,10 @@ run_cli() { # calculator group, command...
     { cat "$work/err.txt" >&2; echo "vela-update $* failed" >&2; exit 1; }
 }
 holds_set() { # loop device
-  cmp -s <(dd if="$1" bs=16384 skip=320 count=128 status=none) "$fw/VELA_APP.DAT"
+  local name offset size
+  while read -r name offset size; do
+    cmp -s -n "$size" -i "0:$offset" "$fw/$name" "$1" || return 1
+  done <<<"$layout"
 }
 
 d1=() d16=() i1=() i16=() s1=() s16=()

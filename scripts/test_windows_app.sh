@@ -51,6 +51,7 @@ if [ "${1:-}" != --under-x ]; then
     fi
 fi
 
+. scripts/set_layout.sh
 build=$(cd "${UPDATER_WIN_BUILD_DIR:-build-winapp}" && pwd)
 exe=$build/app/Updater.exe
 run=$build/wine_run.sh
@@ -401,6 +402,8 @@ if grep -aq UPDATER_VIRTUAL_CALCULATOR "$exe" ||
     head -c 70000 /dev/urandom >"$fw/VELA_APP.DAT"
     head -c 40000 /dev/urandom >"$fw/VELA_MAIN.DAT"
     head -c 33333 /dev/urandom >"$fw/VELA_OS.ROM"
+    # Where each image belongs, as the Windows tool's check says.
+    layout=$(set_layout env LC_ALL=C.UTF-8 "$run" "$build/app/vela-update.exe" "$(winpath "$fw")")
     # Wine turns the Unix arguments into UTF-16 by the locale's character set.
     LC_ALL=C.UTF-8 UPDATER_VIRTUAL_CALCULATOR="dir=$(winpath "$calc")" \
         QT_QPA_PLATFORM=offscreen timeout 120 "$run" "$exe" "$(winpath "$fw")" 1 >"$work/update.log" 2>&1
@@ -410,19 +413,14 @@ if grep -aq UPDATER_VIRTUAL_CALCULATOR "$exe" ||
     else
         fail "an update with the virtual calculator ends with exit code 0" "exit $code"
     fi
-    while read -r name offset; do
-        size=$(stat -c %s "$fw/$name")
+    while read -r name offset size; do
         if [ -f "$calc/unit0.img" ] &&
             cmp -s -n "$size" -i "0:$offset" "$fw/$name" "$calc/unit0.img"; then
             pass "the calculator holds $name at $offset"
         else
             fail "the calculator holds $name at $offset"
         fi
-    done <<EOF
-VELA_OS.ROM 0
-VELA_MAIN.DAT 1048576
-VELA_APP.DAT 5242880
-EOF
+    done <<<"$layout"
     if grep -q "FINISH" "$calc/unit0.trace" 2>/dev/null; then
         pass "the calculator received the finish command"
     else
@@ -478,12 +476,9 @@ if [ -n "${fw:-}" ]; then
         fi
         for unit in 0 1; do
             holds=1
-            for image in VELA_OS.ROM:0 VELA_MAIN.DAT:1048576 VELA_APP.DAT:5242880; do
-                name=${image%%:*}
-                size=$(stat -c %s "$fw/$name")
-                cmp -s -n "$size" -i "0:${image#*:}" "$fw/$name" "$calc2/unit$unit.img" ||
-                    holds=0
-            done
+            while read -r name offset size; do
+                cmp -s -n "$size" -i "0:$offset" "$fw/$name" "$calc2/unit$unit.img" || holds=0
+            done <<<"$layout"
             want=1
             [ "$label" = refused ] && [ $unit = 1 ] && want=0
             what=$([ $want = 1 ] && echo "holds every image" || echo "does not hold them all")
