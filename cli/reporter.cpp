@@ -136,24 +136,31 @@ QString Reporter::cut(const QString& text) const {
     return text.left(columns_ - 2) + QChar(0x2026);
 }
 
-// A sentence printed on the terminal breaks between words, not inside one.
+// A sentence printed on the terminal breaks between words, not inside one;
+// each line keeps its indent, and so do the lines it breaks into.
 QString Reporter::wrapped(const QString& text) const {
     if (mode_ != OutputMode::Terminal || columns_ <= 1)
         return text;
-    QString result;
-    int lineLength = 0;
-    for (const QString& word : text.split(QLatin1Char(' '))) {
-        if (lineLength > 0 && lineLength + 1 + word.size() >= columns_) {
-            result += QLatin1Char('\n');
-            lineLength = 0;
-        } else if (lineLength > 0 || !result.isEmpty()) {
-            result += QLatin1Char(' ');
-            ++lineLength;
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        int indent = 0;
+        while (indent < line.size() && line.at(indent) == QLatin1Char(' '))
+            ++indent;
+        const QString lead(indent, QLatin1Char(' '));
+        QString current = lead;
+        bool empty = true; // nothing after the indent yet
+        for (const QString& word : line.mid(indent).split(QLatin1Char(' '))) {
+            if (!empty && current.size() + 1 + word.size() >= columns_) {
+                lines << current;
+                current = lead + word;
+            } else {
+                current += (empty ? QString() : QStringLiteral(" ")) + word;
+            }
+            empty = false;
         }
-        result += word;
-        lineLength += word.size();
+        lines << current;
     }
-    return result;
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString Reporter::describe(const QString& calculator, const Line& line) const {

@@ -84,6 +84,13 @@ QString leftAloneNotice() {
     return localisedText(kTextLeftAlone).arg(names.join(QStringLiteral(", ")));
 }
 
+// The width of a typical character of the font, its "n": a text of N
+// characters is about N times as wide. (Some font engines give no true
+// average width.)
+int typicalCharWidth(const QFontMetrics& metrics) {
+    return metrics.horizontalAdvance(QLatin1Char('n'));
+}
+
 std::int32_t dialogLanguage() {
     return theDialog ? theDialog->language : 1;
 }
@@ -465,7 +472,7 @@ void CCalcFWUpdateMSDialog::showFileLine(const QString& text) {
     // middle of the path gives way, and the whole of it is the tool tip.
     const QFontMetrics metrics = fileLabel->fontMetrics();
     const QString shown =
-        metrics.elidedText(text, Qt::ElideMiddle, metrics.averageCharWidth() * kPathChars);
+        metrics.elidedText(text, Qt::ElideMiddle, typicalCharWidth(metrics) * kPathChars);
     fileLabel->setText(shown);
     fileLabel->setToolTip(shown == text ? QString() : text);
     widenForTexts();
@@ -505,7 +512,7 @@ void CCalcFWUpdateMSDialog::widenForTexts() {
     if (const QScreen* display = screen()) {
         const int room =
             qMin(display->availableGeometry().width(),
-                 qMax(minimumWidth(), fontMetrics().averageCharWidth() * kWidestTextChars));
+                 qMax(minimumWidth(), typicalCharWidth(fontMetrics()) * kWidestTextChars));
         // Wider than that: the cause of a failure, the one text long enough
         // for that, goes on over more lines, as wide as the window at that
         // width leaves it, instead of being cut off.

@@ -184,10 +184,13 @@ void CUpdateWorker::waitForDevicePass() {
     tooManyTold_ = connected > kMaxCalculators;
     // Once the run has written, a calculator of it that was unplugged is
     // waited for, as one alone would be: writing on to the others would only
-    // fail again for it.
+    // fail again for it. Not one without a serial number: nothing could tell
+    // it again, and its files fail with the cause that says so.
     QStringList missing;
     if (downloadBegun) {
         for (const CalculatorState& member : currentUpdateRun().calculators()) {
+            if (!member.identity.hasSerial())
+                continue;
             const auto present = [&member](const FoundCalculator& calculator) {
                 return calculator.identity == member.identity;
             };
@@ -195,8 +198,12 @@ void CUpdateWorker::waitForDevicePass() {
                 missing << qStringFromUtf16(describeDisk(member.identity));
         }
     }
-    if (missing != missingTold_)
+    if (missing != missingTold_) {
+        if (!missing.isEmpty())
+            qCInfo(lcWorker) << "waiting for calculators of the run that left:"
+                             << missing.join(QStringLiteral(", "));
         emit membersMissing(missing);
+    }
     missingTold_ = missing;
     if (connected > 0 && connected <= kMaxCalculators && missing.isEmpty()) {
         qCInfo(lcWorker) << "update disk present; download begun:" << downloadBegun;

@@ -412,6 +412,8 @@ void CliTest::outputWithoutJson() {
     QVERIFY(run.events.isEmpty());
     if (!terminal)
         QVERIFY(run.out.contains(unitName(0) + ": VELA_OS.ROM written\n"));
+    // The plan's list keeps its indent.
+    QVERIFY2(run.out.contains("\n  " + unitName(1) + "  "), qPrintable(run.out));
     // The summary table: one row per calculator, with its result and time,
     // then why the failed one failed.
     QString shown = run.out;

@@ -212,7 +212,7 @@ void DialogTest::aFolderChosenDeepDown() {
     options.absent = true;
     virtual_calculator::install(options);
     QTemporaryDir root;
-    const QString shown = root.path() + QStringLiteral("/%1/%1/%1").arg(QString(50, 'f'));
+    const QString shown = root.path() + QStringLiteral("/%1/%1/%1").arg(QString(50, 'W'));
     const QString chosen = shown + QStringLiteral("/set");
     QVERIFY(QDir().mkpath(chosen));
     const int sizes[3] = {100, 100, 100};

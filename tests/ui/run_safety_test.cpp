@@ -62,6 +62,7 @@ private slots:
 
     void calculatorJoiningMidRunIsLeftAlone_data();
     void calculatorJoiningMidRunIsLeftAlone();
+    void calculatorWithoutSerialIsNotWaitedFor();
     void seventeenCalculatorsHoldTheRun_data();
     void seventeenCalculatorsHoldTheRun();
     void imageChangedAfterTheCheck_data();
@@ -139,6 +140,24 @@ void RunSafetyTest::calculatorJoiningMidRunIsLeftAlone() {
     QTimer::singleShot(pacing::scaledMs(3000) * 4, [] { QCoreApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 99);
     QVERIFY(dialog.isVisible() && dialog.spareLabel2->text().contains("left alone"));
+}
+
+// One without a serial number cannot be told again once it has left: the
+// run is not held for it, and ends in failure with the cause that says so.
+void RunSafetyTest::calculatorWithoutSerialIsNotWaitedFor() {
+    virtual_calculator::Options options;
+    options.noSerial = true;
+    virtual_calculator::install(options);
+    CCalcFWUpdateMSDialog dialog(firmwareDir_.path(), 1);
+    const QStringList results = runToEnd(dialog, [](int count) {
+        if (count == 1) { // unplugged and plugged in again after the first file
+            virtual_calculator::setPluggedIn(0, false);
+            virtual_calculator::setPluggedIn(0, true);
+        }
+    });
+    QCOMPARE(results.value(results.size() - 1), QStringLiteral("Update failed (104)"));
+    QVERIFY2(dialog.spareLabel2->text().contains("has no serial number and was disconnected"),
+             qPrintable(dialog.spareLabel2->text()));
 }
 
 void RunSafetyTest::seventeenCalculatorsHoldTheRun_data() {
