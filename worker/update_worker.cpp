@@ -200,8 +200,8 @@ void CUpdateWorker::waitForDevicePass() {
     }
     if (missing != missingTold_) {
         if (!missing.isEmpty())
-            qCInfo(lcWorker) << "waiting for calculators of the run that left:"
-                             << missing.join(QStringLiteral(", "));
+            qCInfo(lcWorker).noquote() << "waiting for calculators of the run that left:"
+                                       << missing.join(QStringLiteral(", "));
         emit membersMissing(missing);
     }
     missingTold_ = missing;
