@@ -151,6 +151,8 @@ QString Reporter::wrapped(const QString& text) const {
         bool empty = true; // nothing after the indent yet
         for (const QString& word : line.mid(indent).split(QLatin1Char(' '))) {
             if (!empty && current.size() + 1 + word.size() >= columns_) {
+                while (current.size() > indent && current.endsWith(QLatin1Char(' ')))
+                    current.chop(1);
                 lines << current;
                 current = lead + word;
             } else {

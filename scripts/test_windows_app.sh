@@ -443,8 +443,8 @@ UPDATER_VIRTUAL_CALCULATOR="units=2,unopenable=1" timeout 60 "$run" "$cli" list 
     >"$work/cli_list.log" 2>&1
 code=$?
 listed=$(tr -d '\r' <"$work/cli_list.log")
-if [ $code = 0 ] && [ "$(grep -c '^0000000[01]&0 ' <<<"$listed")" = 2 ] &&
-    grep -q '^00000001&0 .*cannot be opened for writing: Access is denied\.$' <<<"$listed"; then
+if [ $code = 0 ] && [ "$(grep -c '^0000000[01]  ' <<<"$listed")" = 2 ] &&
+    grep -q '^00000001  .*cannot be opened for writing: Access is denied\.$' <<<"$listed"; then
     pass "vela-update.exe list: both calculators, exit 0, and why one cannot be written"
 else
     fail "vela-update.exe list: both calculators, exit 0, and why one cannot be written" \
