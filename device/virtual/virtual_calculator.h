@@ -2,7 +2,7 @@
 // memory and play the calculator's side of the control sector. It replaces
 // only the disks; firmware files, threads and pauses stay the real ones.
 //
-// Chosen at run time by UPDATER_VIRTUAL_CALCULATOR (see README), or installed
+// Chosen at run time by UPDATER_VIRTUAL_CALCULATOR (docs/virtual-calculator.md), or installed
 // by a test through this interface. A unit keeps every data sector written to
 // it (sparse) and a trace of every operation, and can be told to misbehave.
 #pragma once
