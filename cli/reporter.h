@@ -70,6 +70,10 @@ public:
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
 
+    // On a terminal, the text wrapped at spaces to its width, each line keeping
+    // its indent; elsewhere the text as it is.
+    [[nodiscard]] QString wrapped(const QString& text) const;
+
     // JSON pieces for whoever writes JSON of their own (the report file): a
     // string literal that strict parsers take, and "field":"name" with its
     // exact bytes beside it when the name is not text.
@@ -97,7 +101,6 @@ private:
     void redraw(); // terminal: every running calculator's line again, in place
     [[nodiscard]] QString describe(const QString& calculator, const Line& line) const;
     [[nodiscard]] QString cut(const QString& text) const;
-    [[nodiscard]] QString wrapped(const QString& text) const;
     void write(QTextStream& stream, const QString& text);
 
     std::mutex lock_;

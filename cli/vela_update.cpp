@@ -135,7 +135,8 @@ private:
         return kExitUsage;
     }
     int failure(int code, const QString& sentence) {
-        err_ << "vela-update: " << sentence << '\n';
+        const QString line = QStringLiteral("vela-update: ") + sentence;
+        err_ << (reporter_ ? reporter_->wrapped(line) : line) << '\n';
         err_.flush();
         return code;
     }
