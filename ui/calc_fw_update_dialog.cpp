@@ -229,7 +229,6 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::calculatorProgress, this,
             &CCalcFWUpdateMSDialog::onCalculatorProgress);
     connect(worker, &CUpdateWorker::membersMissing, this, &CCalcFWUpdateMSDialog::onMembersMissing);
-    qRegisterMetaType<DeviceResult>();
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
 }
@@ -303,12 +302,21 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease af
     releases_.post([this, exitAfter] {
         // The run's pause, then the finish command (session/update_run.h).
         (void)releaseUpdateDisks(updateVendorId, updateProductId);
-        emit releaseEnded(currentUpdateRun().lastResult(), exitAfter);
+        {
+            std::lock_guard<std::mutex> hold(releaseResultLock_);
+            releaseResult_ = currentUpdateRun().lastResult();
+        }
+        emit releaseEnded(exitAfter);
     });
 }
 
-void CCalcFWUpdateMSDialog::onReleaseEnded(const DeviceResult& finish, bool exitAfter) {
+void CCalcFWUpdateMSDialog::onReleaseEnded(bool exitAfter) {
     pendingReleases_ -= 1;
+    DeviceResult finish;
+    {
+        std::lock_guard<std::mutex> hold(releaseResultLock_);
+        finish = releaseResult_;
+    }
     if (exitAfter) {
         // "Done" stays, as the files were all written; but an automatic exit
         // would hide that a calculator may not have completed the update, or

@@ -17,6 +17,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
+
 class CUpdateWorker;
 class QCloseEvent;
 class QShowEvent;
@@ -84,8 +86,9 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
-    // Raised on the release thread when a release has ended, with its result.
-    void releaseEnded(const DeviceResult& finish, bool exitAfter);
+    // Raised on the release thread when a release has ended; its result
+    // waits in releaseResult_.
+    void releaseEnded(bool exitAfter);
     // The run is over for good: after "Done", or after the last retry failed.
     void updateEnded(bool succeeded);
 
@@ -105,7 +108,7 @@ private slots:
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
     void onMembersMissing(const QStringList& calculators);
-    void onReleaseEnded(const DeviceResult& finish, bool exitAfter);
+    void onReleaseEnded(bool exitAfter);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -157,11 +160,12 @@ private:
     int pendingReleases_ = 0;
     bool restartWanted_ = false;
     SerialJobs releases_;
+    // The last release's result, from the release thread to the GUI thread.
+    std::mutex releaseResultLock_;
+    DeviceResult releaseResult_;
     // Who was plugged in during the run and left alone; said after "Done" too.
     QString leftAloneNotice_;
 };
-
-Q_DECLARE_METATYPE(DeviceResult)
 
 // The one dialog; set at the start of its construction.
 extern CCalcFWUpdateMSDialog* theDialog;
