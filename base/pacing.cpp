@@ -36,7 +36,8 @@ bool pauseMs(int ms, const std::atomic<bool>& stop) {
             std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0)
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(left, kStopCheckMs)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<std::int64_t>(left, kStopCheckMs)));
     }
 }
 

@@ -50,8 +50,8 @@ struct Unit {
     // calculator without a serial is told from its successor by it.
     std::uint64_t sequence = 0;
     std::uint64_t heldSequence = 0; // 0: no run holds the unit
-    int round = 0;         // calculators that took its place so far (renew_ms)
-    bool renewing = false; // the next one plugged in is another calculator
+    int round = 0;                  // calculators that took its place so far (renew_ms)
+    bool renewing = false;          // the next one plugged in is another calculator
 };
 
 std::atomic<std::uint64_t> nextSequence{1};
@@ -159,7 +159,8 @@ public:
     }
     // Unit i's calculator of round r is number i + units * r.
     int numberOf(int index) const {
-        return index + static_cast<int>(units_.size()) * units_[static_cast<std::size_t>(index)].round;
+        return index +
+               static_cast<int>(units_.size()) * units_[static_cast<std::size_t>(index)].round;
     }
     std::u16string pathOf(int index) const { return unitPath(numberOf(index), !options_.noSerial); }
     // Under lock_.

@@ -140,7 +140,8 @@ int deviceNameSeeds(const fs::path& out) {
     const std::pair<const char*, const char*> listings[] = {
         {"one-calculator",
          "\0\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#0123456789AB&0#{53f56307-"
-         "b6bf-11d0-94f2-00a0c91efb8b}\n\\\\?\\scsi#disk&ven_qemu&prod_harddisk#4&1&0&000000#{x}\n"},
+         "b6bf-11d0-94f2-00a0c91efb8b}\n\\\\?\\scsi#disk&ven_qemu&prod_harddisk#4&1&0&000000#{x}"
+         "\n"},
         {"no-serial", "\0\\\\?\\usbstor#disk&ven_orvane&prod_vela_update&rev_1.00#7&2a4c6b3&0&0#{"
                       "x}\n\\\\?\\usbstor#disk&ven_orvane&prod_vela_update_2&rev_1#1&0#{x}\n"},
         {"uevent", "\0MAJOR=8\nMINOR=16\nDEVNAME=sdb\nDEVTYPE=disk\nDISKSEQ=12\n"},
