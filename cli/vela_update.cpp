@@ -551,16 +551,15 @@ int Cli::install(const Options& options) {
         }
         pause();
     }
-    const std::vector<FoundCalculator>& chosen = found;
 
-    reporter.note(QStringLiteral("Calculators to update (%1):").arg(chosen.size()));
-    for (const FoundCalculator& disk : chosen)
+    reporter.note(QStringLiteral("Calculators to update (%1):").arg(found.size()));
+    for (const FoundCalculator& disk : found)
         reporter.note(
             QStringLiteral("  %1  %2").arg(nameOf(disk.identity), qStringFromUtf16(disk.path)));
     if (!options.yes && env_.stdinIsTerminal) {
         QTextStream& prompt = options.json ? err_ : out_;
-        prompt << "Write these " << files.size() << " files to " << chosen.size()
-               << (chosen.size() == 1 ? " calculator" : " calculators") << "? [y/N] ";
+        prompt << "Write these " << files.size() << " files to " << found.size()
+               << (found.size() == 1 ? " calculator" : " calculators") << "? [y/N] ";
         prompt.flush();
         QString answer;
         const bool answered = env_.readLine && env_.readLine(answer);
@@ -569,12 +568,12 @@ int Cli::install(const Options& options) {
             return failure(kExitInterrupted, QStringLiteral("not confirmed: nothing was written."));
     }
 
-    for (const FoundCalculator& disk : chosen)
+    for (const FoundCalculator& disk : found)
         reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
 
     std::atomic<bool> stopNow{false};
     std::vector<std::unique_ptr<RunningSession>> sessions;
-    for (const FoundCalculator& disk : chosen)
+    for (const FoundCalculator& disk : found)
         sessions.push_back(
             std::make_unique<RunningSession>(disk.identity, session, reporter, stopNow));
     const auto allEnded = [&] {

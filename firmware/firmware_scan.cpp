@@ -281,19 +281,27 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
         }
         first = entry.fileName();
         const Role& wanted = kRoles[static_cast<size_t>(role)];
+        const auto tooLarge = [&](std::uint64_t size) {
+            if (wanted.maxBytes <= 0 || size <= static_cast<std::uint64_t>(wanted.maxBytes))
+                return false;
+            scan.problem.kind = ScanProblem::TooLarge;
+            scan.problem.name = entry.fileName();
+            scan.problem.size = static_cast<qint64>(size);
+            scan.problem.limit = wanted.maxBytes;
+            return true;
+        };
+        // The listed size first, so that an image far too large is not read
+        // whole only to be refused; then the size of the bytes read.
+        if (tooLarge(static_cast<std::uint64_t>(entry.size())))
+            return scan;
         FirmwareFile file{QDir::toNativeSeparators(entry.absoluteFilePath()), wanted.diskOffset};
         if (!digestOf(entry.absoluteFilePath(), file, scan.problem.error)) {
             scan.problem.kind = ScanProblem::Unreadable;
             scan.problem.name = entry.fileName();
             return scan;
         }
-        if (wanted.maxBytes > 0 && file.size > static_cast<std::uint64_t>(wanted.maxBytes)) {
-            scan.problem.kind = ScanProblem::TooLarge;
-            scan.problem.name = entry.fileName();
-            scan.problem.size = static_cast<qint64>(file.size);
-            scan.problem.limit = wanted.maxBytes;
+        if (tooLarge(file.size))
             return scan;
-        }
         files.append(file);
     }
     for (size_t i = 0; i < kRoles.size(); ++i) {

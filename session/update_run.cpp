@@ -48,6 +48,13 @@ CalculatorSet UpdateRun::setLocked() const {
     return set;
 }
 
+// The dialog's run writes through the table the specified layer names; a
+// run of one calculator through its own, so that runs side by side never
+// share one.
+DiskTable& UpdateRun::tableLocked() {
+    return one_ ? ownTable_ : UpdateDiskTable;
+}
+
 // What the result says of each calculator. The first transfer that set out
 // to write fixes the run's calculators, whatever came of it: one that failed
 // must still get the whole set.
@@ -90,7 +97,7 @@ void UpdateRun::noteLocked(const DeviceResult& result, bool finish) {
 DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& observer) {
     CalculatorSet set;
     FileToWrite file;
-    DiskTable* table = &UpdateDiskTable;
+    DiskTable* table = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (index >= files_.size()) {
@@ -103,10 +110,9 @@ DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& obse
         if (static_cast<int>(index) != position_.index)
             position_ = {static_cast<int>(index), 0};
         set = setLocked();
+        table = &tableLocked();
         const RunFile& entry = files_[index];
         file = {entry.path, entry.name, entry.diskOffset, entry.checked, entry.size, entry.sha256};
-        if (one_)
-            table = &ownTable_;
     }
     DeviceResult result = writeFile(set, file, observer, *table);
     std::lock_guard<std::mutex> hold(lock_);
@@ -125,12 +131,11 @@ SequenceDecision UpdateRun::afterFile(ResultCode code) {
 DeviceResult UpdateRun::finish() {
     pacing::pauseMs(kFinishPauseMs);
     CalculatorSet set;
-    DiskTable* table = &UpdateDiskTable;
+    DiskTable* table = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock_);
         set = setLocked();
-        if (one_)
-            table = &ownTable_;
+        table = &tableLocked();
     }
     DeviceResult result = sendFinishCommand(set, *table);
     std::lock_guard<std::mutex> hold(lock_);

@@ -105,6 +105,7 @@ public:
 
 private:
     CalculatorSet setLocked() const;
+    DiskTable& tableLocked();
     void noteLocked(const DeviceResult& result, bool finish);
 
     mutable std::mutex lock_;

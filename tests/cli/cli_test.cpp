@@ -63,6 +63,15 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     return run;
 }
 
+// Attaches the virtual calculator its options text describes.
+bool attach(const QString& text, virtual_calculator::Options& options) {
+    std::string error;
+    if (!virtual_calculator::parseOptions(text.toStdString(), options, error))
+        return false;
+    virtual_calculator::install(options);
+    return true;
+}
+
 QString unitName(int unit) {
     return QStringLiteral("%1").arg(unit, 8, 10, QLatin1Char('0'));
 }
@@ -141,9 +150,7 @@ void CliTest::installWritesEveryCalculator() {
     QFETCH(QString, calculator);
     QFETCH(int, units);
     virtual_calculator::Options options;
-    std::string error;
-    QVERIFY(virtual_calculator::parseOptions(calculator.toStdString(), options, error));
-    virtual_calculator::install(options);
+    QVERIFY(attach(calculator, options));
     const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes"});
     QCOMPARE(run.code, int(kExitOk));
     QVERIFY2(run.everyLineParsed, qPrintable(run.out));
@@ -228,9 +235,7 @@ void CliTest::noClaimThatDidNotHappen() {
     QFETCH(int, code);
     QFETCH(QString, said);
     virtual_calculator::Options options;
-    std::string error;
-    QVERIFY(virtual_calculator::parseOptions(calculator.toStdString(), options, error));
-    virtual_calculator::install(options);
+    QVERIFY(attach(calculator, options));
     const Run run = vela({"install", dir_.path() + "/firmware", "--json", "--yes", "--wait", "1"});
     QCOMPARE(run.code, code);
     QVERIFY(run.everyLineParsed);
