@@ -14,20 +14,26 @@
 #include <QtTest>
 
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
 
 class FakeDialog : public DialogLink {
 public:
-    QString lastMessage; // written by whichever thread reports
+    // Written by every calculator's transfer thread at once.
+    std::mutex messageLock;
+    QString lastMessage; // under messageLock
     // Told to stop at the first progress report: in the middle of a transfer.
     std::atomic<CUpdateWorker*> stopAtProgress{nullptr};
     void raiseUpdateProgress(int) override {
         if (CUpdateWorker* worker = stopAtProgress.exchange(nullptr))
             worker->stopRequested = true;
     }
-    void raiseUpdateMessage(const QString& text) override { lastMessage = text; }
+    void raiseUpdateMessage(const QString& text) override {
+        std::lock_guard<std::mutex> hold(messageLock);
+        lastMessage = text;
+    }
 };
 
 // Receives the worker's signals on the test thread, in the order sent.
