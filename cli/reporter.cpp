@@ -48,7 +48,7 @@ QString resultText(bool ok, int result) {
     if (ok)
         return QStringLiteral("ok");
     // Told to stop after a chunk: not a failure of the calculator's.
-    if (result == 115)
+    if (result == kResultStopped)
         return QStringLiteral("stopped");
     return QStringLiteral("failed (%1)").arg(result);
 }

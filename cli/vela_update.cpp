@@ -422,7 +422,6 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
                                                               : kLanguageHelp);
         if (name == QLatin1String("--version"))
             return answer(version.constData());
-        const bool updates = takesFolder;
         if (name == QLatin1String("--json") && first != QLatin1String("language") && !inlineValue) {
             options.json = true;
         } else if (name == QLatin1String("--yes") && first == QLatin1String("install") &&
@@ -445,7 +444,7 @@ int Cli::parse(const QStringList& args, Options& options, bool& done, int& exitC
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             return exitCode = usageError(
                        QStringLiteral("'%1' is not an option of %2.").arg(name, first), first);
-        } else if (updates && options.folder.isNull()) {
+        } else if (takesFolder && options.folder.isNull()) {
             options.folder = arg;
         } else {
             return exitCode = usageError(

@@ -40,8 +40,9 @@ enum : ResultCode {
 extern const char16_t updateVendorId[];  // u"Orvane"
 extern const char16_t updateProductId[]; // u"Vela update"
 
-// At most this many calculators are written at once.
-constexpr int kMaxCalculators = 16;
+// At most this many calculators are written at once: one per entry of a
+// disk table.
+constexpr int kMaxCalculators = kMaxUpdateDisks;
 
 // A calculator in update mode, as one scan found it.
 struct FoundCalculator {
@@ -125,12 +126,13 @@ struct FileToWrite {
     std::u16string path;
     std::u16string name; // how causes name it ("VELA_MAIN.DAT")
     std::uint64_t diskOffset = 0;
-    // The image as it was checked: when set, a file of another size writes
-    // nothing, and one whose bytes differ fails before the calculator is told
-    // it is complete (109, "VELA_OS.ROM changed since it was checked: ...").
-    bool checked = false;
+    // The image as it was checked: when `checked` is set, a file of another
+    // size writes nothing, and one whose bytes differ fails before the
+    // calculator is told it is complete (109, "VELA_OS.ROM changed since it
+    // was checked: ...").
     std::uint64_t size = 0;
     Sha256::Digest sha256{};
+    bool checked = false;
 };
 
 // Who a transfer's reports concern. Called from the transfer threads, one

@@ -66,6 +66,21 @@ bool digestOf(const QString& path, FirmwareFile& file, QString& error) {
     return true;
 }
 
+// A name as sha256sum escapes it, read left to right: a backslash and an n
+// stand for a line break, two backslashes for one.
+QByteArray unescaped(const QByteArray& name) {
+    QByteArray out;
+    for (int i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 1 < name.size()) {
+            ++i;
+            out += name[i] == 'n' ? '\n' : name[i];
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
 // sha256sum's own lines: "<64 hex>  <name>" or "<64 hex> *<name>" (binary),
 // a leading backslash when the name holds a backslash or a line break.
 // Names by their upper case, as image names are matched. False, with the
@@ -97,7 +112,7 @@ bool readManifest(const QString& path, QHash<QString, QList<QByteArray>>& digest
         }
         QByteArray name = line.mid(66);
         if (escaped)
-            name.replace("\\n", "\n").replace("\\\\", "\\");
+            name = unescaped(name);
         digests[QString::fromUtf8(name).toUpper()].append(QByteArray::fromHex(hex));
     }
     return true;

@@ -96,7 +96,7 @@ void UpdateRun::noteLocked(const DeviceResult& result, bool finish) {
 
 DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& observer) {
     CalculatorSet set;
-    FileToWrite file;
+    RunFile file;
     DiskTable* table = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -111,8 +111,7 @@ DeviceResult UpdateRun::transfer(std::size_t index, const TransferObserver& obse
             position_ = {static_cast<int>(index), 0};
         set = setLocked();
         table = &tableLocked();
-        const RunFile& entry = files_[index];
-        file = {entry.path, entry.name, entry.diskOffset, entry.checked, entry.size, entry.sha256};
+        file = files_[index];
     }
     DeviceResult result = writeFile(set, file, observer, *table);
     std::lock_guard<std::mutex> hold(lock_);

@@ -18,15 +18,8 @@
 #include <vector>
 
 // One image of the run's set, as it was checked: a transfer writes exactly
-// those bytes or fails (FileToWrite).
-struct RunFile {
-    std::u16string path;
-    std::u16string name; // "VELA_MAIN.DAT"
-    std::uint64_t diskOffset = 0;
-    std::uint64_t size = 0;
-    Sha256::Digest sha256{};
-    bool checked = false; // size and sha256 hold what the scan read
-};
+// those bytes or fails.
+using RunFile = FileToWrite;
 
 // What one calculator of the run holds, and how its last step went.
 struct CalculatorState {

@@ -560,7 +560,7 @@ void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
 void CCalcFWUpdateMSDialog::onTooManyDisks(int count) {
     if (runEnded())
         return;
-    if (count <= kMaxUpdateDisks)
+    if (count <= kMaxCalculators)
         clearFourthLine(FourthLine::TooMany);
     else
         showFourthLine(FourthLine::TooMany, localisedText(kTextTooManyCalculators).arg(count));

@@ -66,6 +66,15 @@ bool exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
+// The SCSI vendor and model of a disk's entry, without the inquiry's padding.
+bool readVendorAndModel(const std::string& entry, std::string& vendor, std::string& model) {
+    if (!readSysfs(entry + "/device/vendor", vendor) || !readSysfs(entry + "/device/model", model))
+        return false;
+    vendor = sysfs::inquiryText(vendor);
+    model = sysfs::inquiryText(model);
+    return true;
+}
+
 // The USB device a disk's SCSI device hangs from: the nearest folder above it
 // that describes a USB device (it has a bus and a device number). Empty when
 // the disk is not on USB.
@@ -93,11 +102,8 @@ std::string identityProblem(dev_t device, const char16_t* vendor, const char16_t
     if (exists(entry + "/partition"))
         return "a partition, not a whole disk";
     std::string vendorText, modelText;
-    if (!readSysfs(entry + "/device/vendor", vendorText) ||
-        !readSysfs(entry + "/device/model", modelText))
+    if (!readVendorAndModel(entry, vendorText, modelText))
         return "no SCSI vendor and model (not a USB mass-storage disk)";
-    vendorText = sysfs::inquiryText(vendorText);
-    modelText = sysfs::inquiryText(modelText);
     if (vendorText != toUtf8(vendor) || modelText != toUtf8(product))
         return "vendor \"" + vendorText + "\", model \"" + modelText + "\"";
     const std::string usb = usbDeviceOf(entry);
@@ -172,11 +178,8 @@ public:
             if (exists(entry + "/partition"))
                 continue;
             std::string vendorText, modelText, uevent;
-            if (!readSysfs(entry + "/device/vendor", vendorText) ||
-                !readSysfs(entry + "/device/model", modelText))
+            if (!readVendorAndModel(entry, vendorText, modelText))
                 continue;
-            vendorText = sysfs::inquiryText(vendorText);
-            modelText = sysfs::inquiryText(modelText);
             if (vendorText != vendor || modelText != model) {
                 // Every other disk of the machine is none of our business; one
                 // that looks half like the calculator is worth a line.
