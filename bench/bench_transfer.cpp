@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     const auto offset = std::strtoull(argv[2], nullptr, 0);
     const auto start = std::chrono::steady_clock::now();
     UpdateRun run;
-    run.begin({{path, u"image", offset, 0}});
-    const DeviceResult report = run.transfer(0, {});
+    run.begin({{path, u"image", offset, 0}}, nullptr);
+    const DeviceResult report = run.transfer(0).result;
     const ResultCode result = report.code;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::printf("seconds=%.6f exchanges=%d result=%d\n", elapsed.count(), exchanges.load(), result);

@@ -230,11 +230,13 @@ public:
                    const std::atomic<bool>& stopNow)
         : disk_(std::move(disk)), session_(session), reporter_(reporter),
           results_(session.files.size(), kNotWritten) {
-        run_.begin(session.files, disk_);
+        run_.begin(session.files, disk_, this);
         started_ = utcNow();
         clock_.start();
         thread_ = std::thread([this, &stopNow] {
-            result_ = run_.run(*this, &stopNow);
+            RunOptions options;
+            options.stop = &stopNow;
+            result_ = run_.run(options);
             seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
             if (session_.report.isOpen())
                 (void)session_.report.append(reportLine());

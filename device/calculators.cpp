@@ -4,13 +4,18 @@
 
 #include "base/pacing.h"
 #include "base/utf16_text.h"
+#include "device/calculator_holds.h"
 #include "device/control_sector.h"
 #include "device/device_log.h"
 #include "device/disk_discovery.h"
+#include "device/disk_table.h"
 #include "device/file_transfer.h"
+#include "device/phrases.h"
 
 #include <algorithm>
 #include <cstdio>
+
+static_assert(kMaxCalculators == kMaxUpdateDisks, "a run takes one table entry per calculator");
 
 const char16_t updateVendorId[] = u"Orvane";
 const char16_t updateProductId[] = u"Vela update";
@@ -99,58 +104,14 @@ Targets waitForTargets(const CalculatorSet& set) {
     return targets;
 }
 
-void fillTable(DiskTable& table, const std::vector<FoundDisk>& disks) {
-    table.count = static_cast<std::int32_t>(disks.size());
-    for (std::size_t i = 0; i < disks.size(); ++i) {
-        const std::u16string& path = disks[i].path;
-        std::copy(path.begin(), path.end(), table.paths[i]);
-        table.paths[i][path.size()] = 0;
-        table.checked[i] = disks[i].check;
-    }
-}
-
-// Opens the first count entries; an entry that cannot be opened keeps why.
-void openDisks(DiskTable& table) {
-    for (int i = 0; i < table.count; ++i) {
-        diskio::OpenResult disk =
-            diskio::activeDiskSource().openDisk(table.paths[i], table.checked[i]);
-        table.handles[i] = std::move(disk.io);
-        table.openFailure[i] = std::move(disk.failureText);
-        if (!table.handles[i])
-            deviceLog("open: " + toUtf8(table.paths[i]) + ": " + toUtf8(table.openFailure[i]));
-    }
-}
-
-void closeDisks(DiskTable& table) {
-    for (int i = 0; i < table.count; ++i)
-        table.handles[i].reset();
-}
-
-// Failures of the members that are not connected.
-void reportMissing(DeviceResult& result, const std::vector<DiskIdentity>& missing) {
-    for (const DiskIdentity& identity : missing) {
-        result.calculators.push_back({identity, kResultNoDisk,
-                                      identity.hasSerial()
-                                          ? phrase(Phrase::NotConnected, {describeDisk(identity)})
-                                          : disconnectedWithoutSerialText(identity)});
-    }
-}
-
-// Of the disks aimed at, those this call may write now, claimed in holds and
-// opened in table; each of the others gets its outcome in result.
-std::vector<FoundDisk> claimAndOpen(std::vector<FoundDisk> aimed, CalculatorHolds& holds,
-                                    DeviceResult& result, DiskTable& table) {
-    std::vector<FoundDisk> mayWrite;
-    for (FoundDisk& disk : aimed) {
-        CalculatorOutcome outcome = holds.claim(disk.path, disk.check);
-        if (outcome.code == kResultOk)
-            mayWrite.push_back(std::move(disk));
-        else
-            result.calculators.push_back(std::move(outcome));
-    }
-    fillTable(table, mayWrite);
-    openDisks(table);
-    return mayWrite;
+// A calculator of the run that is gone: one with a serial may come back, one
+// without cannot be told again.
+CalculatorOutcome disconnected(const DiskIdentity& identity) {
+    if (identity.hasSerial())
+        return {identity, kResultNoDisk, phrase(Phrase::NotConnected, {describeDisk(identity)}),
+                Failure::Disconnected};
+    return {identity, kResultNoDisk, disconnectedWithoutSerialText(identity),
+            Failure::DisconnectedNoSerial};
 }
 
 // The result is its first failure; its cause names the calculator, since the
@@ -160,6 +121,7 @@ void settle(DeviceResult& result) {
         if (outcome.code != kResultOk) {
             result.code = outcome.code;
             result.cause = describeOutcome(outcome);
+            result.failure = outcome.failure;
             return;
         }
     }
@@ -169,16 +131,137 @@ std::u16string tooManyText(std::size_t connected) {
     return phrase(Phrase::TooMany, {toUtf16(std::to_string(connected))});
 }
 
+// One operation's hold on its table and on the calculators it may write, from
+// the scan to the close of their disks: what a transfer and a finish command
+// share. The table's lock is held for the whole of it.
+class OpenedTargets {
+public:
+    // What is counted against the 16 a table holds: for a write, what the set
+    // says; for the finish command, only the calculators it goes to.
+    enum class Count { AsTheSetSays, AimedOnly };
+
+    OpenedTargets(const CalculatorSet& set, Count count, DeviceResult& result)
+        : table_(set.table ? *set.table : UpdateDiskTable), guard_(table_.lock) {
+        const Targets found = waitForTargets(set);
+        result.leftAlone = found.leftAlone;
+        // The table holds 16, and a 17th calculator would silently be left
+        // half updated: with more counted, nothing is written at all. Nor
+        // does a run that wrote nothing pick 16 of more for its finish command.
+        const std::size_t counted = count == Count::AsTheSetSays && set.strangersCount
+                                        ? found.connected
+                                        : found.aimed.size();
+        if (counted > static_cast<std::size_t>(kMaxCalculators)) {
+            result.code = kResultNoDisk;
+            result.cause = tooManyText(counted);
+            result.failure = Failure::TooMany;
+            if (count == Count::AimedOnly) {
+                for (const FoundDisk& disk : found.aimed)
+                    result.leftAlone.push_back(disk.check.identity);
+            }
+            deviceLog("table: " + toUtf8(result.cause));
+            return;
+        }
+        if (found.aimed.empty() && found.missing.empty()) {
+            result.code = kResultNoDisk;
+            result.cause = phrase(Phrase::NoDisk);
+            result.failure = Failure::NoCalculator;
+            return;
+        }
+        // A set without holds of its own holds its calculators while this
+        // operation lasts: never one another updater is updating.
+        CalculatorHolds& holds = set.holds ? *set.holds : ownHolds_;
+        for (const FoundDisk& disk : found.aimed) {
+            CalculatorOutcome outcome = claimCalculator(holds, disk.path, disk.check);
+            if (outcome.code == kResultOk)
+                disks_.push_back(disk);
+            else
+                result.calculators.push_back(std::move(outcome));
+        }
+        missing_ = found.missing;
+        table_.count = static_cast<std::int32_t>(disks_.size());
+        for (std::size_t i = 0; i < disks_.size(); ++i) {
+            const std::u16string& path = disks_[i].path;
+            std::copy(path.begin(), path.end(), table_.paths[i]);
+            table_.paths[i][path.size()] = 0;
+            table_.checked[i] = disks_[i].check;
+            diskio::OpenResult opened =
+                diskio::activeDiskSource().openDisk(table_.paths[i], table_.checked[i]);
+            table_.handles[i] = std::move(opened.io);
+            table_.openFailure[i] = std::move(opened);
+            if (!table_.handles[i])
+                deviceLog("open: " + toUtf8(table_.paths[i]) + ": " +
+                          toUtf8(table_.openFailure[i].failureText));
+        }
+        proceed_ = true;
+    }
+    ~OpenedTargets() {
+        for (int i = 0; i < table_.count; ++i)
+            table_.handles[i].reset();
+    }
+    OpenedTargets(const OpenedTargets&) = delete;
+    OpenedTargets& operator=(const OpenedTargets&) = delete;
+
+    // False when nothing may be done at all (the result says why).
+    [[nodiscard]] bool proceed() const { return proceed_; }
+    [[nodiscard]] DiskTable& table() { return table_; }
+    // The calculators of table entries 0..count-1.
+    [[nodiscard]] const std::vector<FoundDisk>& disks() const { return disks_; }
+    // Members of the set not connected: each fails alone.
+    void reportMissing(DeviceResult& result) const {
+        for (const DiskIdentity& identity : missing_)
+            result.calculators.push_back(disconnected(identity));
+    }
+
+private:
+    DiskTable& table_;
+    std::lock_guard<std::mutex> guard_;
+    CalculatorHolds ownHolds_;
+    std::vector<FoundDisk> disks_;
+    std::vector<DiskIdentity> missing_;
+    bool proceed_ = false;
+};
+
 // What the thread said, with where: "VELA_MAIN.DAT at 0x104000: Write Disk File: ...".
 std::u16string inContext(const FileToWrite& file, const TransferJob& job) {
     if (job.failedAt == kNoPosition)
-        return job.failure;
+        return job.cause;
     char at[32];
     std::snprintf(at, sizeof at, "%llX", static_cast<unsigned long long>(job.failedAt));
-    return phrase(Phrase::AtPosition, {file.name, toUtf16(at), job.failure});
+    return phrase(Phrase::AtPosition, {file.name, toUtf16(at), job.cause});
+}
+
+// A write or an open that failed because the calculator was unplugged says
+// so: it is gone now, or back as another device (plugged in again).
+void nameTheDisconnected(std::vector<CalculatorOutcome>& outcomes,
+                         const std::vector<FoundDisk>& disks) {
+    const auto mayHaveLeft = [](const CalculatorOutcome& outcome) {
+        return outcome.code == kResultWrite || outcome.code == kResultDiskOpen;
+    };
+    if (std::none_of(outcomes.begin(), outcomes.end(), mayHaveLeft))
+        return;
+    const std::vector<FoundDisk> now = scanUpdateDisks(updateVendorId, updateProductId);
+    for (std::size_t i = 0; i < outcomes.size() && i < disks.size(); ++i) {
+        if (!mayHaveLeft(outcomes[i]))
+            continue;
+        const DiskIdentity& was = disks[i].check.identity;
+        const bool stayed = std::any_of(now.begin(), now.end(), [&was](const FoundDisk& disk) {
+            const DiskIdentity& is = disk.check.identity;
+            return is == was && is.deviceNumber == was.deviceNumber &&
+                   is.diskSequence == was.diskSequence;
+        });
+        if (!stayed) {
+            deviceLog("transfer: " + toUtf8(describeDisk(was)) + " left while it was written");
+            outcomes[i] = disconnected(was);
+            outcomes[i].reached = true;
+        }
+    }
 }
 
 } // namespace
+
+std::shared_ptr<DiskTable> newDiskTable() {
+    return std::make_shared<DiskTable>();
+}
 
 std::vector<FoundCalculator> findCalculators() {
     std::vector<FoundCalculator> found;
@@ -202,42 +285,21 @@ std::u16string describeOutcome(const CalculatorOutcome& outcome) {
 }
 
 DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
-                       const TransferObserver& observer, DiskTable& table) {
+                       const TransferObserver& observer) {
     DeviceResult result;
     // The path fields hold 260 units; a longer path would be cut to another
     // file's name. Checked before anything else.
     if (file.path.size() > static_cast<std::size_t>(kMaxTransferPath)) {
         result.code = kResultPathTooLong;
         result.cause = phrase(Phrase::PathTooLong);
+        result.failure = Failure::PathTooLong;
         deviceLog("transfer: firmware path longer than 260 UTF-16 units refused");
         return result;
     }
-    std::lock_guard<std::mutex> hold(table.lock);
-    const Targets found = waitForTargets(set);
-    result.leftAlone = found.leftAlone;
-    // The table holds 16, and a 17th calculator would silently be left half
-    // updated: with more counted, nothing is written at all.
-    const std::size_t counted = set.strangersCount ? found.connected : found.aimed.size();
-    if (counted > static_cast<std::size_t>(kMaxCalculators)) {
-        result.code = kResultNoDisk;
-        result.cause = tooManyText(counted);
-        deviceLog("transfer: " + toUtf8(result.cause));
+    OpenedTargets targets(set, OpenedTargets::Count::AsTheSetSays, result);
+    if (!targets.proceed())
         return result;
-    }
-    if (!found.missing.empty()) {
-        reportMissing(result, found.missing);
-        settle(result);
-        return result;
-    }
-    if (found.aimed.empty()) {
-        result.code = kResultNoDisk;
-        result.cause = phrase(Phrase::NoDisk);
-        return result;
-    }
-    // A set without holds of its own holds its calculators while this call writes.
-    CalculatorHolds forThisCall;
-    const std::vector<FoundDisk> aimed =
-        claimAndOpen(found.aimed, set.holds ? *set.holds : forThisCall, result, table);
+    DiskTable& table = targets.table();
 
     FileTransferParams params;
     params.diskOffset = file.diskOffset;
@@ -252,8 +314,9 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         job.disk = table.handles[i].get();
         job.params = &params;
         job.checked = &file;
-        job.openFailure = table.openFailure[i];
-        job.identity = aimed[static_cast<std::size_t>(i)].check.identity;
+        job.opened.failureText = table.openFailure[i].failureText;
+        job.opened.refusal = table.openFailure[i].refusal;
+        job.identity = targets.disks()[static_cast<std::size_t>(i)].check.identity;
         job.observer = &observer;
         threads.emplace_back([&job] { return transferThread(job); });
     }
@@ -261,67 +324,56 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
 
     // A disk whose thread never ran, or whose exit code cannot be read, has
     // nothing to show that the file arrived: only 0 counts as written.
+    std::vector<CalculatorOutcome> written;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const diskio::ThreadOutcome& outcome = outcomes[i];
+        TransferJob& job = jobs[i];
         const ResultCode code = outcome.haveCode ? outcome.code : kResultNoThread;
-        if (!outcome.started)
-            jobs[i].failure = phrase(Phrase::NoThread);
-        else if (!outcome.haveCode)
-            jobs[i].failure = phrase(Phrase::NoExitCode);
+        if (!outcome.haveCode) {
+            job.kind = Failure::NoResources;
+            job.cause = phrase(outcome.started ? Phrase::NoExitCode : Phrase::NoThread);
+        }
         deviceLog("transfer: disk " + std::to_string(i) + ": " + describe(code));
-        result.calculators.push_back(
-            {aimed[i].check.identity, code,
-             code == kResultOk ? std::u16string() : inContext(file, jobs[i])});
+        written.push_back({job.identity, code,
+                           code == kResultOk ? std::u16string() : inContext(file, job),
+                           code == kResultOk ? Failure::None : job.kind, true});
     }
-    closeDisks(table);
+    nameTheDisconnected(written, targets.disks());
+    result.calculators.insert(result.calculators.end(), written.begin(), written.end());
+    targets.reportMissing(result);
     settle(result);
     return result;
 }
 
-DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table) {
+DeviceResult sendFinishCommand(const CalculatorSet& set) {
     DeviceResult result;
-    std::lock_guard<std::mutex> hold(table.lock);
-    const Targets found = waitForTargets(set);
-    result.leftAlone = found.leftAlone;
-    // A run that wrote nothing sends the finish command to every calculator
-    // present; with more than the 16 a run may take, choosing 16 of them
-    // would be arbitrary, and nothing was written to any: none gets it.
-    if (found.aimed.size() > static_cast<std::size_t>(kMaxCalculators)) {
-        result.code = kResultNoDisk;
-        result.cause = tooManyText(found.aimed.size());
-        for (const FoundDisk& disk : found.aimed)
-            result.leftAlone.push_back(disk.check.identity);
-        deviceLog("release: " + toUtf8(result.cause));
+    OpenedTargets targets(set, OpenedTargets::Count::AimedOnly, result);
+    if (!targets.proceed())
         return result;
-    }
-    if (found.aimed.empty() && found.missing.empty()) {
-        result.code = kResultNoDisk;
-        result.cause = phrase(Phrase::NoDisk);
-        return result;
-    }
-    // The finish command ends an update: never one that another updater runs.
-    CalculatorHolds forThisCall;
-    const std::vector<FoundDisk> aimed =
-        claimAndOpen(found.aimed, set.holds ? *set.holds : forThisCall, result, table);
+    DiskTable& table = targets.table();
     for (int i = 0; i < table.count; ++i) {
-        CalculatorOutcome outcome{aimed[static_cast<std::size_t>(i)].check.identity, kResultOk, {}};
+        CalculatorOutcome outcome{targets.disks()[static_cast<std::size_t>(i)].check.identity,
+                                  kResultOk,
+                                  {},
+                                  Failure::None};
         if (!table.handles[i]) {
             outcome.code = kResultDiskOpen;
-            outcome.cause = table.openFailure[i];
+            outcome.cause = table.openFailure[i].failureText;
+            outcome.failure = Failure::FinishNotWritten;
         } else {
             readControlArea(*table.handles[i], false);
             if (!sendFinish(*table.handles[i])) {
                 outcome.code = kResultWrite;
                 outcome.cause =
                     phrase(Phrase::FinishNotWritten, {table.handles[i]->lastErrorText()});
+                outcome.failure = Failure::FinishNotWritten;
             }
         }
         deviceLog("release: " + toUtf8(describeDisk(outcome.identity)) + ": " +
                   describe(outcome.code));
         result.calculators.push_back(std::move(outcome));
     }
-    closeDisks(table);
-    reportMissing(result, found.missing);
+    targets.reportMissing(result);
     settle(result);
     return result;
 }

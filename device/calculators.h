@@ -2,20 +2,18 @@
 // mode, write one firmware file onto a set of them, send a set the finish
 // command; each with one result that says what came of it for every
 // calculator. Plain C++17, no Qt. Every operation reports failure as a value;
-// none throws. The rest of device/ is private to the layer.
+// none throws. This header (with disk_identity.h, the value that names a
+// calculator) is the layer's face: the rest of device/ is private to it.
 #pragma once
 
 #include "base/sha256.h"
 #include "device/disk_identity.h"
-#include "device/disk_table.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 using ResultCode = std::int32_t;
@@ -36,13 +34,35 @@ enum : ResultCode {
     kResultHeldElsewhere = 116, // another updater is updating the calculator
 };
 
+// What kind of failure a result is, finer than its code: what the user is
+// told to do next depends on it (a calculator unplugged is not a bad cable).
+enum class Failure : int {
+    None,
+    NoCalculator,         // 104: none in update mode
+    TooMany,              // 104: more than 16 connected
+    Disconnected,         // 104: a calculator of the run is not connected (it has a serial)
+    DisconnectedNoSerial, // 104: one without a serial left: it cannot be told again
+    FileOpen,             // 105
+    PathTooLong,          // 113
+    AccessDenied,         // 107: the system refuses this user the disk
+    InUse,                // 107: another program has it (a mounted file system)
+    DiskOpen,             // 107: any other reason
+    FileRead,             // 109: the file cannot be read, or came back short
+    Changed,              // 109: the image is not the one checked
+    NoResources,          // 110, 114: no memory or no thread
+    Write,                // 112
+    Stopped,              // 115
+    HeldElsewhere,        // 116
+    FinishNotWritten,     // the finish command could not be written
+};
+
 // Vendor and product texts under which the calculator presents its update disk.
 extern const char16_t updateVendorId[];  // u"Orvane"
 extern const char16_t updateProductId[]; // u"Vela update"
 
 // At most this many calculators are written at once: one per entry of a
 // disk table.
-constexpr int kMaxCalculators = kMaxUpdateDisks;
+constexpr int kMaxCalculators = 16;
 
 // A calculator in update mode, as one scan found it.
 struct FoundCalculator {
@@ -55,8 +75,8 @@ struct FoundCalculator {
 [[nodiscard]] std::vector<FoundCalculator> findCalculators();
 
 // Whether the calculator's disk can be opened for writing now: empty when it
-// can, else why not ("Permission denied on /dev/sdb: install the udev rule").
-// Nothing is read or written.
+// can, else why not ("Permission denied on /dev/sdb"). Nothing is read or
+// written.
 [[nodiscard]] std::u16string whyNotWritable(const FoundCalculator& calculator);
 
 // What one calculator made of an operation.
@@ -64,39 +84,47 @@ struct CalculatorOutcome {
     DiskIdentity identity;
     ResultCode code = kResultOk;
     std::u16string cause; // empty on success
+    Failure failure = Failure::None;
+    // The operation held the calculator and may have written to it.
+    bool reached = false;
 };
 
 // The calculators one update run holds against every other writer, whether
 // another run of this process or another updater: each from the run's first
 // write to it until its finish command, so that two updaters never write one
-// calculator in turns. A run owns one; safe from any thread.
+// calculator in turns. A run owns one; safe from any thread. What it holds is
+// the layer's own business: operations take and keep holds in it.
 class CalculatorHolds {
 public:
-    CalculatorHolds() = default;
+    CalculatorHolds();
+    ~CalculatorHolds();
     CalculatorHolds(const CalculatorHolds&) = delete;
     CalculatorHolds& operator=(const CalculatorHolds&) = delete;
 
-    // Before this run writes to the calculator found: keeps its hold, or
-    // takes it. kResultOk when it may be written; otherwise why not: held by
-    // another updater (116), a calculator without a serial number that was
-    // unplugged since this run first wrote to it (104), or the hold cannot be
-    // had (107).
-    [[nodiscard]] CalculatorOutcome claim(const std::u16string& path,
-                                          const diskio::DiskCheck& check);
-    // Lets go of every calculator.
+    // Lets go of one calculator (after its finish command), or of every one.
+    void release(const DiskIdentity& calculator);
     void releaseAll();
 
+    struct Held; // private to the layer
+    [[nodiscard]] Held& held() { return *held_; }
+
 private:
-    std::mutex lock_;
-    std::vector<std::pair<DiskIdentity, diskio::DiskHoldPtr>> held_;
+    std::unique_ptr<Held> held_;
 };
+
+// The table of update disks an operation goes through (paths, open handles).
+// The dialog's run goes through the one the system names, UpdateDiskTable; a
+// caller that runs sessions of its own gives each a table of its own, so that
+// they never wait for one another. Private to the layer.
+struct DiskTable;
+[[nodiscard]] std::shared_ptr<DiskTable> newDiskTable();
 
 // Which calculators an operation is aimed at, and on whose behalf.
 struct CalculatorSet {
     // Every calculator present when the operation starts (a new run)...
     bool everyPresent = true;
-    // ...or exactly these; one that is not connected fails the operation and
-    // nothing is written to the others.
+    // ...or exactly these. One that is not connected fails alone (104); the
+    // others are written.
     std::vector<DiskIdentity> members;
     // With more than 16 calculators connected nothing is written: counted are
     // every calculator connected (a run that goes to every one of them), or
@@ -104,14 +132,17 @@ struct CalculatorSet {
     bool strangersCount = true;
     // The run's holds, kept and taken here; null: held for this operation only.
     CalculatorHolds* holds = nullptr;
+    // The table it goes through; null: UpdateDiskTable.
+    DiskTable* table = nullptr;
 };
 
 // What one operation came to, whole.
 struct DeviceResult {
     ResultCode code = kResultOk; // the first failure of `calculators`, or why none was tried
     std::u16string cause;        // of code, naming the calculator; empty on success
+    Failure failure = Failure::None;
     // One entry per calculator tried, then one with 104 per member that is
-    // not connected (and then none is tried).
+    // not connected.
     std::vector<CalculatorOutcome> calculators;
     // Calculators connected but not aimed at: left alone.
     std::vector<DiskIdentity> leftAlone;
@@ -129,7 +160,7 @@ struct FileToWrite {
     // The image as it was checked: when `checked` is set, a file of another
     // size writes nothing, and one whose bytes differ fails before the
     // calculator is told it is complete (109, "VELA_OS.ROM changed since it
-    // was checked: ...").
+    // was checked").
     std::uint64_t size = 0;
     Sha256::Digest sha256{};
     bool checked = false;
@@ -145,60 +176,29 @@ struct TransferObserver {
     const std::atomic<bool>* stop = nullptr;
 };
 
-// Writes the file onto the set, one thread per calculator, through `table`
-// (UpdateDiskTable, or a table of the caller's own: transfers through
-// different tables never wait for one another). Waits, as discovery does, up
-// to six scans for the set. Writes nothing when more than 16 calculators
-// count (see CalculatorSet), when a member is missing, or to a calculator
-// another updater holds.
+// Writes the file onto the set, one thread per calculator. Waits, as
+// discovery does, up to six scans for the set. Writes nothing when more than
+// 16 calculators count (see CalculatorSet), and nothing to a calculator
+// another updater holds. A calculator that left while it was written fails
+// with 104, not with the write error its leaving caused.
 [[nodiscard]] DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
-                                     const TransferObserver& observer, DiskTable& table);
+                                     const TransferObserver& observer);
 
 // The finish command to the set: 107 when one cannot be opened, 112 when the
 // command cannot be written, 104 for a member not connected, 116 for one
 // another updater holds. A set of every calculator present sends nothing while
 // more than 16 are connected.
-[[nodiscard]] DeviceResult sendFinishCommand(const CalculatorSet& set, DiskTable& table);
+[[nodiscard]] DeviceResult sendFinishCommand(const CalculatorSet& set);
 
 // The texts the layer writes itself (causes, and the names of calculators),
-// for an application that shows them in its user's language. Each template
-// may hold %1, %2...; the English ones are the layer's own.
-enum class Phrase : int {
-    NotConnected,         // %1 the calculator
-    DisconnectedNoSerial, // %1 the calculator's port
-    HeldElsewhere,        // %1 the calculator
-    Changed,              // %1 the file's name
-    NoDisk,
-    TooMany, // %1 how many
-    PathTooLong,
-    Stopped,
-    NoBuffer,
-    WriteDiskFile, // %1 the system's text
-    ReadFile,      // %1 the system's text
-    OpenFile,      // %1 the system's text
-    FileEndedEarly,
-    FileChangedWhileWritten,
-    DiskCannotBeOpened,
-    PermissionUdev,       // %1 the device
-    InUse,                // %1 the device
-    RefusedChanged,       // %1 the device
-    RefusedAnother,       // %1 the device
-    RefusedNotBlock,      // %1 the device
-    RefusedNotCalculator, // %1 the device, %2 what it is
-    FinishNotWritten,     // %1 the system's text
-    NoThread,
-    NoExitCode,
-    AtPosition, // %1 the file's name, %2 the position in hexadecimal, %3 the cause
-    NoSuchFile,
-    SerialName, // %1 the serial
-    PortName,   // %1 the port
-    Count
-};
-// The templates, indexed by Phrase; an empty or missing one stays English.
-// Set before any operation begins (any thread may read them).
-void setPhrases(std::vector<std::u16string> templates);
-// A phrase with its %1, %2... filled in.
-[[nodiscard]] std::u16string phrase(Phrase which, std::initializer_list<std::u16string> args = {});
+// for an application that shows them in its user's language: kDeviceTexts
+// templates, in the layer's order, each holding %1, %2... where the English one
+// does; the two names of a calculator come last. An empty or missing one stays
+// English. Set before any operation begins (any thread may read them).
+constexpr int kDeviceTexts = 27;
+constexpr int kDeviceTextSerialName = 25; // %1 the serial: "serial %1"
+constexpr int kDeviceTextPortName = 26;   // %1 the port: "USB port %1"
+void setDeviceTexts(std::vector<std::u16string> templates);
 
 // Diagnostics: the layer keeps no log. It hands each line (UTF-8, control
 // characters escaped) to a sink the application may set; nullptr silences it.

@@ -1,7 +1,7 @@
 #include "device/disk_identity.h"
 
 #include "base/utf16_text.h"
-#include "device/calculators.h"
+#include "device/phrases.h"
 
 std::u16string describeDisk(const DiskIdentity& identity) {
     if (identity.hasSerial())

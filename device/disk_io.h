@@ -36,9 +36,17 @@ public:
 };
 using BlockIoPtr = std::unique_ptr<BlockIo>;
 
+// Why an open failed, as far as it tells the user what to do.
+enum class OpenRefusal {
+    Other,
+    AccessDenied, // the system refuses this user the disk
+    InUse,        // another program has it (a mounted file system)
+};
+
 struct OpenResult {
     BlockIoPtr io;              // null when the open failed
     std::u16string failureText; // why, for the user; empty on success
+    OpenRefusal refusal = OpenRefusal::Other;
 };
 
 // How a listed path is recognised as the calculator's update disk.

@@ -4,9 +4,9 @@
 #include "base/sha256.h"
 #include "base/utf16_text.h"
 #include "device/aligned_buffer.h"
-#include "device/calculators.h"
 #include "device/control_sector.h"
 #include "device/device_log.h"
+#include "device/phrases.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +25,13 @@ void reportProgress(const TransferJob& job, std::uint32_t percent) {
 void reportMessage(const TransferJob& job, const char16_t* text) {
     if (job.observer && job.observer->message)
         job.observer->message(job.identity, text);
+}
+
+// The thread's end with a failure: what it was and what kind, for the result.
+ResultCode fail(TransferJob& job, ResultCode code, Failure kind, std::u16string cause) {
+    job.cause = std::move(cause);
+    job.kind = kind;
+    return code;
 }
 
 bool stopRequested(const TransferJob& job) {
@@ -48,29 +55,27 @@ std::u16string changedText(const FileToWrite& file) {
 ResultCode transferThread(TransferJob& job) {
     AlignedBuffer chunk(kChunkBytes);
     if (!chunk.valid()) {
-        job.failure = phrase(Phrase::NoBuffer);
-        return kResultNoBuffer;
+        return fail(job, kResultNoBuffer, Failure::NoResources, phrase(Phrase::NoBuffer));
     }
     diskio::OpenResult opened = diskio::openFileForReading(job.params->filePath);
     if (!opened.io) {
-        job.failure = phrase(Phrase::OpenFile, {opened.failureText});
-        return kResultFileOpen;
+        return fail(job, kResultFileOpen, Failure::FileOpen,
+                    phrase(Phrase::OpenFile, {opened.failureText}));
     }
     diskio::BlockIo& file = *opened.io;
     std::uint64_t size = 0;
     if (!file.size(size)) {
-        job.failure = phrase(Phrase::ReadFile, {file.lastErrorText()});
-        return kResultFileRead;
+        return fail(job, kResultFileRead, Failure::FileRead,
+                    phrase(Phrase::ReadFile, {file.lastErrorText()}));
     }
     // What is written is what was checked: a file that is no longer the size
     // it had then (replaced since, still being copied) writes nothing at all,
     // not even the first chunk over the image behind it on the disk.
     const FileToWrite& checked = *job.checked;
     if (checked.checked && size != checked.size) {
-        job.failure = changedText(checked);
-        deviceLog("transfer: " + toUtf8(job.failure) + " (" + std::to_string(size) + " bytes, " +
-                  std::to_string(checked.size) + " checked)");
-        return kResultFileRead;
+        deviceLog("transfer: " + toUtf8(changedText(checked)) + " (" + std::to_string(size) +
+                  " bytes, " + std::to_string(checked.size) + " checked)");
+        return fail(job, kResultFileRead, Failure::Changed, changedText(checked));
     }
     (void)file.seek(job.params->fileOffset);
     Sha256 digest;
@@ -82,9 +87,14 @@ ResultCode transferThread(TransferJob& job) {
     reportMessage(job, message);
 
     if (!job.disk) {
-        job.failure =
-            job.openFailure.empty() ? phrase(Phrase::DiskCannotBeOpened) : job.openFailure;
-        return kResultDiskOpen;
+        const diskio::OpenResult& opened = job.opened;
+        const Failure kind = opened.refusal == diskio::OpenRefusal::AccessDenied
+                                 ? Failure::AccessDenied
+                             : opened.refusal == diskio::OpenRefusal::InUse ? Failure::InUse
+                                                                            : Failure::DiskOpen;
+        return fail(job, kResultDiskOpen, kind,
+                    opened.failureText.empty() ? phrase(Phrase::DiskCannotBeOpened)
+                                               : opened.failureText);
     }
     diskio::BlockIo& disk = *job.disk;
 
@@ -103,11 +113,10 @@ ResultCode transferThread(TransferJob& job) {
     while (remaining > 0) {
         // Checked between chunks only: a chunk that has begun is written whole.
         if (stopRequested(job)) {
-            job.failure = phrase(Phrase::Stopped);
             job.failedAt = pos;
             deviceLog("transfer: stopped at " + std::to_string(pos));
             settleDisk(disk);
-            return kResultStopped;
+            return fail(job, kResultStopped, Failure::Stopped, phrase(Phrase::Stopped));
         }
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
@@ -116,10 +125,11 @@ ResultCode transferThread(TransferJob& job) {
         // A file that shrank since its size was taken yields fewer bytes than
         // asked; writing on would leave the image incomplete on the disk.
         if (!read || got != want) {
-            job.failure = read ? phrase(Phrase::FileEndedEarly)
-                               : phrase(Phrase::ReadFile, {file.lastErrorText()});
             job.failedAt = pos;
-            deviceLog("transfer: " + toUtf8(job.failure));
+            fail(job, kResultFileRead, Failure::FileRead,
+                 read ? phrase(Phrase::FileEndedEarly)
+                      : phrase(Phrase::ReadFile, {file.lastErrorText()}));
+            deviceLog("transfer: " + toUtf8(job.cause));
             settleDisk(disk);
             return kResultFileRead;
         }
@@ -136,12 +146,13 @@ ResultCode transferThread(TransferJob& job) {
                           std::to_string(pos) + " failed (attempt " + std::to_string(attempt) +
                           " of 7): " + toUtf8(disk.lastErrorText()));
         }
+        // The system's words go with the result, to the line that gives
+        // causes; the line that names the file keeps naming it.
         if (!written) {
-            const std::u16string text = phrase(Phrase::WriteDiskFile, {disk.lastErrorText()});
-            job.failure = text;
             job.failedAt = pos;
+            fail(job, kResultWrite, Failure::Write,
+                 phrase(Phrase::WriteDiskFile, {disk.lastErrorText()}));
             settleDisk(disk);
-            reportMessage(job, text.c_str());
             return kResultWrite;
         }
         pos += got;
@@ -163,17 +174,17 @@ ResultCode transferThread(TransferJob& job) {
     std::uint64_t sizeNow = 0;
     std::size_t more = 0;
     if (!file.size(sizeNow) || sizeNow != size || !file.read(chunk.data(), 1, more) || more != 0) {
-        job.failure = phrase(Phrase::FileChangedWhileWritten);
         job.failedAt = pos;
-        deviceLog("transfer: " + toUtf8(job.failure));
+        fail(job, kResultFileRead, Failure::Changed, phrase(Phrase::FileChangedWhileWritten));
+        deviceLog("transfer: " + toUtf8(job.cause));
         settleDisk(disk);
         return kResultFileRead;
     }
     // The same size, other bytes: found before the calculator hears that the
     // file is complete, so that the file fails and the run cannot succeed.
     if (checked.checked && digest.finish() != checked.sha256) {
-        job.failure = changedText(checked);
-        deviceLog("transfer: " + toUtf8(job.failure) + " (its bytes differ)");
+        fail(job, kResultFileRead, Failure::Changed, changedText(checked));
+        deviceLog("transfer: " + toUtf8(job.cause) + " (its bytes differ)");
         settleDisk(disk);
         return kResultFileRead;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/calculators.h"
+#include "device/disk_io.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,8 +32,9 @@ constexpr std::uint64_t kNoPosition = ~std::uint64_t{0};
 struct TransferJob {
     diskio::BlockIo* disk = nullptr; // null: the disk could not be opened
     const FileTransferParams* params = nullptr;
-    std::u16string openFailure;                 // why the disk could not be opened
-    std::u16string failure;                     // set by the thread when it ends with a failure
+    diskio::OpenResult opened;                  // when disk is null: why it could not be opened
+    std::u16string cause;                       // set by the thread when it ends with a failure,
+    Failure kind = Failure::None;               // ... what kind of failure it is,
     std::uint64_t failedAt = kNoPosition;       // ... and where on the disk, when it got that far
     const FileToWrite* checked = nullptr;       // the size and digest the file must have
     DiskIdentity identity;                      // whom progress and messages concern

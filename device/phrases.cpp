@@ -1,3 +1,5 @@
+#include "device/phrases.h"
+
 #include "device/calculators.h"
 
 #include <array>
@@ -10,14 +12,13 @@ constexpr std::size_t kPhrases = static_cast<std::size_t>(Phrase::Count);
 
 // In the order of Phrase.
 const std::array<const char16_t*, kPhrases> kEnglish = {
-    u"The calculator (%1) of this update is not connected: plug it in again",
-    u"The calculator at %1 has no serial number and was disconnected: start the update again",
-    u"The calculator %1 is being updated by another updater: wait until it has finished",
-    u"%1 changed since it was checked: scan the folder again",
+    u"The calculator (%1) of this update is not connected",
+    u"The calculator at %1 has no serial number and was disconnected",
+    u"The calculator %1 is being updated by another updater",
+    u"%1 changed since it was checked",
     u"No update disk was found",
-    u"More than 16 update disks are connected (%1): nothing is written until all but 16 are "
-    u"unplugged",
-    u"The firmware file's path is longer than 260 characters: move the files to a shorter folder",
+    u"More than 16 update disks are connected (%1): nothing is written",
+    u"The firmware file's path is longer than 260 characters",
     u"Stopped before the file was written whole",
     u"No memory for the transfer buffer",
     u"Write Disk File: %1",
@@ -26,8 +27,8 @@ const std::array<const char16_t*, kPhrases> kEnglish = {
     u"Read File: the file ended before its size was reached",
     u"Read File: the file changed while it was being written",
     u"The update disk cannot be opened",
-    u"Permission denied on %1: install the udev rule (see README)",
-    u"%1 is in use (a mounted file system?): unmount it",
+    u"Permission denied on %1",
+    u"%1 is in use (a mounted file system?)",
     u"Refused %1: the device changed since the disk was found",
     u"Refused %1: another calculator has taken its place since the disk was found",
     u"Refused %1: not a block device",
@@ -36,10 +37,13 @@ const std::array<const char16_t*, kPhrases> kEnglish = {
     u"No transfer thread could be started",
     u"The transfer thread's exit code cannot be read",
     u"%1 at 0x%2: %3",
-    u"No such firmware file in this update",
     u"serial %1",
     u"USB port %1",
 };
+static_assert(kPhrases == kDeviceTexts &&
+                  static_cast<int>(Phrase::SerialName) == kDeviceTextSerialName &&
+                  static_cast<int>(Phrase::PortName) == kDeviceTextPortName,
+              "the templates an application hands over follow this order");
 
 std::mutex lock;
 // Read by transfer threads; replaced whole, never changed in place.
@@ -47,7 +51,7 @@ std::shared_ptr<const std::vector<std::u16string>> given; // under lock
 
 } // namespace
 
-void setPhrases(std::vector<std::u16string> templates) {
+void setDeviceTexts(std::vector<std::u16string> templates) {
     auto table = std::make_shared<const std::vector<std::u16string>>(std::move(templates));
     std::lock_guard<std::mutex> hold(lock);
     given = std::move(table);

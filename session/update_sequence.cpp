@@ -1,13 +1,17 @@
 #include "session/update_sequence.h"
 
-SequenceDecision afterFileResult(ResultCode code, SequencePosition now, int fileCount) {
+bool isFinalFailure(ResultCode code, Failure failure) {
+    return code == kResultHeldElsewhere || failure == Failure::DisconnectedNoSerial;
+}
+
+SequenceDecision afterFileResult(ResultCode code, Failure failure, SequencePosition now,
+                                 int fileCount) {
     SequenceDecision decision;
     decision.next = now;
+    decision.code = code;
     if (code != kResultOk) {
         decision.next.failures = now.failures + 1;
-        // Another updater's calculator is not this update's to write, now or
-        // three seconds later: it would be written in turns by both.
-        const bool again = now.failures < kMaxRetriesPerFile && code != kResultHeldElsewhere;
+        const bool again = now.failures < kMaxRetriesPerFile && !isFinalFailure(code, failure);
         decision.step = again ? NextStep::Retry : NextStep::Failed;
         return decision;
     }

@@ -4,6 +4,8 @@
 #include "device/calculators.h"
 #include "firmware/firmware_scan.h"
 #include "resources/resources.h"
+#include "session/advice.h"
+#include "session/transfer_calls.h"
 #include "session/update_run.h"
 #include "settings/diagnostics.h"
 #include "settings/settings.h"
@@ -28,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 CCalcFWUpdateMSDialog* theDialog = nullptr;
 
 namespace {
@@ -49,14 +53,6 @@ const char kProgressStyle[] =
     "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
     "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
 
-// Why the last file failed, as the run heard it from the device layer, or a
-// plain description when the worker's loop itself ended.
-QString failureCause(int code) {
-    if (code == -2)
-        return localisedText(kTextStoppedUnexpectedly);
-    return qStringFromUtf16(currentUpdateRun().lastResult().cause);
-}
-
 // The fourth label's text after "Done" when the finish command did not reach
 // every calculator of the run: it may not have completed the update. Empty
 // when it reached every one.
@@ -75,9 +71,9 @@ QString unfinishedWarning(const DeviceResult& finish) {
 
 // A calculator plugged in during the run is never written by it; its owner
 // must know that it still waits for an update of its own.
-QString leftAloneNotice() {
+QString leftAloneNotice(const RunStep& step) {
     QStringList names;
-    for (const DiskIdentity& identity : currentUpdateRun().leftAlone())
+    for (const DiskIdentity& identity : step.leftAlone)
         names << qStringFromUtf16(describeDisk(identity));
     if (names.isEmpty())
         return {};
@@ -134,6 +130,10 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     workerThreadGuard_ = workerThread;
     worker = new CUpdateWorker();
     worker->moveToThread(workerThread);
+    // The run the plain transfer calls drive, from the start: with no files
+    // yet, its release still ends the update mode of whatever calculator is
+    // there (a folder without an update).
+    run_.begin({}, worker);
 
     connect(workerThread, &QThread::started, worker, &CUpdateWorker::process);
     connect(worker, &CUpdateWorker::finished, workerThread, &QThread::quit);
@@ -154,6 +154,8 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     auto* topRow = new QHBoxLayout();
 
     cancelButton = new QPushButton(localisedText(kTextCancel));
+    closeButton = new QPushButton(localisedText(kTextClose));
+    closeButton->hide();
     browseButton = new QPushButton();
     browseButton->setIcon(folderIcon);
     browseButton->setText(localisedText(kTextBrowse));
@@ -202,6 +204,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     buttonRow->addStretch();
     buttonRow->addWidget(browseButton);
     buttonRow->addWidget(cancelButton);
+    buttonRow->addWidget(closeButton);
 
     progressBar->setVisible(true);
     progressBar->setStyleSheet(QString::fromLatin1(kProgressStyle));
@@ -231,6 +234,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(worker, &CUpdateWorker::membersMissing, this, &CCalcFWUpdateMSDialog::onMembersMissing);
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
@@ -282,6 +286,7 @@ void CCalcFWUpdateMSDialog::loadSettings() {
 }
 
 void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease after) {
+    qCInfo(lcUi).noquote() << "the run ends:" << message;
     cancelButton->hide();
     progressBar->hide();
     statusLabel->setText(message);
@@ -302,32 +307,37 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease af
     releases_.post([this, exitAfter] {
         // The run's pause, then the finish command (session/update_run.h).
         (void)releaseUpdateDisks(updateVendorId, updateProductId);
-        {
-            std::lock_guard<std::mutex> hold(releaseResultLock_);
-            releaseResult_ = currentUpdateRun().lastResult();
-        }
-        emit releaseEnded(exitAfter);
+        emit releaseEnded(run_.state(), exitAfter, true);
     });
 }
 
-void CCalcFWUpdateMSDialog::onReleaseEnded(bool exitAfter) {
+void CCalcFWUpdateMSDialog::finishLeftCalculators() {
+    releases_.post([this] {
+        const RunStep step = run_.finishLeft();
+        emit releaseEnded(step, false, false);
+    });
+}
+
+void CCalcFWUpdateMSDialog::onReleaseEnded(const RunStep& finish, bool exitAfter, bool runOver) {
+    qCInfo(lcUi) << (runOver ? "the run's release ended with"
+                             : "the finish command of those that "
+                               "left ended with")
+                 << finish.result.code;
+    if (!runOver)
+        return;
     pendingReleases_ -= 1;
-    DeviceResult finish;
-    {
-        std::lock_guard<std::mutex> hold(releaseResultLock_);
-        finish = releaseResult_;
-    }
     if (exitAfter) {
         // "Done" stays, as the files were all written; but an automatic exit
         // would hide that a calculator may not have completed the update, or
         // that one plugged in meanwhile still waits for an update of its own.
         QStringList warnings;
-        if (const QString warning = unfinishedWarning(finish); !warning.isEmpty())
+        if (const QString warning = unfinishedWarning(finish.result); !warning.isEmpty())
             warnings << warning;
         if (!leftAloneNotice_.isEmpty())
             warnings << leftAloneNotice_;
         if (!warnings.isEmpty()) {
             showFourthLine(FourthLine::Warning, warnings.join(QLatin1Char('\n')));
+            offerClose();
         } else {
             QTimer::singleShot(pacing::scaledMs(kExitDelayMs), this,
                                &CCalcFWUpdateMSDialog::onExitUpdater);
@@ -343,49 +353,76 @@ void CCalcFWUpdateMSDialog::abortUpdate() {
     finishUpdate(localisedText(kTextAborted));
 }
 
-void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
+void CCalcFWUpdateMSDialog::onUpdaterRan(int code, const RunStep& step) {
+    // The run has applied its rule to each calculator; the dialog shows what
+    // it decided and hands the worker what follows.
+    const SequenceDecision& next = step.decision;
     qCInfo(lcUi) << "file" << currentIndex << "ended with" << code << "after"
                  << worker->retryCount.load() << "failures";
-    const QString notice = leftAloneNotice();
+    const QString notice = leftAloneNotice(step);
     leftAloneNotice_ = notice;
     if (!notice.isEmpty())
         showFourthLine(FourthLine::Warning, notice);
-    showCalculatorResults(false);
-    // The run's rule decides; the dialog keeps its place in its own fields.
-    const SequenceDecision next = currentUpdateRun().afterFile(code);
-    if (code != 0) {
-        // The number alone does not tell a user what to do; the cause stays
-        // in the fourth label until the next transfer starts. With several
-        // calculators each failed one is named, not only the first.
-        const QString several = failedCalculatorsText();
-        showFourthLine(FourthLine::Cause,
-                       (several.isEmpty() ? failureCause(code) : several) +
-                           (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice));
-        worker->retryCount.store(next.next.failures);
-        if (next.step == NextStep::Retry) {
-            statusLabel->setText(
-                QStringLiteral("Update failed (%1), Retry: %2").arg(code).arg(next.next.failures));
-            setCurrentFile();
-        } else {
-            showCalculatorResults(true);
-            finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
-            emit updateEnded(false);
-        }
+    showCalculatorResults(step, false);
+    worker->retryCount.store(next.next.failures);
+    // A calculator that failed for good leaves update mode now; the others
+    // go on without it.
+    if (!next.leaving.empty() && (next.step == NextStep::Retry || next.step == NextStep::NextFile))
+        finishLeftCalculators();
+    const bool anyLeft = std::any_of(step.calculators.begin(), step.calculators.end(),
+                                     [](const CalculatorState& state) { return state.left; });
+    // The number alone does not tell a user what to do; the causes and what
+    // to do stay in the fourth label until the next transfer starts.
+    const QString failures =
+        failureText(step) + (notice.isEmpty() ? QString() : QLatin1Char('\n') + notice);
+    switch (next.step) {
+    case NextStep::Retry:
+        showFourthLine(FourthLine::Cause, failures);
+        statusLabel->setText(
+            QStringLiteral("Update failed (%1), Retry: %2").arg(next.code).arg(next.next.failures));
+        setCurrentFile();
         return;
-    }
-    statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
-    if (next.step == NextStep::Done) {
-        showCalculatorResults(true);
-        finishUpdate(localisedText(kTextDone), AfterRelease::ExitWhenFinished);
+    case NextStep::Failed:
+        showFourthLine(FourthLine::Cause, failures);
+        showCalculatorResults(step, true);
+        finishUpdate(QStringLiteral("Update failed (%1)").arg(next.code));
+        offerClose();
+        emit updateEnded(false);
+        return;
+    case NextStep::Done: {
+        statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
+        showCalculatorResults(step, true);
+        // With several calculators the list is the record of which holds
+        // what: it stays until the user has read it.
+        const bool several = step.calculators.size() > 1;
+        finishUpdate(localisedText(kTextDone),
+                     several ? AfterRelease::Stay : AfterRelease::ExitWhenFinished);
+        if (several)
+            offerClose();
         emit updateEnded(true);
         return;
     }
-    worker->retryCount.store(next.next.failures);
-    currentIndex = next.next.index;
-    setCurrentFile();
-    // The worker stored Succeeded before it announced the result, so this
-    // store is the last one and the next transfer starts.
-    worker->state.store(CUpdateWorker::Transferring, std::memory_order_release);
+    case NextStep::NextFile:
+        // Once a calculator has failed for good, no file reads "OK" for the run.
+        if (anyLeft) {
+            statusLabel->setText(QStringLiteral("Update failed (%1)").arg(next.code));
+            showFourthLine(FourthLine::Cause, failures);
+        } else {
+            statusLabel->setText(QStringLiteral("Update OK (%1)").arg(worker->result.load()));
+        }
+        currentIndex = next.next.index;
+        setCurrentFile();
+        // The worker stored Succeeded before it announced the result, so this
+        // store is the last one and the next transfer starts.
+        worker->state.store(CUpdateWorker::Transferring, std::memory_order_release);
+        return;
+    }
+}
+
+void CCalcFWUpdateMSDialog::offerClose() {
+    closeButton->show();
+    closeButton->setDefault(true);
+    closeButton->setFocus();
 }
 
 void CCalcFWUpdateMSDialog::onCancel() {
@@ -552,8 +589,9 @@ void CCalcFWUpdateMSDialog::onExitUpdater() {
 
 void CCalcFWUpdateMSDialog::onLoopFailed(int code) {
     transferActive.store(false);
-    showFourthLine(FourthLine::Cause, failureCause(code));
+    showFourthLine(FourthLine::Cause, localisedText(kTextStoppedUnexpectedly));
     finishUpdate(QStringLiteral("Update failed (%1)").arg(code));
+    offerClose();
     emit updateEnded(false);
 }
 
@@ -598,39 +636,55 @@ void CCalcFWUpdateMSDialog::onCalculatorProgress(const QString& calculator, int 
     calculatorRow(calculator)->setText(kColumnProgress, QStringLiteral("%1%").arg(percent));
 }
 
-void CCalcFWUpdateMSDialog::showCalculatorResults(bool runOver) {
-    const int total = static_cast<int>(fileList.size());
-    for (const CalculatorState& state : currentUpdateRun().calculators()) {
+void CCalcFWUpdateMSDialog::showCalculatorResults(const RunStep& step, bool runOver) {
+    for (const CalculatorState& state : step.calculators) {
         QTreeWidgetItem* row = calculatorRow(qStringFromUtf16(describeDisk(state.identity)));
         // What the calculator holds, not how the last step went: "OK" only
         // with every file of the set.
         QString text;
-        if (state.filesHeld == total)
+        if (state.filesHeld == step.files)
             text = localisedText(kTextRowOk);
-        else if (runOver)
-            text = localisedText(kTextRowIncomplete).arg(state.filesHeld).arg(total);
-        else if (state.last != kResultOk)
+        else if (state.left || (!runOver && state.last != kResultOk))
             text = localisedText(kTextRowFailed).arg(state.last);
+        else if (runOver)
+            text = localisedText(kTextRowIncomplete).arg(state.filesHeld).arg(step.files);
         else
-            text = localisedText(kTextRowFiles).arg(state.filesHeld).arg(total);
+            text = localisedText(kTextRowFiles).arg(state.filesHeld).arg(step.files);
         row->setText(kColumnResult, text);
         row->setToolTip(kColumnResult, qStringFromUtf16(state.cause));
+        if (runOver)
+            qCInfo(lcUi).noquote() << "result:" << row->text(kColumnCalculator) << "|" << text;
     }
-    for (const DiskIdentity& identity : currentUpdateRun().leftAlone())
+    for (const DiskIdentity& identity : step.leftAlone)
         calculatorRow(qStringFromUtf16(describeDisk(identity)))
             ->setText(kColumnResult, localisedText(kTextRowLeftAlone));
     fitCalculatorList();
 }
 
-QString CCalcFWUpdateMSDialog::failedCalculatorsText() const {
-    if (calculatorList->isHidden())
-        return {};
+QString CCalcFWUpdateMSDialog::failureText(const RunStep& step) const {
+    // Each calculator that failed, by name with its cause; what to do once
+    // for each kind of failure. Before any calculator was reached, the
+    // transfer's own cause.
     QStringList causes;
-    for (const CalculatorOutcome& outcome : currentUpdateRun().lastResult().calculators) {
-        if (outcome.code != kResultOk)
-            causes << qStringFromUtf16(describeOutcome(outcome));
+    QStringList advice;
+    const auto add = [&](const std::u16string& cause, Failure failure, const DiskIdentity* who) {
+        // An unplugged calculator is asked for first of all: that is what
+        // happened, whatever error its leaving caused.
+        if (failure == Failure::Disconnected && who)
+            causes << localisedText(kTextDisconnected).arg(qStringFromUtf16(describeDisk(*who)));
+        else if (!cause.empty())
+            causes << qStringFromUtf16(cause);
+        const QString next = localisedAdvice(adviceFor(failure));
+        if (!next.isEmpty() && !advice.contains(next) && failure != Failure::Disconnected)
+            advice << next;
+    };
+    for (const CalculatorState& state : step.calculators) {
+        if (state.last != kResultOk && (state.left || state.failures > 0))
+            add(state.cause, state.failure, &state.identity);
     }
-    return causes.join(QLatin1Char('\n'));
+    if (step.calculators.empty() && step.result.code != kResultOk)
+        add(step.result.cause, step.result.failure, nullptr);
+    return (causes + advice).join(QLatin1Char('\n'));
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder() {
@@ -667,6 +721,7 @@ void CCalcFWUpdateMSDialog::prepareNewRun() {
     cancelButton->setText(localisedText(kTextCancel));
     cancelButton->setEnabled(true);
     cancelButton->setFocus();
+    closeButton->hide();
     startOffered_ = false;
     statusLabel->clear();
     progressBar->show();
@@ -688,5 +743,5 @@ void CCalcFWUpdateMSDialog::startRun() {
 }
 
 void CCalcFWUpdateMSDialog::beginRun() {
-    currentUpdateRun().begin(runFilesOf(fileList));
+    run_.begin(runFilesOf(fileList), worker);
 }

@@ -5,6 +5,7 @@
 
 #include "device/calculators.h"
 #include "firmware/firmware_file.h"
+#include "session/update_run.h"
 #include "ui/serial_jobs.h"
 #include "worker/dialog_link.h"
 #include "worker/update_worker.h"
@@ -16,8 +17,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
-#include <mutex>
 
 class CUpdateWorker;
 class QCloseEvent;
@@ -43,6 +42,9 @@ public:
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
     QPushButton* browseButton = nullptr;
+    // Shown when a run has ended and its result stays on screen: a final
+    // failure, or the end of a run of several calculators.
+    QPushButton* closeButton = nullptr;
     QLabel* statusLabel = nullptr;
     QLabel* spareLabel1 = nullptr; // an empty line between the status and the file
     QLabel* fileLabel = nullptr;
@@ -65,7 +67,7 @@ public:
     // painting, and releaseEnded follows. With ExitWhenFinished the
     // application exits 3 s after a release that every calculator took; a
     // calculator that did not is named in the fourth label instead, and the
-    // window stays open.
+    // window stays open with its Close button.
     enum class AfterRelease { Stay, ExitWhenFinished };
     void finishUpdate(const QString& message, AfterRelease after = AfterRelease::Stay);
     void abortUpdate();
@@ -86,15 +88,16 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
-    // Raised on the release thread when a release has ended; its result
-    // waits in releaseResult_.
-    void releaseEnded(bool exitAfter);
+    // Raised on the release thread when a release has ended, with the run as
+    // it stands after it. runOver: the run's last release, not the finish
+    // command of calculators that left while the others go on.
+    void releaseEnded(const RunStep& finish, bool exitAfter, bool runOver);
     // The run is over for good: after "Done", or after the last retry failed.
     void updateEnded(bool succeeded);
 
 private slots:
     void onCancel();
-    void onUpdaterRan(int code);
+    void onUpdaterRan(int code, const RunStep& step);
     void onUpdateMessage(const QString& text);
     void onUpdateProgress(int percent);
     void onFoundDevice();
@@ -108,7 +111,7 @@ private slots:
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
     void onMembersMissing(const QStringList& calculators);
-    void onReleaseEnded(bool exitAfter);
+    void onReleaseEnded(const RunStep& finish, bool exitAfter, bool runOver);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -138,9 +141,15 @@ private:
     void fitCalculatorList();
     // Each calculator's row: what it holds of the set, or how its last file
     // went while the run goes on.
-    void showCalculatorResults(bool runOver);
-    // The causes of the last file's failures, one line per calculator.
-    [[nodiscard]] QString failedCalculatorsText() const;
+    void showCalculatorResults(const RunStep& step, bool runOver);
+    // The fourth line after a failed file: each failed calculator's cause,
+    // and what to do next.
+    [[nodiscard]] QString failureText(const RunStep& step) const;
+    // The end of a run whose result stays on screen: the Close button.
+    void offerClose();
+    // The finish command for calculators that left the run, on the release
+    // thread, while the others go on.
+    void finishLeftCalculators();
     // What screen readers are told (dialog_accessibility.cpp).
     void describeForAssistiveTools();
     // The taskbar button or launcher icon follows the run (progress_outside.cpp).
@@ -159,10 +168,10 @@ private:
     // calculator in the middle of the new run's first file.
     int pendingReleases_ = 0;
     bool restartWanted_ = false;
+    // The update run, its one owner: the worker and the release drive it, and
+    // each of its steps comes back here as a value. Outlives the releases.
+    UpdateRun run_;
     SerialJobs releases_;
-    // The last release's result, from the release thread to the GUI thread.
-    std::mutex releaseResultLock_;
-    DeviceResult releaseResult_;
     // Who was plugged in during the run and left alone; said after "Done" too.
     QString leftAloneNotice_;
 };

@@ -14,8 +14,12 @@
 namespace {
 
 constexpr int kProblemSentences = static_cast<int>(ProblemSentence::Count);
-// The device layer's phrases before the two names of a calculator.
-constexpr int kPhrasesBeforeNames = static_cast<int>(Phrase::SerialName);
+// The device layer's sentences before the two names of a calculator, which
+// come last.
+constexpr int kPhrasesBeforeNames = kDeviceTextSerialName;
+static_assert(kDeviceTextPortName == kDeviceTextSerialName + 1 &&
+              kDeviceTexts == kDeviceTextPortName + 1);
+constexpr int kAdvice = static_cast<int>(Advice::Count);
 
 // The translator of Qt's own texts now installed, if any.
 QPointer<QTranslator> qtTexts;
@@ -101,6 +105,8 @@ QString englishText(std::uint32_t id) {
         return QStringLiteral("The update stopped unexpectedly.");
     case kTextFolder:
         return QStringLiteral("Folder: %1");
+    case kTextClose:
+        return QStringLiteral("Close");
     case kTextAboutStatus:
         return QStringLiteral("Status of the update");
     case kTextAboutFile:
@@ -145,10 +151,19 @@ void localiseDeviceTexts() {
         add(kTextPhraseFirst + i);
     add(kTextSerialName);
     add(kTextPortName);
-    setPhrases(std::move(templates));
+    setDeviceTexts(std::move(templates));
 }
 
-std::vector<std::uint32_t> dialogTextIds() {
+QString localisedAdvice(Advice advice, const QString& arg) {
+    if (advice == Advice::None)
+        return {};
+    QString text = getResQString(kTextAdviceFirst + static_cast<std::uint32_t>(advice), 0);
+    if (text.isEmpty())
+        text = qStringFromUtf16(englishAdvice(advice, u"%1"));
+    return text.contains(QLatin1String("%1")) ? text.arg(arg) : text;
+}
+
+std::vector<std::uint32_t> ui::testing::dialogTextIds() {
     std::vector<std::uint32_t> ids;
     for (std::uint32_t id = 0; id <= kTextAboutList; ++id) {
         if (!englishText(id).isEmpty())
@@ -160,5 +175,7 @@ std::vector<std::uint32_t> dialogTextIds() {
         ids.push_back(kTextPhraseFirst + i);
     ids.push_back(kTextSerialName);
     ids.push_back(kTextPortName);
+    for (int i = 1; i < kAdvice; ++i)
+        ids.push_back(kTextAdviceFirst + i);
     return ids;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/advice.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +38,7 @@ enum TextId : std::uint32_t {
     kTextKeepConnected = 0x3015,
     kTextStoppedUnexpectedly = 0x3016,
     kTextFolder = 0x3019, // %1 the folder
+    kTextClose = 0x301A,
     // What screen readers say a line, a button or the list is for.
     kTextAboutStatus = 0x3060,
     kTextAboutFile = 0x3061,
@@ -49,12 +52,14 @@ enum TextId : std::uint32_t {
 
 // The texts other layers write, translated in the modules: the firmware
 // scan's sentences from kTextProblemFirst in the order of ProblemSentence,
-// the device layer's from kTextPhraseFirst in the order of Phrase, up to the
-// names of calculators, which have identifiers of their own.
+// the device layer's from kTextPhraseFirst in its order, up to the names of
+// calculators, which have identifiers of their own, and what to do after a
+// failure from kTextAdviceFirst in the order of Advice.
 constexpr std::uint32_t kTextProblemFirst = 0x3020;
 constexpr std::uint32_t kTextPhraseFirst = 0x3040;
 constexpr std::uint32_t kTextSerialName = 0x3017;
 constexpr std::uint32_t kTextPortName = 0x3018;
+constexpr std::uint32_t kTextAdviceFirst = 0x3070;
 
 // The text of id in the current language, or the built-in English literal
 // when no module has a non-empty text for it.
@@ -73,5 +78,10 @@ bool installQtTranslations(int language);
 // Hands the device layer its sentences in the current language.
 void localiseDeviceTexts();
 
+// What to do next, in the current language; %1 filled in with arg.
+[[nodiscard]] QString localisedAdvice(Advice advice, const QString& arg = QString());
+
+namespace ui::testing {
 // Every identifier the dialog shows a text of, its own and the other layers'.
 [[nodiscard]] std::vector<std::uint32_t> dialogTextIds();
+} // namespace ui::testing

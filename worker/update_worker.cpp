@@ -2,7 +2,7 @@
 
 #include "base/pacing.h"
 #include "device/calculators.h"
-#include "session/update_run.h"
+#include "session/transfer_calls.h"
 #include "settings/diagnostics.h"
 #include "strings/res_qstring.h"
 #include "worker/dialog_link.h"
@@ -34,15 +34,44 @@ void reportMessage(const char16_t* text) {
         link->raiseUpdateMessage(qStringFromUtf16(text));
 }
 
+struct WorkerTesting {
+    static QString filePath(const CUpdateWorker& worker) {
+        std::lock_guard<std::mutex> lock(worker.fileLock_);
+        return worker.filePath_;
+    }
+    static std::uint64_t diskOffset(const CUpdateWorker& worker) {
+        std::lock_guard<std::mutex> lock(worker.fileLock_);
+        return worker.diskOffset_;
+    }
+};
+
+QString worker::testing::filePath(const CUpdateWorker& worker) {
+    return WorkerTesting::filePath(worker);
+}
+
+std::uint64_t worker::testing::diskOffset(const CUpdateWorker& worker) {
+    return WorkerTesting::diskOffset(worker);
+}
+
 CUpdateWorker::CUpdateWorker() {
-    // Each calculator's share of the file, for the dialog's list.
-    setCalculatorListener([this](const DiskIdentity& calculator, int percent) {
-        emit calculatorProgress(qStringFromUtf16(describeDisk(calculator)), percent);
-    });
+    qRegisterMetaType<RunStep>();
+}
+
+// Each calculator's share of the file, for the dialog's list.
+void CUpdateWorker::progress(const DiskIdentity& calculator, int percent) {
+    emit calculatorProgress(qStringFromUtf16(describeDisk(calculator)), percent);
+}
+
+void CUpdateWorker::stepEnded(const RunStep& step) {
+    // A finish command is the release's, on its own thread; only the
+    // transfers are this worker's, on its thread.
+    if (step.finish)
+        return;
+    lastStep_ = step;
+    stepCame_ = true;
 }
 
 CUpdateWorker::~CUpdateWorker() {
-    setCalculatorListener(nullptr);
     // The loop's last step (leaving it) happens under this lock. Taking it
     // orders that step before the destruction for every observer, including
     // ThreadSanitizer, which cannot see the join inside QThread::wait().
@@ -54,16 +83,6 @@ void CUpdateWorker::setFile(const QString& path, std::uint64_t diskOffset) {
     filePath_ = path;
     diskOffset_ = diskOffset;
     hasFile_ = true;
-}
-
-QString CUpdateWorker::filePath() const {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    return filePath_;
-}
-
-std::uint64_t CUpdateWorker::diskOffset() const {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    return diskOffset_;
 }
 
 bool CUpdateWorker::hasFile() const {
@@ -105,6 +124,7 @@ bool CUpdateWorker::leaveLoop() {
         tick = 0;
         downloadBegun = false;
         missingTold_.clear();
+        lastStep_ = {};
     }
     if (!stopRequested.load())
         return false;
@@ -188,8 +208,9 @@ void CUpdateWorker::waitForDevicePass() {
     // it again, and its files fail with the cause that says so.
     QStringList missing;
     if (downloadBegun) {
-        for (const CalculatorState& member : currentUpdateRun().calculators()) {
-            if (!member.identity.hasSerial())
+        for (const CalculatorState& member : lastStep_.calculators) {
+            // One that left the run is not written again.
+            if (!member.identity.hasSerial() || member.left)
                 continue;
             const auto present = [&member](const FoundCalculator& calculator) {
                 return calculator.identity == member.identity;
@@ -255,15 +276,23 @@ void CUpdateWorker::transferPass() {
     // calculator; each calculator's share also goes to the dialog's list.
     std::u16string wide(static_cast<std::size_t>(path.size()) + 1, u'\0');
     toWideBuffer(path, wide.data());
+    stepCame_ = false;
     const ResultCode code = runFileTransfer(updateVendorId, updateProductId, wide.c_str(), offset,
                                             reportProgress, reportMessage);
+    // Without a run to transfer for, there is no step: the file failed.
+    if (!stepCame_) {
+        lastStep_ = {};
+        lastStep_.result.code = code;
+        lastStep_.decision.step = NextStep::Failed;
+        lastStep_.decision.code = code;
+    }
     result.store(code);
     qCInfo(lcWorker) << "transfer of" << path << "at" << offset << "ended with" << code;
     // The next state is stored before the result is announced: the dialog's
     // reaction may store Transferring for the next file, and that store must
     // come last.
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
-    emit updaterRan(code);
+    emit updaterRan(code, lastStep_);
     emit downloadInactive();
     pacing::pauseMs(kAfterTransferMs, stopRequested);
 }

@@ -1,9 +1,14 @@
 // CUpdateWorker drives one update from the wait for the calculator to the
-// result of each firmware file, through the run the dialog drives
-// (session/update_run.h). It lives on its own QThread; the dialog decides
-// which file comes next by writing the worker's fields.
+// result of each firmware file. It lives on its own QThread and writes each
+// file through the plain transfer call (session/transfer_calls.h); the run it
+// drives is the dialog's, whose observer it is: each step's whole result comes
+// back to it, and it hands that on to the dialog with updaterRan. The dialog
+// decides which file comes next by writing the worker's fields.
 #pragma once
 
+#include "session/update_run.h"
+
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -12,7 +17,9 @@
 #include <cstdint>
 #include <mutex>
 
-class CUpdateWorker : public QObject {
+Q_DECLARE_METATYPE(RunStep)
+
+class CUpdateWorker : public QObject, public RunObserver {
     Q_OBJECT
 public:
     enum State : int {
@@ -37,18 +44,16 @@ public:
     int tick = 0;              // worker thread only
     bool tooManyTold_ = false; // worker thread only
     QStringList missingTold_;  // worker thread only
-    // The dialog's count of failed attempts of the current file.
+    // The dialog's count of failed attempts of the current file, as the run
+    // last gave it.
     std::atomic<int> retryCount{0};
     // Result of the last file transfer, -2 after an exception in the loop.
-    // The whole of it (its cause, each calculator's part) is the run's
-    // (currentUpdateRun().lastResult()), stored before updaterRan is sent.
+    // The whole of it goes to the dialog with updaterRan.
     std::atomic<int> result{0};
 
     // Hands the next file over (GUI thread). The path and offset are taken
     // together under one lock, before the dialog stores Transferring.
     void setFile(const QString& path, std::uint64_t diskOffset);
-    [[nodiscard]] QString filePath() const;
-    [[nodiscard]] std::uint64_t diskOffset() const;
     [[nodiscard]] bool hasFile() const;
 
     // GUI thread: a stopped worker is made ready for a new run and its loop
@@ -65,7 +70,9 @@ signals:
     void downloadActive();
     void downloadInactive();
     void waitingTicks(int);
-    void updaterRan(int);
+    // A file's result: its code, and the run as it stands after it (each
+    // calculator's part, what follows).
+    void updaterRan(int code, const RunStep& step);
     // Not one of the loop's announcements: sent once when an exception ends
     // the loop, so that the dialog can end the run instead of waiting forever.
     void loopFailed(int);
@@ -85,6 +92,10 @@ public slots:
     void process();
 
 private:
+    // RunObserver, on the transfer threads and the step's thread.
+    void progress(const DiskIdentity& calculator, int percent) override;
+    void stepEnded(const RunStep& step) override;
+
     void runPass();
     void waitForDevicePass();
     void countdownPass();
@@ -97,6 +108,12 @@ private:
     std::uint64_t diskOffset_ = 0;
     bool hasFile_ = false;
     int lastConnected_ = -1; // worker thread only: the count last logged
+    // Worker thread only: the run's step of the last transfer (the run
+    // reports it on the thread that transferred), and whether it came.
+    RunStep lastStep_;
+    bool stepCame_ = false;
+
+    friend struct WorkerTesting;
 
     mutable std::mutex runLock_;
     bool running_ = false;
@@ -107,3 +124,9 @@ private:
 // The callbacks handed to the file transfer; callable from any thread.
 void reportProgress(int percent);
 void reportMessage(const char16_t* text);
+
+namespace worker::testing {
+// What the dialog last handed over.
+[[nodiscard]] QString filePath(const CUpdateWorker& worker);
+[[nodiscard]] std::uint64_t diskOffset(const CUpdateWorker& worker);
+} // namespace worker::testing

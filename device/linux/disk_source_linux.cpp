@@ -12,6 +12,7 @@
 #include "device/disk_io.h"
 #include "device/linux/posix_io.h"
 #include "device/linux/sysfs_text.h"
+#include "device/phrases.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -233,9 +234,10 @@ public:
         if (!fd.valid()) {
             const int error = errno;
             if (error == EACCES || error == EPERM)
-                return {nullptr, phrase(Phrase::PermissionUdev, {path})};
+                return {nullptr, phrase(Phrase::PermissionDenied, {path}),
+                        diskio::OpenRefusal::AccessDenied};
             if (error == EBUSY)
-                return {nullptr, phrase(Phrase::InUse, {path})};
+                return {nullptr, phrase(Phrase::InUse, {path}), diskio::OpenRefusal::InUse};
             return {nullptr, systemErrorText(error) + u" on " + path};
         }
         if (std::u16string why = refusal(fd.get(), expected, path); !why.empty())

@@ -312,7 +312,7 @@ diskio::OpenResult Calculator::openDisk(const std::u16string& path, const diskio
             continue;
         Unit& unit = units_[i];
         if (unit.unopenable)
-            return {nullptr, u"Access is denied."};
+            return {nullptr, u"Access is denied.", diskio::OpenRefusal::AccessDenied};
         if (unit.gone || options_.absent)
             return {nullptr, u"The device is not connected."};
         return {

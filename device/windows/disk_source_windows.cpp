@@ -140,7 +140,11 @@ public:
                                           OPEN_EXISTING, kDiskOpenFlags, nullptr);
         if (disk == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
-            return {nullptr, windowsErrorText(error) + u" (" + path + u")"};
+            const diskio::OpenRefusal refusal =
+                error == ERROR_ACCESS_DENIED       ? diskio::OpenRefusal::AccessDenied
+                : error == ERROR_SHARING_VIOLATION ? diskio::OpenRefusal::InUse
+                                                   : diskio::OpenRefusal::Other;
+            return {nullptr, windowsErrorText(error) + u" (" + path + u")", refusal};
         }
         return {makeWinIo(disk), {}};
     }

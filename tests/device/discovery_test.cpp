@@ -141,8 +141,7 @@ DEVICE_TEST(waitForTheCalculatorsOfASet) {
             set.members = {identityFromPath(kUpdatePath, updateVendorId, updateProductId),
                            identityFromPath(kUpdatePath + u"2", updateVendorId, updateProductId)};
         }
-        DiskTable table;
-        const DeviceResult result = writeFile(set, {u"f", u"f", 0}, {}, table);
+        const DeviceResult result = writeFile(set, {u"f", u"f", 0}, {});
         CHECK_EQ(result.code, row.code, row.label);
         CHECK_EQ(disks.scans, row.scans, row.label);
         if (row.code == kResultDiskOpen)

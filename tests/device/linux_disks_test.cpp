@@ -3,6 +3,7 @@
 // namespace of its own where /sys/dev/block is an empty tmpfs, so nothing here
 // touches the kernel's records or a real disk.
 #include "base/utf16_text.h"
+#include "device/calculator_holds.h"
 #include "device/disk_discovery.h"
 #include "harness.h"
 #include "session/update_run.h"
@@ -86,7 +87,7 @@ std::vector<RunFile> files;
 
 void freshRun() {
     files.clear();
-    theRun.begin(files);
+    theRun.begin(files, nullptr);
 }
 
 std::string firmware(const std::string& name, std::size_t size, unsigned seed) {
@@ -109,9 +110,9 @@ ResultCode transfer(const std::string& path, std::uint64_t offset = kOffset) {
         // A file not given to startRun: a run of its own.
         files = {file};
         index = 0;
-        theRun.begin(files);
+        theRun.begin(files, nullptr);
     }
-    const DeviceResult result = theRun.transfer(index, {});
+    const DeviceResult result = theRun.transfer(index).result;
     lastCause = result.cause;
     return result.code;
 }
@@ -121,11 +122,11 @@ void startRun(const std::vector<std::pair<std::string, std::uint64_t>>& set) {
     files.clear();
     for (const auto& [path, offset] : set)
         files.push_back({toUtf16(path), toUtf16(path.substr(path.rfind('/') + 1)), offset, 0});
-    theRun.begin(files);
+    theRun.begin(files, nullptr);
 }
 
 ResultCode release() {
-    return theRun.finish().code;
+    return theRun.finish().result.code;
 }
 
 std::mutex logLock;
@@ -313,12 +314,16 @@ DEVICE_TEST(aHeldCalculatorIsNotWritten) {
     if (found.empty())
         return;
     CalculatorHolds other;
-    CHECK_EQ(other.claim(found[0].path, found[0].check).code, kResultOk, "the other run holds it");
+    CHECK_EQ(claimCalculator(other, found[0].path, found[0].check).code, kResultOk,
+             "the other run holds it");
     CHECK_EQ(transfer(firmware("image.bin", 20000, 34)), kResultHeldElsewhere, "refused");
     CHECK(toUtf8(lastCause).find("being updated by another updater") != std::string::npos,
           toUtf8(lastCause));
     CHECK(a.untouched(), "nothing written");
+    // Another updater's calculator is not retried by this run; the next run
+    // writes it once it is let go.
     other.releaseAll();
+    freshRun();
     CHECK_EQ(transfer(firmware("image.bin", 20000, 34)), kResultOk, "written once let go");
 }
 
@@ -335,7 +340,7 @@ DEVICE_TEST(seventeenCalculatorsNothingWritten) {
     CHECK_EQ(release(), kResultNoDisk, "no finish");
     for (const auto& disk : disks)
         CHECK(disk->untouched(), disk->file);
-    CHECK(!theRun.begun(), "no run begun");
+    CHECK(theRun.state().calculators.empty(), "no run begun");
 }
 
 DEVICE_TEST(linuxTransferResults) {

@@ -116,9 +116,8 @@ DEVICE_TEST(windowsTransferResults) {
         support::resetCallbacks();
         TransferObserver observer;
         observer.progress = [](const DiskIdentity&, int percent) { support::onProgress(percent); };
-        DiskTable table;
         const DeviceResult report =
-            writeFile({}, {toUtf16(image), u"image.bin", 0x100000}, observer, table);
+            writeFile({}, {toUtf16(image), u"image.bin", 0x100000}, observer);
         CHECK_EQ(report.code, row.code, row.label);
         for (int n : row.holding) {
             const std::string file = dir + "\\disk" + std::to_string(n) + ".img";

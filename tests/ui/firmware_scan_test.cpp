@@ -154,7 +154,7 @@ void FirmwareScanTest::secondScanReplacesList() {
     QCOMPARE(describe(dialog.fileList), "PROGPACK.DAT@500000 SYSIMAGE.ROM@0 TABLES.DAT@100000");
     QCOMPARE(dialog.currentIndex, 0);
     QVERIFY(dialog.browseButton->isHidden());
-    QCOMPARE(dialog.worker->filePath(), dialog.fileList.at(0).path);
+    QCOMPARE(worker::testing::filePath(*dialog.worker), dialog.fileList.at(0).path);
 }
 
 void FirmwareScanTest::pathHandedToWorker() {
@@ -165,9 +165,10 @@ void FirmwareScanTest::pathHandedToWorker() {
     const QString expected =
         QDir::toNativeSeparators(QDir(dir.path()).absoluteFilePath("VELA_APP.DAT"));
     QCOMPARE(dialog.fileLabel->text(), expected);
-    QCOMPARE(dialog.worker->filePath(), expected);
-    QCOMPARE(dialog.worker->diskOffset(), std::uint64_t(0x500000));
-    QVERIFY(QFile::exists(dialog.worker->filePath())); // the worker can open what it gets
+    QCOMPARE(worker::testing::filePath(*dialog.worker), expected);
+    QCOMPARE(worker::testing::diskOffset(*dialog.worker), std::uint64_t(0x500000));
+    QVERIFY(QFile::exists(
+        worker::testing::filePath(*dialog.worker))); // the worker can open what it gets
 }
 
 void FirmwareScanTest::zeroLengthFileAccepted() {

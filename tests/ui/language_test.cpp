@@ -64,7 +64,11 @@ void LanguageTest::everyLanguageTranslated() {
     // The texts added after the first ones, those of the other layers, and
     // Qt's own (the folder dialog's) follow the language too.
     QVERIFY(dialog.calculatorList->headerItem()->text(0) != QLatin1String("Calculator"));
-    QVERIFY(qStringFromUtf16(phrase(Phrase::NoDisk)) != QLatin1String("No update disk was found"));
+    DiskIdentity calculator;
+    calculator.serial = u"0001";
+    QVERIFY(qStringFromUtf16(describeDisk(calculator)) != QLatin1String("serial 0001"));
+    QVERIFY(localisedAdvice(Advice::OtherCable) !=
+            qStringFromUtf16(englishAdvice(Advice::OtherCable)));
     QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != QLatin1String("Look in:"));
 }
 
@@ -80,7 +84,7 @@ void LanguageTest::everyModuleHoldsEveryText() {
         found.sort();
         return found;
     };
-    for (const std::uint32_t id : dialogTextIds()) {
+    for (const std::uint32_t id : ui::testing::dialogTextIds()) {
         const QString text = getResQString(id, language);
         const QString english = getResQString(id, 1);
         QVERIFY2(!text.isEmpty(), qPrintable(QString::number(id, 16)));

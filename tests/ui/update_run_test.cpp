@@ -2,6 +2,7 @@
 // with the pauses divided so the suite stays fast.
 #include "base/pacing.h"
 #include "device/disk_discovery.h"
+#include "device/disk_table.h"
 #include "device/virtual/virtual_calculator.h"
 #include "firmware_fixture.h"
 #include "ui/calc_fw_update_dialog.h"

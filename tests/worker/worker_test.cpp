@@ -98,13 +98,16 @@ private slots:
     void transferMessageKeepsEveryUnit();
 
 private:
-    void startWorker(bool withFile = true);
+    // A run of `files` copies of the image, each at its own offset (the
+    // first at 0x500000).
+    void startWorker(bool withFile = true, int files = 1);
     void stopWorker();
     void calculator(const char* options);
 
     QTemporaryDir dir_;
     QString image_; // the one file of the run
     FakeDialog dialog_;
+    UpdateRun run_;
     QThread* thread_ = nullptr;
     CUpdateWorker* worker_ = nullptr;
     Recorder* recorder_ = nullptr;
@@ -121,7 +124,6 @@ void WorkerTest::initTestCase() {
 
 void WorkerTest::init() {
     calculator("absent=1");
-    currentUpdateRun().begin({{image_.toStdU16String(), u"VELA_APP.DAT", 0x500000, 20000}});
     dialog_.startCountdownMs = 0;
     dialog_.transferActive = false;
     dialog_.stopAtProgress = nullptr;
@@ -139,9 +141,20 @@ void WorkerTest::calculator(const char* text) {
     virtual_calculator::install(options);
 }
 
-void WorkerTest::startWorker(bool withFile) {
+namespace {
+std::uint64_t offsetOf(int file) {
+    return 0x500000 + static_cast<std::uint64_t>(file) * 0x8000;
+}
+} // namespace
+
+void WorkerTest::startWorker(bool withFile, int files) {
     thread_ = new QThread();
     worker_ = new CUpdateWorker();
+    // The dialog's run, with the worker as its observer.
+    std::vector<RunFile> set;
+    for (int i = 0; i < files; ++i)
+        set.push_back({image_.toStdU16String(), u"VELA_APP.DAT", offsetOf(i), 20000});
+    run_.begin(set, worker_);
     if (withFile)
         worker_->setFile(image_, 0x500000);
     worker_->moveToThread(thread_);
@@ -305,11 +318,11 @@ void WorkerTest::nextFileAlwaysStarts() {
     auto restore = qScopeGuard([] { pacing::testing::setDivisor(20); });
     constexpr int kFiles = 100;
     calculator("units=1");
-    startWorker();
+    startWorker(true, kFiles);
     int successes = 0;
     recorder_->onEvent = [&](const QString& e) {
         if (e == "ran0" && ++successes < kFiles) {
-            worker_->setFile(image_, 0x500000);
+            worker_->setFile(image_, offsetOf(successes));
             worker_->state.store(CUpdateWorker::Transferring);
         }
     };
