@@ -45,3 +45,29 @@ bench_work() {
   loops=()
   trap 'for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 }
+
+# The control sector: the 512 bytes at 87040 through which the updater gives
+# the calculator its commands. What is left there after an update is the
+# last command, the finish command, and not the image whose place it shares
+# (VELA_OS.ROM is written from 0).
+control_sector=87040
+control_sector_end=$((control_sector + 512))
+
+# holds_set LOOP FOLDER LAYOUT: the loop device holds every image of the set
+# in FOLDER at its place (LAYOUT: set_layout's lines), but in the control
+# sector, which holds the finish command (its code 0xBEC1), as the loop
+# device tests check it.
+holds_set() {
+  local disk=$1 folder=$2 name offset size end piece from to
+  while read -r name offset size; do
+    end=$((offset + size))
+    # Two pieces at most: before the control sector and after it.
+    for piece in "$offset $((end < control_sector ? end : control_sector))" \
+      "$((offset > control_sector_end ? offset : control_sector_end)) $end"; do
+      read -r from to <<<"$piece"
+      [ "$from" -lt "$to" ] || continue
+      cmp -s -n $((to - from)) -i "$((from - offset)):$from" "$folder/$name" "$disk" || return 1
+    done
+  done <<<"$3"
+  [ "$(od -An -tx1 -j $((control_sector + 12)) -N 4 "$disk" | tr -d ' \n')" = c1be0000 ]
+}
