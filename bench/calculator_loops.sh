@@ -24,12 +24,21 @@ dress_as_calculator() {
   echo "$1 $3" >>"$work/group.$2"
 }
 
+# undress_all: the private /sys/dev/block lists no disk at all. A benchmark
+# started by another (run_all.sh) shares its namespace, and the loop devices
+# the first one left dressed are none of the second's: undressing only its own
+# would leave them listed, and counted as calculators.
+undress_all() {
+  [ -e /sys/dev/block/.updater-bench ] || { echo "undress_all: not in a private /sys/dev/block" >&2; return 1; }
+  find /sys/dev/block -mindepth 1 -maxdepth 1 ! -name .updater-bench -exec rm -rf {} +
+}
+
 # with_calculators GROUP COMMAND...: runs COMMAND while the kernel lists
 # exactly the loop devices of GROUP as calculators ("none": no calculator).
 with_calculators() {
   local group=$1 loop serial
   shift
-  for loop in "${loops[@]}"; do undress_loop "$loop"; done
+  undress_all
   if [ -f "$work/group.$group" ]; then
     while read -r loop serial; do dress_loop "$loop" Orvane 'Vela update' "$serial"; done \
       <"$work/group.$group"
@@ -38,12 +47,14 @@ with_calculators() {
 }
 
 # bench_work: a fresh work folder in $work and the list $loops of the loop
-# devices a benchmark makes there; at exit every one is detached and the
-# folder removed.
+# devices a benchmark makes there; at exit every one is undressed, detached
+# and the folder removed. Undressed first: the number of a detached loop
+# device is soon another's, perhaps a loop device of someone else's, and an
+# entry left in /sys/dev/block would name it a calculator.
 bench_work() {
   work=$(mktemp -d)
   loops=()
-  trap 'for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+  trap 'for l in "${loops[@]}"; do undress_loop "$l" 2>/dev/null || true; losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 }
 
 # The control sector: the 512 bytes at 87040 through which the updater gives
