@@ -24,12 +24,21 @@ dress_as_calculator() {
   echo "$1 $3" >>"$work/group.$2"
 }
 
+# undress_all: the private /sys/dev/block lists no disk at all. A benchmark
+# started by another (run_all.sh) shares its namespace, and the loop devices
+# the first one left dressed are none of the second's: undressing only its own
+# would leave them listed, and counted as calculators.
+undress_all() {
+  [ -e /sys/dev/block/.updater-bench ] || { echo "undress_all: not in a private /sys/dev/block" >&2; return 1; }
+  find /sys/dev/block -mindepth 1 -maxdepth 1 ! -name .updater-bench -exec rm -rf {} +
+}
+
 # with_calculators GROUP COMMAND...: runs COMMAND while the kernel lists
 # exactly the loop devices of GROUP as calculators ("none": no calculator).
 with_calculators() {
   local group=$1 loop serial
   shift
-  for loop in "${loops[@]}"; do undress_loop "$loop"; done
+  undress_all
   if [ -f "$work/group.$group" ]; then
     while read -r loop serial; do dress_loop "$loop" Orvane 'Vela update' "$serial"; done \
       <"$work/group.$group"
@@ -38,10 +47,38 @@ with_calculators() {
 }
 
 # bench_work: a fresh work folder in $work and the list $loops of the loop
-# devices a benchmark makes there; at exit every one is detached and the
-# folder removed.
+# devices a benchmark makes there; at exit every one is undressed, detached
+# and the folder removed. Undressed first: the number of a detached loop
+# device is soon another's, perhaps a loop device of someone else's, and an
+# entry left in /sys/dev/block would name it a calculator.
 bench_work() {
   work=$(mktemp -d)
   loops=()
-  trap 'for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+  trap 'for l in "${loops[@]}"; do undress_loop "$l" 2>/dev/null || true; losetup -d "$l" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+}
+
+# The control sector: the 512 bytes at 87040 through which the updater gives
+# the calculator its commands. What is left there after an update is the
+# last command, the finish command, and not the image whose place it shares
+# (VELA_OS.ROM is written from 0).
+control_sector=87040
+control_sector_end=$((control_sector + 512))
+
+# holds_set LOOP FOLDER LAYOUT: the loop device holds every image of the set
+# in FOLDER at its place (LAYOUT: set_layout's lines), but in the control
+# sector, which holds the finish command (its code 0xBEC1), as the loop
+# device tests check it.
+holds_set() {
+  local disk=$1 folder=$2 name offset size end piece from to
+  while read -r name offset size; do
+    end=$((offset + size))
+    # Two pieces at most: before the control sector and after it.
+    for piece in "$offset $((end < control_sector ? end : control_sector))" \
+      "$((offset > control_sector_end ? offset : control_sector_end)) $end"; do
+      read -r from to <<<"$piece"
+      [ "$from" -lt "$to" ] || continue
+      cmp -s -n $((to - from)) -i "$((from - offset)):$from" "$folder/$name" "$disk" || return 1
+    done
+  done <<<"$3"
+  [ "$(od -An -tx1 -j $((control_sector + 12)) -N 4 "$disk" | tr -d ' \n')" = c1be0000 ]
 }

@@ -57,12 +57,6 @@ run_cli() { # calculator group, command...
   with_calculators "$group" "$cli" "$@" >"$work/out.json" 2>"$work/err.txt" ||
     { cat "$work/err.txt" >&2; echo "vela-update $* failed" >&2; exit 1; }
 }
-holds_set() { # loop device
-  local name offset size
-  while read -r name offset size; do
-    cmp -s -n "$size" -i "0:$offset" "$fw/$name" "$1" || return 1
-  done <<<"$layout"
-}
 
 d1=() d16=() i1=() i16=() s1=() s16=()
 for run in $(seq "$runs"); do
@@ -70,7 +64,7 @@ for run in $(seq "$runs"); do
   t=$(now); dd_many "${loops[@]:1:16}"; d16+=("$(elapsed "$t" "$(now)")")
   t=$(now); run_cli one install "$fw" --yes --json --wait 5; i1+=("$(elapsed "$t" "$(now)")")
   t=$(now); run_cli sixteen install "$fw" --yes --json --wait 5; i16+=("$(elapsed "$t" "$(now)")")
-  for i in $(seq 1 16); do holds_set "${loops[$i]}" || { echo "calculator $i does not hold the set" >&2; exit 1; }; done
+  for i in $(seq 1 16); do holds_set "${loops[$i]}" "$fw" "$layout" || { echo "calculator $i does not hold the set" >&2; exit 1; }; done
   t=$(now); run_cli one station "$fw" --json --max 1; s1+=("$(elapsed "$t" "$(now)")")
   t=$(now); run_cli sixteen station "$fw" --json --max 16; s16+=("$(elapsed "$t" "$(now)")")
   printf 'run %d: dd %s / %s s, install %s / %s s, station %s / %s s (one / sixteen)\n' "$run" \

@@ -17,17 +17,11 @@ bench="$build/bench/bench_transfer"
 . bench/calculator_loops.sh
 in_private_sysfs bench/transfer_vs_dd.sh "$@"
 
-work=$(mktemp -d)
-loop=""
-cleanup() {
-  [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+bench_work
 truncate -s 64M "$work/disk.img"
 loop=$(losetup -f --show "$work/disk.img")
-dress_loop "$loop" Orvane 'Vela update' BENCH
+loops+=("$loop")
+dress_as_calculator "$loop" it BENCH
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$work/image.bin"
 offset=$((0x100000))
 
@@ -37,7 +31,7 @@ best_transfer=""
 best_floor=""
 ratios=()
 for run in $(seq "$runs"); do
-  out=$("$bench" "$work/image.bin" "$offset")
+  out=$(with_calculators it "$bench" "$work/image.bin" "$offset")
   t=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$out")
   n=$(sed -n 's/.*exchanges=\([0-9]*\).*/\1/p' <<<"$out")
   cmp -s <(dd if="$loop" bs=16384 skip=$((offset / 16384)) count=256 2>/dev/null) "$work/image.bin" ||
