@@ -312,11 +312,12 @@ private slots:
             QStringList first;
             for (const auto& [id, text] : strings) {
                 first << lookup(id, 1);
-                const auto [start, end] = blocks.at(id >> 9);
-                const bool whole = end <= file.size() &&
-                                   std::none_of(damaged.begin(), damaged.end(), [&](auto at) {
-                                       return at < dataBase || (at >= start && at < end);
-                                   });
+                const std::pair<std::size_t, std::size_t> block = blocks.at(id >> 9);
+                const bool whole =
+                    block.second <= file.size() &&
+                    std::none_of(damaged.begin(), damaged.end(), [&](std::size_t at) {
+                        return at < dataBase || (at >= block.first && at < block.second);
+                    });
                 if (whole) {
                     QCOMPARE(first.last(), qStringFromUtf16(text));
                     ++intact;
