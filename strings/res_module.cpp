@@ -3,7 +3,6 @@
 #include "base/byte_order.h"
 
 #include "strings/language_table.h"
-#include "strings/res_string.h"
 #include "strings/res_text.h"
 
 #include <algorithm>
@@ -96,8 +95,6 @@ bool resModuleFileName(std::int32_t language, char16_t* buffer) {
 }
 
 ResModule* findResModule(std::int32_t language, bool override) {
-    if (language == 0)
-        language = currentLanguage();
     const std::uint32_t key =
         static_cast<std::uint32_t>(language) | (override ? kResOverrideBit : 0u);
 

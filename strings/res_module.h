@@ -82,9 +82,10 @@ struct ResModule {
 [[nodiscard]] std::unique_ptr<ResModule> openResModule(const char16_t* name,
                                                        const ResReadFn& reader);
 
-// The registered module for language (0 = the current language) with the
-// override bit added when override is set, opening its file on first need.
-// Null when there is none; a key that failed once is never looked for again.
+// The registered module for language with the override bit added when
+// override is set, opening its file on first need. Null when there is none; a
+// key that failed once is never looked for again. The lookup resolves
+// language 0 (the current language) before it asks: here 0 names no module.
 [[nodiscard]] ResModule* findResModule(std::int32_t language, bool override);
 
 // The module file name of a language 1..8, "Help" + code + ".orvaneresource",

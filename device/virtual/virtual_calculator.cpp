@@ -621,11 +621,6 @@ std::string traceLine(const TraceEntry& entry) {
     return line;
 }
 
-int unitCount() {
-    std::shared_ptr<Calculator> calc = current();
-    return calc ? static_cast<int>(calc->units_.size()) : 0;
-}
-
 std::vector<TraceEntry> trace(int unit) {
     std::vector<TraceEntry> out;
     withUnit(unit, [&](Unit& u) { out = u.trace; });
@@ -684,12 +679,6 @@ void vanishAfterWrites(int unit, int writes, int backAfterMs) {
         u.writesUntilVanish = writes;
         u.vanishMs = backAfterMs;
     });
-}
-
-bool saveTo(const std::string& dir) {
-    bool ok = false;
-    withCalculator([&](Calculator& c) { ok = c.saveLocked(dir); });
-    return ok;
 }
 
 } // namespace virtual_calculator

@@ -68,7 +68,6 @@ struct TraceEntry {
 // "R 87040 15360", "W 87040 512 PROGRESS 50", "F 0 0", with " FAILED" appended.
 [[nodiscard]] std::string traceLine(const TraceEntry& entry);
 
-[[nodiscard]] int unitCount();
 [[nodiscard]] std::vector<TraceEntry> trace(int unit);
 [[nodiscard]] int finishCount(int unit);
 // Bytes as stored; sectors never written read as zero.
@@ -86,8 +85,5 @@ void setPluggedIn(int unit, bool pluggedIn);
 // After `writes` more data writes the unit disappears: its open handles fail
 // and it is not listed; backAfterMs later it is listed again (negative: never).
 void vanishAfterWrites(int unit, int writes, int backAfterMs);
-
-// Leaves unitN.img and unitN.trace in dir. False when a file cannot be written.
-[[nodiscard]] bool saveTo(const std::string& dir);
 
 } // namespace virtual_calculator

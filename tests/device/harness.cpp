@@ -50,6 +50,11 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", harness::failuresOfCurrent == 0 ? "ok  " : "FAIL", test.name);
         (harness::failuresOfCurrent == 0 ? passed : failed) += 1;
     }
+    // A filter that names no test would otherwise pass having checked nothing.
+    if (passed + failed == 0) {
+        std::printf("FAIL no test name contains \"%s\"\n", argc > 1 ? argv[1] : "");
+        return 1;
+    }
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -8,15 +8,35 @@
 #include "support.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
+
+namespace {
+// Memory for disk I/O refused while set (code 110).
+std::atomic<bool> refuseIoMemory{false};
+} // namespace
+
+// AlignedBuffer takes its memory through this form of operator new, which a
+// program may replace: the test refuses it on demand and otherwise hands the
+// request to the library's form, whose delete frees it.
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    if (refuseIoMemory.load())
+        return nullptr;
+    try {
+        return ::operator new(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -149,6 +169,7 @@ DEVICE_TEST(resultCodes) {
         {"104 no update disk", kResultNoDisk, 0, false, 0, 0},
         {"105 file missing", kResultFileOpen, 0, false, 0, 0},
         {"107 disk cannot be opened", kResultDiskOpen, 0, false, 0, 1},
+        {"110 no buffer", kResultNoBuffer, 0, false, 0, 0},
         {"109 file shrank", kResultFileRead, 0, true, 2, 1},
         {"112 writes refused", kResultWrite, 7, true, 2, 1},
         {"113 path too long", kResultPathTooLong, 0, false, 0, 0},
@@ -177,7 +198,9 @@ DEVICE_TEST(resultCodes) {
         }
         if (row.code == kResultPathTooLong)
             path = support::tempDir("transfer") + "/" + std::string(260, 'p');
+        refuseIoMemory.store(row.code == kResultNoBuffer);
         CHECK_EQ(transfer(path), row.code, row.label);
+        refuseIoMemory.store(false);
         CHECK(!lastCause.empty(), row.label);
 
         std::size_t dataWrites = 0;

@@ -45,7 +45,7 @@ private slots:
     }
 
     void systemLanguageFollowsTheLocale() {
-        // The test runs with LC_ALL=de_DE.UTF-8.
+        // main() sets LC_ALL=de_DE.UTF-8.
         QCOMPARE(QLocale::system().name(), QStringLiteral("de_DE"));
         QCOMPARE(systemLanguage(), 4);
     }
@@ -130,6 +130,11 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    // A German locale whoever runs the test, set before Qt first reads one:
+    // German is none of the defaults (English, the C locale), so a default
+    // cannot pass for the system's.
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    qputenv("LANG", "de_DE.UTF-8");
     // The home folder must be in place before Qt first looks at it.
     QTemporaryDir home;
     if (!home.isValid())

@@ -1,8 +1,6 @@
 // Opening module files and choosing the module for a key.
 #include "memory_modules.h"
 
-#include "strings/res_string.h"
-
 #include <QtTest>
 
 namespace {
@@ -35,12 +33,6 @@ class ResModuleTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        testCurrentLanguage() = 1;
-        setCurrentLanguageSource(testCurrentLanguageSource);
-    }
-    void cleanup() { setCurrentLanguageSource(nullptr); }
-
     void fileNames_data() {
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("name");
@@ -176,7 +168,7 @@ private slots:
         QTest::newRow("9 override") << 9 << true;
         QTest::newRow("0x83 unregistered") << 0x83 << false;
         QTest::newRow("negative") << -1 << false;
-        QTest::newRow("language 0 while current is invalid") << 0 << false;
+        QTest::newRow("0, which only the lookup resolves") << 0 << false;
     }
 
     void keysWithoutFile() {
@@ -185,20 +177,8 @@ private slots:
         MemoryModules memory;
         for (int l = 1; l <= 8; ++l)
             memory.files[moduleFileName(l)] = header(332, {uint(l)});
-        testCurrentLanguage() = 12;
         QVERIFY(findResModule(language, override) == nullptr);
         QCOMPARE(memory.reads, 0);
-    }
-
-    void languageZeroIsCurrent() {
-        MemoryModules memory;
-        memory.files[moduleFileName(4)] = header(332, {4});
-        testCurrentLanguage() = 4;
-        ResModule* module = findResModule(0, false);
-        QVERIFY(module != nullptr);
-        QCOMPARE(findResModule(4, false), module);
-        testCurrentLanguage() = 1;
-        QVERIFY(findResModule(0, false) == nullptr);
     }
 };
 
