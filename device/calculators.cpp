@@ -320,7 +320,7 @@ DeviceResult writeFile(const CalculatorSet& set, const FileToWrite& file,
         job.observer = &observer;
         threads.emplace_back([&job] { return transferThread(job); });
     }
-    const std::vector<diskio::ThreadOutcome> outcomes = diskio::runThreads(threads);
+    const std::vector<diskio::ThreadOutcome> outcomes = diskio::runTransferThreads(threads);
 
     // A disk whose thread never ran, or whose exit code cannot be read, has
     // nothing to show that the file arrived: only 0 counts as written.

@@ -128,4 +128,10 @@ struct ThreadOutcome {
 // have ended. The outcomes come back in the order of the jobs.
 [[nodiscard]] std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& jobs);
 
+// --- portable ---
+
+// runThreads, unless a test set a runner of its own (disk_testing.h).
+[[nodiscard]] std::vector<ThreadOutcome>
+runTransferThreads(const std::vector<std::function<int()>>& jobs);
+
 } // namespace diskio

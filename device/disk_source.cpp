@@ -1,5 +1,6 @@
 #include "device/disk_io.h"
 
+#include "device/disk_testing.h"
 #include "device/virtual/virtual_calculator.h"
 
 #include <atomic>
@@ -10,6 +11,7 @@ namespace diskio {
 namespace {
 std::atomic<DiskSource*> overrideSource{nullptr};
 std::once_flag environmentChecked;
+std::atomic<testing::ThreadRunner> threadRunner{nullptr};
 } // namespace
 
 DiskSource& activeDiskSource() {
@@ -23,6 +25,16 @@ DiskSource& activeDiskSource() {
 
 void setDiskSourceOverride(DiskSource* source) {
     overrideSource.store(source, std::memory_order_release);
+}
+
+std::vector<ThreadOutcome> runTransferThreads(const std::vector<std::function<int()>>& jobs) {
+    if (testing::ThreadRunner runner = threadRunner.load(std::memory_order_acquire))
+        return runner(jobs);
+    return runThreads(jobs);
+}
+
+void testing::setThreadRunner(ThreadRunner runner) {
+    threadRunner.store(runner, std::memory_order_release);
 }
 
 } // namespace diskio

@@ -10,6 +10,11 @@
 
 namespace diskio::testing {
 
+// Every later transfer starts its threads through runner, so that a test can
+// have a thread not start or its exit code go unread; nullptr: runThreads.
+using ThreadRunner = std::vector<ThreadOutcome> (*)(const std::vector<std::function<int()>>& jobs);
+void setThreadRunner(ThreadRunner runner);
+
 #ifdef _WIN32
 // runThreads as when WaitForMultipleObjects fails, as it may.
 [[nodiscard]] std::vector<ThreadOutcome>

@@ -40,7 +40,8 @@ wait_for() { # file pattern: until a line of the file matches (30 s)
   return 1
 }
 start_tool() { # set log: vela-update in the background, into $pid
-  "$tool" install "$work/$1" --json --yes >"$work/$2.json" 2>"$work/$2.err" &
+  QT_LOGGING_RULES="updater.device=true" \
+    "$tool" install "$work/$1" --json --yes >"$work/$2.json" 2>"$work/$2.err" &
   pid=$!
 }
 start_dialog() { # set log: the Updater in the background, with its diagnostics
@@ -64,7 +65,9 @@ rc=0; wait "$first" || rc=$?
 [ "$rc" -eq 0 ] || fail "vela-update ended with $rc"
 holds one || fail "the calculator does not hold vela-update's set"
 
-# The dialog first, then vela-update: refused (116, exit 4), nothing written.
+# The dialog first, then vela-update: refused (116, exit 4) while the dialog
+# still holds the calculator (it is stopped, so a refused updater that waited
+# for it would never end), nothing written, no finish command.
 truncate -s 0 "$work/calc.img" && truncate -s 8M "$work/calc.img"
 start_dialog one first
 first=$pid
@@ -75,6 +78,9 @@ rc=0; wait "$pid" || rc=$?
 [ "$rc" -eq 4 ] || fail "vela-update against the dialog's calculator ended with $rc"
 grep -q '"code":116' "$work/second.json" && grep -q 'being updated by another updater' "$work/second.json" ||
   fail "vela-update did not say why: $(cat "$work/second.json")"
+# It never held the calculator: it sends no finish command, and says of none.
+! grep -q '"event":"finish"' "$work/second.json" || fail "the refused updater reports a finish command"
+! grep -q 'release:' "$work/second.err" || fail "the refused updater sent a finish command"
 kill -CONT "$first"
 rc=0; wait "$first" || rc=$?
 [ "$rc" -eq 0 ] || fail "the dialog ended with $rc, not after Done"

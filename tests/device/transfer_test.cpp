@@ -4,6 +4,7 @@
 #include "device/calculator_holds.h"
 #include "device/calculators.h"
 #include "device/disk_discovery.h"
+#include "device/disk_testing.h"
 #include "harness.h"
 #include "support.h"
 
@@ -215,6 +216,57 @@ DEVICE_TEST(resultCodes) {
         CHECK_EQ(flushed, row.flushed, row.label);
         CHECK_EQ(support::progressSeen().size(), std::size_t(row.progressCalls), row.label);
         CHECK_EQ(support::messagesSeen().size(), std::size_t(row.messages), row.label);
+    }
+}
+
+namespace {
+
+// Threads as the system may fail them: the second job's thread never starts,
+// or its exit code cannot be read after it ran.
+std::vector<diskio::ThreadOutcome> secondNotStarted(const std::vector<std::function<int()>>& jobs) {
+    std::vector<diskio::ThreadOutcome> outcomes;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        outcomes.push_back(i == 1 ? diskio::ThreadOutcome{}
+                                  : diskio::ThreadOutcome{true, true, jobs[i]()});
+    return outcomes;
+}
+
+std::vector<diskio::ThreadOutcome> secondCodeUnread(const std::vector<std::function<int()>>& jobs) {
+    std::vector<diskio::ThreadOutcome> outcomes;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const int code = jobs[i]();
+        outcomes.push_back({true, i != 1, code});
+    }
+    return outcomes;
+}
+
+} // namespace
+
+// A calculator whose thread did not run, or whose end is unknown, has nothing
+// to show that the file arrived: 114, and the others are written.
+DEVICE_TEST(threadsThatFail) {
+    struct Row {
+        const char* label;
+        diskio::testing::ThreadRunner runner;
+        const char* cause;
+        bool secondWritten;
+    };
+    const Row rows[] = {
+        {"a thread not started", secondNotStarted, "No transfer thread could be started", false},
+        {"an exit code not read", secondCodeUnread, "exit code cannot be read", true},
+    };
+    for (const Row& row : rows) {
+        support::freshCalculator(2);
+        const auto bytes = support::pattern(40000, 8);
+        const std::string path = firmware("threads.bin", bytes.size(), 8);
+        diskio::testing::setThreadRunner(row.runner);
+        const ResultCode code = transfer(path);
+        diskio::testing::setThreadRunner(nullptr);
+        CHECK_EQ(code, kResultNoThread, row.label);
+        CHECK(toUtf8(lastCause).find(row.cause) != std::string::npos, toUtf8(lastCause));
+        CHECK(toUtf8(lastCause).find("serial 00000001") == 0, toUtf8(lastCause));
+        CHECK(unitHolds(0, kOffset, bytes), row.label);
+        CHECK_EQ(unitHolds(1, kOffset, bytes), row.secondWritten, row.label);
     }
 }
 
