@@ -1,6 +1,7 @@
 // vela-update as a process: its signals and console events, its terminal,
 // its streams. A console program on every platform.
 #include "cli/vela_update.h"
+#include "device/calculators.h"
 #include "settings/diagnostics.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,7 @@ int velaUpdateMain(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     catchInterrupts();
     // Silent unless QT_LOGGING_RULES asks for them, as for the dialog; stderr.
-    routeDeviceLog();
+    setDeviceLogSink(deviceLogLine);
     QTextStream out(stdout);
     QTextStream err(stderr);
     QTextStream in(stdin);

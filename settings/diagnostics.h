@@ -9,5 +9,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcDevice)
 Q_DECLARE_LOGGING_CATEGORY(lcWorker)
 Q_DECLARE_LOGGING_CATEGORY(lcUi)
 
-// Sends the device layer's diagnostics to the updater.device category.
-void routeDeviceLog();
+// A line of the device layer's diagnostics (UTF-8) to the updater.device
+// category; each program hands it to the device layer as its log sink.
+void deviceLogLine(const char* line);

@@ -99,7 +99,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     theDialog = this;
     setDialogLink(this);
     setCurrentLanguageSource(dialogLanguage);
-    routeDeviceLog();
+    setDeviceLogSink(deviceLogLine);
     registerSearchDirs();
     initUpdaterResources();
 

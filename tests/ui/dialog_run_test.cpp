@@ -46,7 +46,7 @@ int finishCommands() {
 
 } // namespace
 
-class UpdateRunTest : public QObject {
+class DialogRunTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -75,28 +75,28 @@ private:
     QList<FirmwareImage> images_;
 };
 
-void UpdateRunTest::initTestCase() {
+void DialogRunTest::initTestCase() {
     pacing::testing::setDivisor(kDivisor);
     QVERIFY(firmwareDir_.isValid());
     images_ = makeFirmware(firmwareDir_.path());
 }
 
-void UpdateRunTest::init() {
+void DialogRunTest::init() {
     virtual_calculator::install(virtual_calculator::Options{});
 }
 
-void UpdateRunTest::cleanup() {
+void DialogRunTest::cleanup() {
     virtual_calculator::uninstall();
 }
 
-std::unique_ptr<CCalcFWUpdateMSDialog> UpdateRunTest::start(const QString& folder) {
+std::unique_ptr<CCalcFWUpdateMSDialog> DialogRunTest::start(const QString& folder) {
     auto dialog = std::make_unique<CCalcFWUpdateMSDialog>(folder, 1);
     dialog->show();
     dialog->scanFirmwareFolder();
     return dialog;
 }
 
-void UpdateRunTest::wholeRunEndsInDoneAndExit() {
+void DialogRunTest::wholeRunEndsInDoneAndExit() {
     auto dialog = start(firmwareDir_.path());
     QStringList results;
     connect(dialog->worker, &CUpdateWorker::updaterRan, this,
@@ -116,7 +116,7 @@ void UpdateRunTest::wholeRunEndsInDoneAndExit() {
     QVERIFY(!dialog->transferActive.load());
 }
 
-void UpdateRunTest::twoFailuresThenSuccess() {
+void DialogRunTest::twoFailuresThenSuccess() {
     // Writes into the application image fail until the second failure is shown.
     virtual_calculator::refuseWritesAt(0x500000 + 16384);
     auto dialog = start(firmwareDir_.path());
@@ -137,7 +137,7 @@ void UpdateRunTest::twoFailuresThenSuccess() {
     QCOMPARE(dialog->currentIndex, 1);
 }
 
-void UpdateRunTest::sixFailuresEndTheRun() {
+void DialogRunTest::sixFailuresEndTheRun() {
     virtual_calculator::refuseWritesAt(0x500000);
     auto dialog = start(firmwareDir_.path());
     QStringList results;
@@ -160,7 +160,7 @@ void UpdateRunTest::sixFailuresEndTheRun() {
     QVERIFY(!dialog->isVisible());
 }
 
-void UpdateRunTest::startButtonShortensCountdown() {
+void DialogRunTest::startButtonShortensCountdown() {
     // Steps of 250 ms: the click on the GUI thread lands within the step it
     // was meant for, even on a loaded machine.
     pacing::testing::setDivisor(4);
@@ -184,7 +184,7 @@ void UpdateRunTest::startButtonShortensCountdown() {
     dialog->worker->stopRequested = true;
 }
 
-void UpdateRunTest::lateClickDoesNotAbort() {
+void DialogRunTest::lateClickDoesNotAbort() {
     auto dialog = start(firmwareDir_.path());
     bool clicked = false;
     connect(dialog->worker, &CUpdateWorker::downloadActive, this, [&] {
@@ -201,7 +201,7 @@ void UpdateRunTest::lateClickDoesNotAbort() {
     dialog->worker->stopRequested = true;
 }
 
-void UpdateRunTest::closeRefusedDuringTransfer() {
+void DialogRunTest::closeRefusedDuringTransfer() {
     auto dialog = start(firmwareDir_.path());
     int attempts = 0;
     bool refused = true;
@@ -238,7 +238,7 @@ bool waitUntil(const std::atomic<bool>& flag) {
 }
 } // namespace handover
 
-void UpdateRunTest::transferFlagHeldAcrossFiles() {
+void DialogRunTest::transferFlagHeldAcrossFiles() {
     // The second file's transfer starts while the first file's downloadInactive
     // is still queued. Arrange exactly that: the GUI thread waits, after
     // onUpdaterRan, until the second transfer runs; the transfer waits until
@@ -266,7 +266,7 @@ void UpdateRunTest::transferFlagHeldAcrossFiles() {
     QCOMPARE(flagDuringSecond.load(), 1);
 }
 
-void UpdateRunTest::cancelWhileWaitingAborts() {
+void DialogRunTest::cancelWhileWaitingAborts() {
     virtual_calculator::setAbsent(true);
     auto dialog = start(firmwareDir_.path());
     QTRY_VERIFY(dialog->statusLabel->text().startsWith("Waiting for connection"));
@@ -277,7 +277,7 @@ void UpdateRunTest::cancelWhileWaitingAborts() {
     QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
 }
 
-void UpdateRunTest::closeWhileWaitingEndsWithZero() {
+void DialogRunTest::closeWhileWaitingEndsWithZero() {
     virtual_calculator::setAbsent(true);
     auto dialog = start(firmwareDir_.path());
     QTimer::singleShot(300, dialog.get(), [&] { dialog->close(); });
@@ -288,7 +288,7 @@ void UpdateRunTest::closeWhileWaitingEndsWithZero() {
     QCOMPARE(finishCommands(), 0);
 }
 
-void UpdateRunTest::browseCancelledChangesNothing() {
+void DialogRunTest::browseCancelledChangesNothing() {
     QTemporaryDir empty;
     auto dialog = start(empty.path());
     QVERIFY(dialog->browseButton->isVisible());
@@ -302,7 +302,7 @@ void UpdateRunTest::browseCancelledChangesNothing() {
     QCOMPARE(dialog->statusLabel->text(), QStringLiteral("No updates are available"));
 }
 
-void UpdateRunTest::browseAfterFailedScanUpdates() {
+void DialogRunTest::browseAfterFailedScanUpdates() {
     virtual_calculator::setAbsent(true);
     QTemporaryDir empty;
     auto dialog = start(empty.path());
@@ -332,7 +332,7 @@ void UpdateRunTest::browseAfterFailedScanUpdates() {
 
 // The worker arms the countdown before the first "Start - N" can be shown; a
 // click in that time still reads "Cancel" and must abort, not start writing.
-void UpdateRunTest::cancelBeforeCountdownShownAborts() {
+void DialogRunTest::cancelBeforeCountdownShownAborts() {
     auto dialog = start(firmwareDir_.path());
     bool clicked = false;
     connect(dialog->worker, &CUpdateWorker::foundDevice, this, [&] {
@@ -394,7 +394,7 @@ private:
 // The end of a run must not freeze the window while the disks are released:
 // with the disk table held elsewhere, the final text shows and the window
 // closes at once; the process then waits for the finish command.
-void UpdateRunTest::releaseLeavesTheWindowFree() {
+void DialogRunTest::releaseLeavesTheWindowFree() {
     QTemporaryDir empty;
     TableHolder holder;
     auto dialog = start(empty.path()); // no updates: the run ends at once
@@ -411,7 +411,7 @@ void UpdateRunTest::releaseLeavesTheWindowFree() {
     QCOMPARE(finishCommands(), 1);
 }
 
-void UpdateRunTest::doneWithUnfinishedCalculatorStays_data() {
+void DialogRunTest::doneWithUnfinishedCalculatorStays_data() {
     QTest::addColumn<bool>("unplugged");
     QTest::addColumn<QString>("warning");
     QTest::newRow("finish write refused")
@@ -420,7 +420,7 @@ void UpdateRunTest::doneWithUnfinishedCalculatorStays_data() {
         << true << "Warning: the calculator was disconnected before the update";
 }
 
-void UpdateRunTest::doneWithUnfinishedCalculatorStays() {
+void DialogRunTest::doneWithUnfinishedCalculatorStays() {
     QFETCH(bool, unplugged);
     QFETCH(QString, warning);
     auto dialog = start(firmwareDir_.path());
@@ -457,5 +457,5 @@ void UpdateRunTest::doneWithUnfinishedCalculatorStays() {
     QVERIFY(dialog->isVisible());
 }
 
-QTEST_MAIN(UpdateRunTest)
-#include "update_run_test.moc"
+QTEST_MAIN(DialogRunTest)
+#include "dialog_run_test.moc"
