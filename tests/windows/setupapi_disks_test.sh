@@ -320,15 +320,32 @@ check_whole_run cli vela-update
 
 # ------------------------------------------------------------ Updater.exe
 
+# Two calculators: "Done", and the window stays with the list of which holds
+# what until the user closes it (here: until it is ended, 5 s after Done).
 blank calc1 calc2
 listing calc1 product2 calc2 vendor scsi >"$work/dialog.list"
-traced dialog "$updater" "$firmware" 1
-if [ "$code" = 0 ]; then
-    pass "Updater.exe: exit 0 after Done"
+(
+    traced dialog "$updater" "$firmware" 1
+    echo "$code" >"$work/dialog.code"
+) &
+job=$!
+released="the run's release ended with 0"
+for _ in $(seq 1 600); do
+    grep -q "$released" "$work/dialog.err" 2>/dev/null && break
+    kill -0 "$job" 2>/dev/null || break
+    sleep 0.5
+done
+sleep 5
+ended_early=$([ -f "$work/dialog.code" ] && cat "$work/dialog.code")
+if grep -q "the run ends: Done" "$work/dialog.err" && grep -q "$released" "$work/dialog.err" &&
+    [ -z "$ended_early" ]; then
+    pass "Updater.exe: Done, and the window stays with the list"
 else
-    fail "Updater.exe: exit 0 after Done" "exit $code"
+    fail "Updater.exe: Done, and the window stays with the list" "exit ${ended_early:-none}"
     tail -n 20 "$work/dialog.err"
 fi
+wineserver -k
+wait "$job"
 check_whole_run dialog Updater.exe
 
 # ------------------------------------------------------------ swapped mid-run
