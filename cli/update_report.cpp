@@ -72,10 +72,10 @@ bool UpdateReport::appendLocked(const QByteArray& bytes, QString& error) {
     HANDLE file = reinterpret_cast<HANDLE>(file_);
     // Other stations append to the same file: one at a time. The lock is on
     // a byte far past any line, which no write touches.
-    OVERLAPPED far{};
-    far.Offset = 0xFFFFFFFF;
-    far.OffsetHigh = 0x7FFFFFFF;
-    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far) != 0;
+    OVERLAPPED lockAt{};
+    lockAt.Offset = 0xFFFFFFFF;
+    lockAt.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
     // Both offsets all ones: at the file's end, wherever another put it.
     OVERLAPPED end{};
     end.Offset = 0xFFFFFFFF;
@@ -97,7 +97,7 @@ bool UpdateReport::appendLocked(const QByteArray& bytes, QString& error) {
         broken_ = written > 0;
     }
     if (locked)
-        UnlockFileEx(file, 0, 1, 0, &far);
+        UnlockFileEx(file, 0, 1, 0, &lockAt);
     return ok;
 }
 

@@ -50,6 +50,9 @@ void CommandLineTest::parse() {
 
 // A folder's name is its bytes: those that are not UTF-8 reach the dialog.
 void CommandLineTest::folderOfAnyBytes() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows hands the arguments over as UTF-16");
+#endif
     char program[] = "Updater", folder[] = "/fw\377", language[] = "3";
     char* argv[] = {program, folder, language};
     QCOMPARE(parseCommandLine(commandLineArguments(3, argv)).folder,
