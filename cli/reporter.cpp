@@ -483,9 +483,7 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
     QString text = QLatin1Char('\n') + QStringLiteral("Calculator").leftJustified(width + 2) +
                    QStringLiteral("Result        Time\n");
     QString causes;
-    bool updated = true; // every calculator, whether its update is in the report or not
     for (const SummaryRow& row : rows) {
-        updated = updated && row.result == 0;
         text += shown(row.calculator).leftJustified(width + 2) +
                 resultText(row.ok, row.result, row.unrecorded.isEmpty()).leftJustified(14) +
                 QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
@@ -502,10 +500,8 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
         text += QLatin1Char('\n') + causes;
     // After Ctrl-C the sentence on stderr says how the run ended, once.
     if (!interrupted)
-        text += ok        ? QStringLiteral("Every calculator was updated.\n")
-                : updated ? QStringLiteral("Every calculator was updated; not every update is "
-                                           "in the report.\n")
-                          : QStringLiteral("Not every calculator was updated.\n");
+        text += ok ? QStringLiteral("Every calculator was updated.\n")
+                   : QStringLiteral("Not every calculator was updated.\n");
     if (mode_ == OutputMode::Terminal && drawn_ > 0) {
         text.prepend(QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawn_));
         drawn_ = 0;

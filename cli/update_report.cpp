@@ -35,7 +35,7 @@ bool UpdateReport::isOpen() const {
 
 bool UpdateReport::append(const QString& line, QString& error) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (file_ == -1 || broken_) {
+    if (broken_) {
         error = QStringLiteral("a line before it could not be taken back");
         failed_.store(true);
         return false;
