@@ -1,5 +1,9 @@
 #include "app/command_line.h"
 
+#include "base/utf16_text.h"
+
+#include <QCoreApplication>
+
 CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine line;
     if (arguments.size() == 2 && arguments.at(1) == QLatin1String("--version")) {
@@ -9,4 +13,22 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         line.language = arguments.at(2).toInt(nullptr, 10);
     }
     return line;
+}
+
+QStringList commandLineArguments(int argc, char** argv) {
+    QStringList arguments;
+#ifdef _WIN32
+    // The command line is UTF-16 here, which Qt keeps; argv is not.
+    if (QCoreApplication::instance())
+        return QCoreApplication::arguments();
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+#else
+    for (int i = 0; i < argc; ++i) {
+        const std::u16string units = utf16FromByteName(argv[i]);
+        arguments << QString(reinterpret_cast<const QChar*>(units.data()),
+                             static_cast<int>(units.size()));
+    }
+#endif
+    return arguments;
 }

@@ -13,3 +13,8 @@ struct CommandLine {
 // arguments; with any other count every argument is ignored, except one
 // "--version" on its own.
 [[nodiscard]] CommandLine parseCommandLine(const QStringList& arguments);
+
+// The program's arguments as the system gave them: on Linux bytes, kept whole
+// as base/utf16_text.h keeps a name, so that a folder of any name reaches the
+// dialog; after QApplication has taken its own options out of argv.
+[[nodiscard]] QStringList commandLineArguments(int argc, char** argv);

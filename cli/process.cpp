@@ -1,8 +1,10 @@
 // vela-update as a process: its signals and console events, its terminal,
 // its streams. A console program on every platform.
+#include "base/utf16_text.h"
 #include "cli/vela_update.h"
 #include "device/calculators.h"
 #include "settings/diagnostics.h"
+#include "strings/res_qstring.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -14,7 +16,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -58,6 +62,14 @@ void catchInterrupts() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
+// A report opened here never takes a standard stream's number.
+void holdStandardStreams() {}
+
+// Windows hands the command line over as UTF-16, which Qt keeps.
+QStringList argumentsOf(int, char**) {
+    return QCoreApplication::arguments().mid(1);
+}
+
 bool isTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
@@ -87,8 +99,29 @@ void catchInterrupts() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     // A reader that went away (vela-update ... | head -1) is an output that
-    // fails, not a reason to die in the middle of a file.
+    // fails, not a reason to die in the middle of a file; so is a report
+    // past the largest file the system lets this process write.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+// A standard stream closed at start leaves its number free: the next file
+// opened (the report) would take it, and what is said there would land in
+// that file. /dev/null takes it instead, before anything is opened.
+void holdStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            (void)::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+}
+
+// The arguments as the system gave them: bytes, kept whole as
+// base/utf16_text.h keeps a name, so that a folder of any name can be used.
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << qStringFromUtf16(utf16FromByteName(argv[i]));
+    return arguments;
 }
 
 bool isTerminal(std::FILE* stream) {
@@ -106,6 +139,7 @@ int terminalColumns() {
 } // namespace
 
 int velaUpdateMain(int argc, char** argv) {
+    holdStandardStreams();
     QCoreApplication app(argc, argv);
     catchInterrupts();
     // Silent unless QT_LOGGING_RULES asks for them, as for the dialog; stderr.
@@ -123,9 +157,7 @@ int velaUpdateMain(int argc, char** argv) {
         env.terminalColumns = qEnvironmentVariableIntValue("COLUMNS");
     env.readLine = [&in](QString& line) { return in.readLineInto(&line); };
     env.interrupts = &interrupts;
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    const int code = runVelaUpdate(args, env);
+    const int code = runVelaUpdate(argumentsOf(argc, argv), env);
     out.flush();
     err.flush();
 #ifdef _WIN32

@@ -30,13 +30,6 @@ QString hexBytes(const QString& text) {
     return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex());
 }
 
-// A name as a terminal may show it: no control character reaches it.
-QString shown(const QString& text) {
-    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
-    return QString(reinterpret_cast<const QChar*>(escaped.data()),
-                   static_cast<int>(escaped.size()));
-}
-
 QString speedText(std::uint64_t bytes, qint64 ms) {
     if (ms <= 0 || bytes == 0)
         return QString();
@@ -44,9 +37,11 @@ QString speedText(std::uint64_t bytes, qint64 ms) {
     return QStringLiteral("  %1 MB/s").arg(perSecond / 1e6, 0, 'f', 1);
 }
 
-QString resultText(bool ok, int result) {
+QString resultText(bool ok, int result, bool recorded = true) {
     if (ok)
         return QStringLiteral("ok");
+    if (!recorded && result == 0)
+        return QStringLiteral("not recorded");
     // Told to stop after a chunk: not a failure of the calculator's.
     if (result == kResultStopped)
         return QStringLiteral("stopped");
@@ -83,6 +78,12 @@ QString Reporter::jsonString(const QString& text) {
         }
     }
     return out + QLatin1Char('"');
+}
+
+QString Reporter::shown(const QString& text) {
+    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
+    return QString(reinterpret_cast<const QChar*>(escaped.data()),
+                   static_cast<int>(escaped.size()));
 }
 
 QString Reporter::nameField(const QString& field, const QString& name) {
@@ -226,7 +227,7 @@ void Reporter::set(const QString& folder, bool manifestChecked, const QList<SetI
                         .arg(image.size)
                         .arg(image.sha256);
         emitJson(QStringLiteral("set"), QString(),
-                 {{QStringLiteral("folder"), jsonString(folder)},
+                 {{nameField(QStringLiteral("folder"), folder), {}},
                   {QStringLiteral("manifest"), boolText(manifestChecked)},
                   {QStringLiteral("images"),
                    QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
@@ -463,8 +464,11 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
                                 .arg(row.files)
                                 .arg(boolText(row.ok))
                                 .arg(row.result);
-            if (!row.ok)
+            if (!row.ok && !row.cause.isEmpty())
                 entry += QStringLiteral(",\"cause\":") + jsonString(row.cause);
+            if (!row.unrecorded.isEmpty())
+                entry += QStringLiteral(",\"recorded\":false,\"unrecorded\":") +
+                         jsonString(row.unrecorded);
             calculators << entry + QLatin1Char('}');
         }
         emitJson(QStringLiteral("summary"), QString(),
@@ -481,11 +485,15 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
     QString causes;
     for (const SummaryRow& row : rows) {
         text += shown(row.calculator).leftJustified(width + 2) +
-                resultText(row.ok, row.result).leftJustified(14) +
+                resultText(row.ok, row.result, row.unrecorded.isEmpty()).leftJustified(14) +
                 QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
         // A stopped calculator's cause is the interruption, said once below.
         if (!row.ok && !row.cause.isEmpty() && row.result != kResultStopped)
             causes += wrapped(shown(row.calculator) + QStringLiteral(": ") + shown(row.cause)) +
+                      QLatin1Char('\n');
+        if (!row.unrecorded.isEmpty())
+            causes += wrapped(shown(row.calculator) + QStringLiteral(": not in the report: ") +
+                              shown(row.unrecorded)) +
                       QLatin1Char('\n');
     }
     if (!causes.isEmpty())
@@ -501,8 +509,10 @@ void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>&
     write(out_, text);
 }
 
-void Reporter::note(const QString& text) {
+void Reporter::note(const QString& said) {
     std::lock_guard<std::mutex> hold(lock_);
+    // A note names calculators and paths: anybody's bytes.
+    const QString text = shown(said);
     if (mode_ == OutputMode::Terminal) {
         printAbove(wrapped(text) + QLatin1Char('\n'));
         return;

@@ -32,7 +32,8 @@ struct SummaryRow {
     int result = 0;
     int files = 0;
     double seconds = 0;
-    QString cause; // why it failed; empty when ok
+    QString cause;      // why it failed; empty when ok
+    QString unrecorded; // why its line is not in the report; empty when it is
 };
 
 class Reporter {
@@ -79,6 +80,9 @@ public:
     // exact bytes beside it when the name is not text.
     [[nodiscard]] static QString jsonString(const QString& text);
     [[nodiscard]] static QString nameField(const QString& field, const QString& name);
+    // The text as a terminal may show it: no control character reaches it,
+    // and bytes that are not text are shown as \xNN.
+    [[nodiscard]] static QString shown(const QString& text);
 
 private:
     struct Line {

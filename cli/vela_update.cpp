@@ -129,30 +129,49 @@ public:
 
 private:
     int usageError(const QString& sentence, const QString& command = QString()) {
-        err_ << "vela-update: " << sentence << " Try 'vela-update"
+        err_ << "vela-update: " << Reporter::shown(sentence) << " Try 'vela-update"
              << (command.isEmpty() ? QString() : QLatin1Char(' ') + command) << " --help'.\n";
         err_.flush();
         return kExitUsage;
     }
     int failure(int code, const QString& sentence) {
-        const QString line = QStringLiteral("vela-update: ") + sentence;
+        // Every name in it shown as a terminal may show it: a folder's or a
+        // file's name is anybody's bytes.
+        const QString line = QStringLiteral("vela-update: ") + Reporter::shown(sentence);
         err_ << (reporter_ ? reporter_->wrapped(line) : line) << '\n';
         err_.flush();
         return code;
     }
-    // Ctrl-C presses so far; an output that can no longer be written counts
-    // as the first.
+    // Ctrl-C presses so far; an output or a report that can no longer be
+    // written counts as the first.
     [[nodiscard]] int presses() const {
         const int pressed = env_.interrupts ? env_.interrupts->load() : 0;
-        return reporter_ && reporter_->outputFailed() ? std::max(pressed, 1) : pressed;
+        const bool broken =
+            (reporter_ && reporter_->outputFailed()) || (report_ && report_->failed());
+        return broken ? std::max(pressed, 1) : pressed;
     }
     // How a run that has begun ends, after its summary.
-    int runEnd(bool ok, const QStringList& incomplete, const QString& interrupted) {
+    int runEnd(bool ok, const std::vector<SummaryRow>& rows, const QStringList& incomplete,
+               const QString& interrupted) {
         if (!incomplete.isEmpty())
             return failure(kExitInterrupted,
                            QStringLiteral("interrupted: left incomplete: %1. Run the update again "
                                           "for them.")
                                .arg(incomplete.join(QStringLiteral(", "))));
+        QStringList unrecorded;
+        QString why;
+        for (const SummaryRow& row : rows) {
+            if (!row.unrecorded.isEmpty()) {
+                unrecorded << row.calculator;
+                why = why.isEmpty() ? row.unrecorded : why;
+            }
+        }
+        if (!unrecorded.isEmpty())
+            return failure(kExitOutput,
+                           QStringLiteral("the report %1 could not be written (%2): the updates of "
+                                          "%3 are not in it.")
+                               .arg(QDir::toNativeSeparators(reportPath_), why,
+                                    unrecorded.join(QStringLiteral(", "))));
         if (reporter_ && reporter_->outputFailed())
             return failure(kExitOutput,
                            QStringLiteral("the output could not be written; no calculator was "
@@ -201,7 +220,9 @@ private:
     const CliEnvironment& env_;
     QTextStream& out_;
     QTextStream& err_;
-    const Reporter* reporter_ = nullptr; // of the command that runs
+    const Reporter* reporter_ = nullptr;   // of the command that runs
+    const UpdateReport* report_ = nullptr; // its report, when it has one
+    QString reportPath_;
 };
 
 QString nameOf(const DiskIdentity& disk) {
@@ -238,8 +259,11 @@ public:
             options.stop = &stopNow;
             result_ = run_.run(options);
             seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
-            if (session_.report.isOpen())
-                (void)session_.report.append(reportLine());
+            // A session whose line is not in the report is not over well: a
+            // day at a station must not turn out unrecorded.
+            QString why;
+            if (session_.report.isOpen() && !session_.report.append(reportLine(), why))
+                unrecorded_ = why;
             ended_.store(true);
         });
     }
@@ -253,8 +277,10 @@ public:
     [[nodiscard]] SummaryRow row() {
         if (thread_.joinable())
             thread_.join();
-        return {nameOf(disk_), result_.result == kResultOk,    result_.result, result_.filesWritten,
-                seconds_,      qStringFromUtf16(result_.cause)};
+        return {nameOf(disk_),  result_.result == kResultOk && unrecorded_.isEmpty(),
+                result_.result, result_.filesWritten,
+                seconds_,       qStringFromUtf16(result_.cause),
+                unrecorded_};
     }
     [[nodiscard]] bool stopped() {
         if (thread_.joinable())
@@ -311,7 +337,7 @@ private:
                     ? QLatin1Char(',') + Reporter::nameField(QStringLiteral("serial"),
                                                              qStringFromUtf16(disk_.serial))
                     : field("port", qStringFromUtf16(disk_.port));
-        line += field("folder", session_.folder) +
+        line += QLatin1Char(',') + Reporter::nameField(QStringLiteral("folder"), session_.folder) +
                 QStringLiteral(",\"manifest\":%1,\"images\":[")
                     .arg(session_.manifest ? QStringLiteral("true") : QStringLiteral("false"));
         for (std::size_t i = 0; i < session_.files.size(); ++i) {
@@ -340,6 +366,7 @@ private:
     QElapsedTimer clock_;
     RunSummary result_;
     double seconds_ = 0;
+    QString unrecorded_; // why its line is not in the report (run's thread, then joined)
     std::atomic<bool> ended_{false};
     std::thread thread_;
 };
@@ -475,9 +502,11 @@ bool Cli::prepare(const Options& options, Reporter& reporter, Session& session, 
                                                .arg(QDir::toNativeSeparators(options.report), why));
             return false;
         }
+        report_ = &session.report;
+        reportPath_ = options.report;
     }
     session.files = runFilesOf(scan.files);
-    session.folder = QDir::toNativeSeparators(QFileInfo(options.folder).absoluteFilePath());
+    session.folder = scan.folder;
     session.manifest = scan.manifestChecked;
     QList<SetImage> images;
     for (const RunFile& file : session.files)
@@ -610,7 +639,7 @@ int Cli::install(const Options& options) {
             incomplete << rows.back().calculator;
     }
     reporter.summary(ok, presses() > 0, rows);
-    return runEnd(ok, incomplete,
+    return runEnd(ok, rows, incomplete,
                   ok ? QStringLiteral("interrupted; every update begun was finished.")
                      : QStringLiteral("interrupted; the updates begun were finished, not every "
                                       "one of them well."));
@@ -713,7 +742,7 @@ int Cli::station(const Options& options) {
 
     bool ok = failed == 0;
     reporter.summary(ok, presses() > 0, rows);
-    return runEnd(ok, incomplete,
+    return runEnd(ok, rows, incomplete,
                   QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
 }
 

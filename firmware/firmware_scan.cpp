@@ -1,5 +1,7 @@
 #include "firmware/firmware_scan.h"
 
+#include "firmware/firmware_folder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -39,14 +41,13 @@ bool isFirmwareName(const QString& name) {
     return roleOf(name, true) >= 0 || roleOf(name, false) >= 0;
 }
 
-// The file's size and digest, read whole now; false, with the system's
+// The file's size and digest, read whole now; Failed, with the system's
 // words, when it cannot be read.
-bool digestOf(const QString& path, FirmwareFile& file, QString& error) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error = in.errorString();
-        return false;
-    }
+InputOpen digestOf(const QString& path, FirmwareFile& file, QString& error) {
+    QFile in;
+    const InputOpen opened = openInput(path, in, error);
+    if (opened != InputOpen::Ok)
+        return opened;
     Sha256 digest;
     QByteArray chunk(64 * 1024, Qt::Uninitialized);
     std::uint64_t size = 0;
@@ -54,7 +55,7 @@ bool digestOf(const QString& path, FirmwareFile& file, QString& error) {
         const qint64 got = in.read(chunk.data(), chunk.size());
         if (got < 0) {
             error = in.errorString();
-            return false;
+            return InputOpen::Failed;
         }
         if (got == 0)
             break;
@@ -63,7 +64,7 @@ bool digestOf(const QString& path, FirmwareFile& file, QString& error) {
     }
     file.size = size;
     file.sha256 = digest.finish();
-    return true;
+    return InputOpen::Ok;
 }
 
 // A name as sha256sum escapes it, read left to right: a backslash and an n
@@ -83,15 +84,37 @@ QByteArray unescaped(const QByteArray& name) {
 
 // sha256sum's own lines: "<64 hex>  <name>" or "<64 hex> *<name>" (binary),
 // a leading backslash when the name holds a backslash or a line break.
-// Names by their upper case, as image names are matched. False, with the
-// number of the line, when a line is none of these.
-bool readManifest(const QString& path, QHash<QString, QList<QByteArray>>& digests, int& badLine) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        badLine = 0;
-        return false;
+// Names by their upper case, as image names are matched. Read from a regular
+// file only, and no further than its bound: what lies past it is no list of
+// three images, whatever its listed size said.
+ScanProblem readManifest(const QString& path, const QString& name,
+                         QHash<QString, QList<QByteArray>>& digests) {
+    ScanProblem problem;
+    problem.name = name;
+    QFile in;
+    switch (openInput(path, in, problem.error)) {
+    case InputOpen::NotRegular:
+        problem.kind = ScanProblem::NotRegularFile;
+        problem.names << name;
+        return problem;
+    case InputOpen::Failed:
+        problem.kind = ScanProblem::Unreadable;
+        return problem;
+    case InputOpen::Ok:
+        break;
     }
-    const QList<QByteArray> lines = in.readAll().split('\n');
+    const QByteArray text = in.read(kManifestMaxBytes + 1);
+    if (in.error() != QFileDevice::NoError) {
+        problem.kind = ScanProblem::Unreadable;
+        problem.error = in.errorString();
+        return problem;
+    }
+    if (text.size() > kManifestMaxBytes) {
+        problem.kind = ScanProblem::ManifestTooLarge;
+        problem.limit = kManifestMaxBytes;
+        return problem;
+    }
+    const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
         if (line.endsWith('\r'))
@@ -105,29 +128,35 @@ bool readManifest(const QString& path, QHash<QString, QList<QByteArray>>& digest
         const bool hexOnly = std::all_of(hex.begin(), hex.end(), [](char c) {
             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
         });
+        // A NUL would cut the name short wherever it is taken as text.
         if (line.size() < 67 || !hexOnly || line[64] != ' ' ||
-            (line[65] != ' ' && line[65] != '*')) {
-            badLine = i + 1;
-            return false;
+            (line[65] != ' ' && line[65] != '*') || line.contains('\0')) {
+            problem.kind = ScanProblem::ManifestUnreadable;
+            problem.line = i + 1;
+            return problem;
         }
-        QByteArray name = line.mid(66);
+        QByteArray listed = line.mid(66);
         if (escaped)
-            name = unescaped(name);
-        digests[QString::fromUtf8(name).toUpper()].append(QByteArray::fromHex(hex));
+            listed = unescaped(listed);
+        digests[QString::fromUtf8(listed).toUpper()].append(QByteArray::fromHex(hex));
     }
-    return true;
+    return {};
 }
 
 // Every image listed once in the manifest, with its digest. None when it is.
-ScanProblem checkManifest(const QString& manifest, const FirmwareFileList& files) {
-    ScanProblem problem;
-    QHash<QString, QList<QByteArray>> digests;
-    int badLine = 0;
-    if (!readManifest(manifest, digests, badLine)) {
-        problem.kind = ScanProblem::ManifestUnreadable;
-        problem.line = badLine;
+ScanProblem checkManifest(const FolderEntry& manifest, const QString& folder,
+                          const FirmwareFileList& files) {
+    if (manifest.size > static_cast<std::uint64_t>(kManifestMaxBytes)) {
+        ScanProblem problem;
+        problem.kind = ScanProblem::ManifestTooLarge;
+        problem.name = manifest.name;
+        problem.limit = kManifestMaxBytes;
         return problem;
     }
+    QHash<QString, QList<QByteArray>> digests;
+    ScanProblem problem = readManifest(pathIn(folder, manifest.name), manifest.name, digests);
+    if (problem.kind != ScanProblem::None)
+        return problem;
     for (const FirmwareFile& file : files) {
         problem.name = QFileInfo(file.path).fileName();
         const QList<QByteArray> listed = digests.value(problem.name.toUpper());
@@ -151,35 +180,8 @@ QString nativeFolder(const QString& folder) {
 
 } // namespace
 
-QFileInfoList firmwareFolderListing(const QString& folder) {
-    if (folder.isEmpty())
-        return {};
-    const QDir dir(folder);
-    if (!dir.exists())
-        return {};
-    // Hidden files are left out unless QDir::Hidden is asked for; System
-    // brings links that lead to nothing, so that they can be named. Of the
-    // folders, only links to one: a folder of its own is no firmware file.
-    QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const QFileInfo& e) { return e.isDir() && !e.isSymLink(); }),
-                  entries.end());
-    std::stable_sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        const QString x = a.fileName().toLower();
-        const QString y = b.fileName().toLower();
-        return std::lexicographical_compare(x.utf16(), x.utf16() + x.size(), y.utf16(),
-                                            y.utf16() + y.size());
-    });
-    return entries;
-}
-
 bool isNewSchemeFileName(const QString& name) {
     return roleOf(name, true) >= 0;
-}
-
-bool isLegacySchemeFileName(const QString& name) {
-    return roleOf(name, false) >= 0;
 }
 
 QString problemText(const ScanProblem& problem, const QStringList& templates) {
@@ -239,6 +241,16 @@ QString problemText(const ScanProblem& problem, const QStringList& templates) {
     case ScanProblem::ManifestMismatch:
         return text(ProblemSentence::Mismatch, "%1 does not match SHA256SUMS: nothing was written.")
             .arg(problem.name);
+    case ScanProblem::ManifestTwoSpellings:
+        return text(ProblemSentence::ManifestTwoSpellings,
+                    "%1 and %2 are two spellings of SHA256SUMS: keep one of them; nothing was "
+                    "written.")
+            .arg(problem.name, problem.other);
+    case ScanProblem::ManifestTooLarge:
+        return text(ProblemSentence::ManifestTooLarge,
+                    "%1 is larger than %2 bytes, too large for a list of images: nothing was "
+                    "written.")
+            .arg(problem.name, QString::number(problem.limit));
     }
     return {};
 }
@@ -246,43 +258,56 @@ QString problemText(const ScanProblem& problem, const QStringList& templates) {
 FirmwareScan scanFirmwareFiles(const QString& folder) {
     FirmwareScan scan;
     scan.problem.folder = folder;
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    std::vector<FolderEntry> entries;
+    if (!listFolder(folder, entries)) {
         scan.problem.kind = ScanProblem::NotAFolder;
         return scan;
     }
-    // Only a regular file (after following links) is a firmware image: a link
-    // to a device would be "installed" from endless zeros or nothing at all,
-    // and a FIFO would hold the transfer forever.
-    QFileInfoList listing;
-    QString manifest;
-    for (const QFileInfo& entry : firmwareFolderListing(folder)) {
-        if (entry.fileName().compare(QLatin1String(kManifestName), Qt::CaseInsensitive) == 0)
-            manifest = entry.absoluteFilePath();
-        if (!isFirmwareName(entry.fileName()))
-            continue;
-        if (entry.isSymLink() && !entry.exists()) {
+    scan.folder = absoluteFolder(folder);
+    // Only a regular file (after following links) is a firmware image or a
+    // manifest: a link to a device would be "installed" from endless zeros or
+    // nothing at all, and a FIFO would hold the program forever. A manifest
+    // that is not one is no reason to go on unchecked.
+    std::vector<FolderEntry> listing;
+    const FolderEntry* manifest = nullptr;
+    for (const FolderEntry& entry : entries) {
+        const bool isManifest =
+            entry.name.compare(QLatin1String(kManifestName), Qt::CaseInsensitive) == 0;
+        if (isManifest) {
+            // Two spellings on a case-sensitive file system: which was meant?
+            if (manifest) {
+                scan.problem.kind = ScanProblem::ManifestTwoSpellings;
+                scan.problem.name = manifest->name;
+                scan.problem.other = entry.name;
+                return scan;
+            }
+            manifest = &entry;
+        } else if (!isFirmwareName(entry.name) ||
+                   (entry.kind == FolderEntry::Folder && !entry.link)) {
+            continue; // a folder of its own is no firmware file
+        }
+        if (entry.kind == FolderEntry::LinkToNothing) {
             scan.problem.kind = ScanProblem::LinkToNothing;
-            scan.problem.name = entry.fileName();
+            scan.problem.name = entry.name;
             return scan;
         }
-        if (!entry.isFile()) {
-            scan.problem.names << entry.fileName();
-            continue;
-        }
-        listing << entry;
+        if (entry.kind != FolderEntry::RegularFile)
+            scan.problem.names << entry.name;
+        else if (!isManifest)
+            listing.push_back(entry);
     }
     if (!scan.problem.names.isEmpty()) {
         scan.problem.kind = ScanProblem::NotRegularFile;
         return scan;
     }
-    scan.newNamingScheme = std::any_of(listing.begin(), listing.end(), [](const QFileInfo& e) {
-        return isNewSchemeFileName(e.fileName());
+    scan.newNamingScheme = std::any_of(listing.begin(), listing.end(), [](const FolderEntry& e) {
+        return isNewSchemeFileName(e.name);
     });
 
     std::array<QString, kRoles.size()> perRole;
     FirmwareFileList files;
-    for (const QFileInfo& entry : listing) {
-        const int role = roleOf(entry.fileName(), scan.newNamingScheme);
+    for (const FolderEntry& entry : listing) {
+        const int role = roleOf(entry.name, scan.newNamingScheme);
         if (role < 0)
             continue;
         QString& first = perRole[static_cast<size_t>(role)];
@@ -291,28 +316,35 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
         if (!first.isEmpty()) {
             scan.problem.kind = ScanProblem::TwoSpellings;
             scan.problem.name = first;
-            scan.problem.other = entry.fileName();
+            scan.problem.other = entry.name;
             return scan;
         }
-        first = entry.fileName();
+        first = entry.name;
         const Role& wanted = kRoles[static_cast<size_t>(role)];
         const auto tooLarge = [&](std::uint64_t size) {
             if (wanted.maxBytes <= 0 || size <= static_cast<std::uint64_t>(wanted.maxBytes))
                 return false;
             scan.problem.kind = ScanProblem::TooLarge;
-            scan.problem.name = entry.fileName();
+            scan.problem.name = entry.name;
             scan.problem.size = static_cast<qint64>(size);
             scan.problem.limit = wanted.maxBytes;
             return true;
         };
         // The listed size first, so that an image far too large is not read
         // whole only to be refused; then the size of the bytes read.
-        if (tooLarge(static_cast<std::uint64_t>(entry.size())))
+        if (tooLarge(entry.size))
             return scan;
-        FirmwareFile file{QDir::toNativeSeparators(entry.absoluteFilePath()), wanted.diskOffset};
-        if (!digestOf(entry.absoluteFilePath(), file, scan.problem.error)) {
+        FirmwareFile file{pathIn(scan.folder, entry.name), wanted.diskOffset};
+        switch (digestOf(file.path, file, scan.problem.error)) {
+        case InputOpen::Ok:
+            break;
+        case InputOpen::NotRegular: // it was, when the folder was listed
+            scan.problem.kind = ScanProblem::NotRegularFile;
+            scan.problem.names << entry.name;
+            return scan;
+        case InputOpen::Failed:
             scan.problem.kind = ScanProblem::Unreadable;
-            scan.problem.name = entry.fileName();
+            scan.problem.name = entry.name;
             return scan;
         }
         if (tooLarge(file.size))
@@ -328,8 +360,8 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
         scan.problem.kind = ScanProblem::NoSet;
         return scan;
     }
-    if (!manifest.isEmpty()) {
-        scan.problem = checkManifest(manifest, files);
+    if (manifest) {
+        scan.problem = checkManifest(*manifest, scan.folder, files);
         if (scan.problem.kind != ScanProblem::None) {
             scan.problem.folder = folder;
             return scan;

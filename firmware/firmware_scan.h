@@ -7,33 +7,28 @@
 #include "firmware/firmware_file.h"
 #include "session/update_run.h"
 
-#include <QFileInfoList>
 #include <QString>
 #include <QStringList>
 
-// The folder's entries that may be firmware files, not hidden, sorted by name
-// without regard to case (both names folded to lower case, compared unit by
-// unit). Empty when the folder is empty text or not an existing folder.
-[[nodiscard]] QFileInfoList firmwareFolderListing(const QString& folder);
-
 [[nodiscard]] bool isNewSchemeFileName(const QString& name);
-[[nodiscard]] bool isLegacySchemeFileName(const QString& name);
 
 // Why a folder gives no usable set; the fields say which file and what.
 struct ScanProblem {
     enum Kind {
         None,
-        NotAFolder,          // folder
-        NoSet,               // folder; missing: the images it lacks
-        TwoSpellings,        // name, other: two names of one image
-        NotRegularFile,      // names: a device, a FIFO, a folder...
-        LinkToNothing,       // name: a link to nothing, or a loop of links
-        Unreadable,          // name, error
-        TooLarge,            // name, size, limit
-        ManifestUnreadable,  // line: SHA256SUMS cannot be read there
-        ManifestNotListed,   // name
-        ManifestListedTwice, // name
-        ManifestMismatch,    // name
+        NotAFolder,           // folder
+        NoSet,                // folder; missing: the images it lacks
+        TwoSpellings,         // name, other: two names of one image
+        NotRegularFile,       // names: a device, a FIFO, a folder...
+        LinkToNothing,        // name: a link to nothing, or a loop of links
+        Unreadable,           // name, error
+        TooLarge,             // name, size, limit
+        ManifestUnreadable,   // line: SHA256SUMS cannot be read there
+        ManifestNotListed,    // name
+        ManifestListedTwice,  // name
+        ManifestMismatch,     // name
+        ManifestTwoSpellings, // name, other: SHA256SUMS and sha256sums
+        ManifestTooLarge,     // name, limit
     };
     Kind kind = None;
     QString folder;
@@ -62,6 +57,9 @@ enum class ProblemSentence : int {
     NotListed,   // %1 the name
     ListedTwice, // %1 the name
     Mismatch,    // %1 the name
+    // Appended, so that the translations' identifiers above stay as they are.
+    ManifestTwoSpellings, // %1, %2 the two names
+    ManifestTooLarge,     // %1 the name, %2 the bound in bytes
     Count
 };
 
@@ -70,6 +68,7 @@ enum class ProblemSentence : int {
 [[nodiscard]] QString problemText(const ScanProblem& problem, const QStringList& templates = {});
 
 struct FirmwareScan {
+    QString folder; // absolute, with the platform's native separators
     bool newNamingScheme = false;
     // In installation order; exactly one file per role, each with its size
     // and digest as read now. Empty when the folder gives no usable set.
@@ -78,10 +77,13 @@ struct FirmwareScan {
     bool manifestChecked = false; // SHA256SUMS listed every image, and each matched
 };
 
-// The name of the manifest a folder may hold (found without regard to case).
+// The name of the manifest a folder may hold (found without regard to case),
+// and the most it may hold: a list of three images has no need of more.
 inline const char kManifestName[] = "SHA256SUMS";
+constexpr qint64 kManifestMaxBytes = 64 * 1024;
 
-// Reads the folder's regular files (links followed) under one naming scheme:
+// Reads the folder's regular files (links followed) under one naming scheme,
+// whatever the bytes of their names and of the folder's:
 // the new one as soon as one file carries a new name. A complete set has
 // exactly one file for each of the three images, the images at 0 and at
 // 0x100000 each fit before the next one, every image can be read whole, and,

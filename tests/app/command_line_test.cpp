@@ -7,6 +7,7 @@ class CommandLineTest : public QObject {
 private slots:
     void parse_data();
     void parse();
+    void folderOfAnyBytes();
 };
 
 void CommandLineTest::parse_data() {
@@ -45,6 +46,17 @@ void CommandLineTest::parse() {
     QCOMPARE(line.folder, folder);
     QCOMPARE(line.language, language);
     QCOMPARE(line.version, version);
+}
+
+// A folder's name is its bytes: those that are not UTF-8 reach the dialog.
+void CommandLineTest::folderOfAnyBytes() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows hands the arguments over as UTF-16");
+#endif
+    char program[] = "Updater", folder[] = "/fw\377", language[] = "3";
+    char* argv[] = {program, folder, language};
+    QCOMPARE(parseCommandLine(commandLineArguments(3, argv)).folder,
+             QString("/fw") + QChar(0xDCFF));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -82,9 +82,11 @@ dress_loop "$loop_b" Orvane 'Vela update' SERB
 loop_calculator odd "$(printf '\377\n\033[2J')" >/dev/null
 QT_LOGGING_RULES="updater.device=true" "$tool" list >"$work/list.txt" 2>"$work/list.err" ||
   fail "list: $(cat "$work/list.err")"
+"$tool" install "$work/firmware" --yes >"$work/plan.txt" 2>&1 || fail "install: $(cat "$work/plan.txt")"
+grep -qF '  \xff\n\x1b[2J  /dev/' "$work/plan.txt" || fail "the plan does not show the serial escaped"
 [ "$(wc -l <"$work/list.txt")" -eq 3 ] || fail "list: not one line per calculator: $(cat -A "$work/list.txt")"
 grep -qF '\xff\n\x1b[2J  /dev/' "$work/list.txt" || fail "list: the serial is not shown escaped"
-! LC_ALL=C grep -q "$(printf '[\001-\011\013-\037\177]')" "$work/list.txt" "$work/list.err" ||
+! LC_ALL=C grep -q "$(printf '[\001-\011\013-\037\177]')" "$work/list.txt" "$work/list.err" "$work/plan.txt" ||
   fail "a control character reached the terminal"
 "$tool" list --json >"$work/list.json"
 iconv -f UTF-8 -t UTF-8 "$work/list.json" >/dev/null || fail "list --json is not UTF-8"

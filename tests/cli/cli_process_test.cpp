@@ -2,7 +2,8 @@
 // calculator: in station mode, calculators that arrive one after another, one
 // that comes back after its update, and Ctrl-C (SIGINT) once or twice mid-run;
 // the end of a session (SIGTERM, SIGHUP) and a reader that goes away (SIGPIPE)
-// in the middle of a file.
+// in the middle of a file. Names, manifests and reports that are not what
+// they seem, each run ended after 10 s whatever it does.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,6 +55,35 @@ int countFinishes(const QStringList& trace) {
     return n;
 }
 
+const char* const kImages[] = {"VELA_APP.DAT", "VELA_MAIN.DAT", "VELA_OS.ROM"};
+
+struct Ended {
+    bool ended = false; // by itself, within 10 s
+    int code = -1;
+    QByteArray said;   // on stdout and stderr
+    long maxRssKb = 0; // of every process this test has started so far
+};
+
+// The tool with these arguments, each as printf's %b makes it (bytes by
+// \xNN), started by bash after the commands in `before`. Killed after 10 s.
+Ended runTool(const QStringList& args, const QString& before = "true") {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    const QString script =
+        R"sh(; a=(); for x; do a+=("$(printf %b "$x")"); done; exec "$0" "${a[@]}")sh";
+    tool.start("bash", QStringList{"-c", before + script, VELA_UPDATE_BINARY} + args);
+    Ended run;
+    run.ended = tool.waitForFinished(10000);
+    if (!run.ended)
+        tool.kill(), tool.waitForFinished();
+    run.code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    run.said = tool.readAll();
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    run.maxRssKb = usage.ru_maxrss;
+    return run;
+}
+
 } // namespace
 
 class CliProcessTest : public QObject {
@@ -63,6 +95,12 @@ private slots:
     void endOfSession_data();
     void endOfSession();
     void reportSurvivesAKill();
+    void report_data();
+    void report();
+    void manifestThatIsNoList_data();
+    void manifestThatIsNoList();
+    void namesAsBytes_data();
+    void namesAsBytes();
 
 private:
     QTemporaryDir dir_;
@@ -265,6 +303,129 @@ void CliProcessTest::reportSurvivesAKill() {
     for (const QByteArray& line : lines)
         QVERIFY2(QJsonDocument::fromJson(line).object().value("result").toInt(-1) == 0,
                  line.constData());
+}
+
+// A record that cannot be written whole is said, and costs the exit code;
+// no line in the file is ever cut or mixed with another, nor anything but a
+// record.
+void CliProcessTest::report_data() {
+    QTest::addColumn<QString>("report"); // "file", "fifo", or a path
+    QTest::addColumn<bool>("beside");    // another vela-update appends to the same file
+    QTest::addColumn<QString>("before"); // bash's commands before the tool
+    QTest::addColumn<int>("code");
+    // The first line fills the file to 1000 bytes; the disk takes 1024.
+    QTest::newRow("the disk full in a line") << "file" << false << "ulimit -f 1" << 5;
+    QTest::newRow("the disk full, another station beside") << "file" << true << "ulimit -f 1" << 5;
+    QTest::newRow("stdout and stderr closed") << "file" << false << "exec >&- 2>&-" << 0;
+    QTest::newRow("a FIFO without a reader") << "fifo" << false << "true" << 1;
+    QTest::newRow("/dev/full") << "/dev/full" << false << "true" << 1;
+}
+
+void CliProcessTest::report() {
+    QFETCH(QString, report);
+    QFETCH(QString, before);
+    QFETCH(bool, beside);
+    QFETCH(int, code);
+    QTemporaryDir dir;
+    const QString path = report.startsWith('/') ? report : dir.path() + "/report";
+    QFile file(path);
+    if (report == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (report == "file")
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write("{\"before\":\"" + QByteArray(984, '.') + "\"}\n") && file.flush());
+    qputenv("UPDATER_VIRTUAL_CALCULATOR", "units=2");
+    const QStringList install{"install", dir_.path() + "/firmware", "--json", "--yes", "--report",
+                              path};
+    QProcess other;
+    if (beside)
+        other.start(VELA_UPDATE_BINARY, install);
+    const Ended run = runTool(install, before);
+    QVERIFY(!beside || (other.waitForFinished(20000) && other.exitCode() == 0));
+    QVERIFY2(run.ended, "still running after 10 s");
+    QCOMPARE(run.code, code);
+    if (!before.startsWith("exec")) {
+        QCOMPARE(run.said.contains("\"event\":\"summary\",\"ok\":true"), code == 0);
+        QCOMPARE(run.said.contains("vela-update: the report "), code != 0);
+        QCOMPARE(run.said.contains("\"event\":\"found\""), code != 1);
+    }
+    if (report != "file")
+        return;
+    file.close();
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    for (const QByteArray& line : text.trimmed().split('\n'))
+        QVERIFY2(QJsonDocument::fromJson(line).isObject() && !line.contains("\"event\""),
+                 text.constData());
+    // The first line, and one for each calculator of each run that ended well.
+    QCOMPARE(text.count('\n'), 1 + (code == 0 ? 2 : 0) + (beside ? 2 : 0));
+}
+
+// SHA256SUMS is read as an image is: only a regular file, and within a bound.
+void CliProcessTest::manifestThatIsNoList_data() {
+    QTest::addColumn<QString>("made"); // by bash, in the folder beside the images
+    QTest::addColumn<QString>("said");
+    const QString notRegular = "Not a regular file: SHA256SUMS";
+    QTest::newRow("a FIFO") << "mkfifo SHA256SUMS" << notRegular;
+    QTest::newRow("a link to /dev/zero") << "ln -s /dev/zero SHA256SUMS" << notRegular;
+    QTest::newRow("a folder") << "mkdir SHA256SUMS" << notRegular;
+    QTest::newRow("1 GiB, sparse") << "truncate -s 1G SHA256SUMS"
+                                   << "SHA256SUMS is larger than 65536 bytes";
+    QTest::newRow("two spellings") << "touch SHA256SUMS sha256sums"
+                                   << "SHA256SUMS and sha256sums are two spellings";
+}
+
+void CliProcessTest::manifestThatIsNoList() {
+    QFETCH(QString, made);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    const Ended run = runTool(
+        {"check", "."},
+        QString("cd %1 && ln -s %2/* . && %3").arg(folder.path(), dir_.path() + "/firmware", made));
+    QVERIFY2(run.ended, "still running after 10 s");
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.said.contains(said.toUtf8()), run.said.constData());
+    // Never read whole: a gigabyte of it would show here.
+    QVERIFY2(run.maxRssKb < 256 * 1024, QByteArray::number(qlonglong(run.maxRssKb)));
+}
+
+// A folder is its bytes: one of any name can be checked and installed; every
+// name said is shown so that no byte of it acts on the terminal.
+void CliProcessTest::namesAsBytes_data() {
+    QTest::addColumn<QString>("folder"); // made with the images, unless "-"
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::newRow("not UTF-8, checked")
+        << "fw\\xff" << QStringList{"check", "fw\\xff"} << 0 << QByteArray("fw\\xff:");
+    QTest::newRow("a surrogate's bytes, installed")
+        << "fw\\xed\\xa0\\x80" << QStringList{"install", "fw\\xed\\xa0\\x80", "--yes"} << 0
+        << QByteArray("fw\\xed\\xa0\\x80:");
+    QTest::newRow("no such folder, escape sequences in its name")
+        << "-" << QStringList{"check", "fw\\x1b[2J\\xc2\\x9b"} << 2
+        << QByteArray("fw\\x1b[2J\\x9b is not a folder.");
+    QTest::newRow("a report with a bell in its name")
+        << "fw" << QStringList{"install", "fw", "--yes", "--report", "no/r\\x07"} << 1
+        << QByteArray("no/r\\x07 cannot be written");
+}
+
+void CliProcessTest::namesAsBytes() {
+    QFETCH(QString, folder);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QByteArray, shown);
+    QTemporaryDir dir;
+    qputenv("UPDATER_VIRTUAL_CALCULATOR", "units=1");
+    // Made from its bytes by bash, in the folder the tool starts in.
+    const QString make = R"sh(cd %1 && f=$(printf %b '%2') && { [ "$f" = - ] ||
+                              { mkdir "$f" && ln -s %3/* "$f"; }; })sh";
+    const Ended run = runTool(args, make.arg(dir.path(), folder, dir_.path() + "/firmware"));
+    QProcess::execute("bash", {"-c", "rm -rf " + dir.path() + "/*"}); // Qt cannot name it
+    QVERIFY2(run.ended, "still running after 10 s");
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.said.contains(shown), run.said.constData());
+    QVERIFY2(!QString::fromUtf8(run.said).contains(
+                 QRegularExpression("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f]")),
+             run.said.constData());
 }
 
 QTEST_GUILESS_MAIN(CliProcessTest)

@@ -2,6 +2,8 @@
 // with the pauses divided; the process around them (signals, a terminal) is
 // tested on the real binary in cli_process_test.
 #include "base/pacing.h"
+#include "cli/reporter.h"
+#include "cli/update_report.h"
 #include "cli/vela_update.h"
 #include "device/virtual/virtual_calculator.h"
 #include "tests/ui/firmware_fixture.h"
@@ -112,6 +114,9 @@ private slots:
     void manifest_data();
     void manifest();
     void reportOfEveryUpdate();
+    void reportIsSynced_data();
+    void reportIsSynced();
+    void jsonTakesEveryControlCharacter();
     void outputWithoutJson_data();
     void outputWithoutJson();
     void listSaysWhyAUnitCannotBeWritten();
@@ -323,6 +328,11 @@ void CliTest::manifest_data() {
     QTest::newRow("a line that is not sha256sum's")
         << "%1  VELA_APP.DAT\nVELA_MAIN.DAT %2\n%3  VELA_OS.ROM\n"
         << 2 << "SHA256SUMS cannot be read (line 2)";
+    QTest::newRow("a NUL in a name") << "%1  VELA_APP.DAT\n%2  VELA_MAIN.DAT\n%3  VELA_OS.ROM\\0x\n"
+                                     << 2 << "SHA256SUMS cannot be read (line 3)";
+    QTest::newRow("listed twice, the wrong digest first")
+        << "%1  VELA_APP.DAT\n%2  VELA_MAIN.DAT\n%1  VELA_OS.ROM\n%3  VELA_OS.ROM\n"
+        << 2 << "VELA_OS.ROM is listed twice in SHA256SUMS";
 }
 
 void CliTest::manifest() {
@@ -337,6 +347,7 @@ void CliTest::manifest() {
     QVERIFY(sums.open(QIODevice::WriteOnly));
     for (int i = 0; i < digests.size(); ++i)
         manifest.replace(QStringLiteral("%%1").arg(i + 1), digests[i]);
+    manifest.replace(QStringLiteral("\\0"), QChar(0));
     sums.write(manifest.toUtf8());
     sums.close();
     virtual_calculator::install(virtual_calculator::Options{});
@@ -394,6 +405,43 @@ void CliTest::reportOfEveryUpdate() {
     QCOMPARE(refused.code, int(kExitUsage));
     QVERIFY(refused.err.contains("cannot be written"));
     QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
+}
+
+// A session is over when its line is on the disk: a disk that does not keep
+// it fails the session, and the line is not left in the file.
+void CliTest::reportIsSynced_data() {
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("the disk keeps each line") << true;
+    QTest::newRow("the disk keeps none") << false;
+}
+
+void CliTest::reportIsSynced() {
+    QFETCH(bool, kept);
+    static std::atomic<int> syncs;
+    syncs = 0;
+    update_report::testing::setSync(kept ? +[] { return ++syncs > 0; } : +[] { return !++syncs; });
+    virtual_calculator::Options options;
+    QVERIFY(attach("units=2", options));
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/report");
+    const Run run = vela(
+        {"install", dir_.path() + "/firmware", "--json", "--yes", "--report", file.fileName()});
+    update_report::testing::setSync(nullptr);
+    QCOMPARE(syncs.load(), 2);
+    QCOMPARE(run.code, kept ? int(kExitOk) : int(kExitOutput));
+    QCOMPARE(run.events.last().value("ok").toBool(!kept), kept);
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1, kept ? 2 : 0);
+}
+
+// Whatever a name holds, its JSON string is one that strict parsers take.
+void CliTest::jsonTakesEveryControlCharacter() {
+    for (ushort c = 0; c < 0x20; ++c) {
+        const QString text = QStringLiteral("a") + QChar(c) + QStringLiteral("b");
+        const QString json = Reporter::jsonString(text);
+        QVERIFY2(std::none_of(json.begin(), json.end(), [](QChar u) { return u.unicode() < 0x20; }),
+                 qPrintable(QString::number(c)));
+        QCOMPARE(QJsonDocument::fromJson('[' + json.toUtf8() + ']').array().at(0).toString(), text);
+    }
 }
 
 void CliTest::outputWithoutJson_data() {

@@ -1,0 +1,41 @@
+// A firmware folder as the system holds it: its entries and their kinds, and
+// its files opened to be read. Names are the system's own: on Linux bytes
+// with no promised encoding, kept in a QString as base/utf16_text.h keeps
+// them (bytes that are not UTF-8 as lone surrogates), so that a folder or a
+// file of any name can be checked, shown and written.
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+struct FolderEntry {
+    enum Kind {
+        RegularFile,
+        Folder,
+        Other,         // a FIFO, a device, a socket
+        LinkToNothing, // a link to nothing, or a loop of links
+    };
+    QString name;
+    Kind kind = Other; // links followed
+    bool link = false;
+    std::uint64_t size = 0; // of a regular file, as listed
+};
+
+// The folder's entries that are not hidden, sorted by name without regard
+// to case (both names folded to lower case, compared unit by unit). False
+// when the folder is empty text or not an existing folder.
+[[nodiscard]] bool listFolder(const QString& folder, std::vector<FolderEntry>& entries);
+
+// The folder as an absolute path with the platform's native separators.
+[[nodiscard]] QString absoluteFolder(const QString& folder);
+// The path of the entry called name in folder.
+[[nodiscard]] QString pathIn(const QString& folder, const QString& name);
+
+// Opens path to be read into file, only if it is a regular file. The open
+// never waits: a FIFO put in a file's place cannot hold the program, and a
+// device is never read. Failed: error says why, in the system's words.
+enum class InputOpen { Ok, NotRegular, Failed };
+[[nodiscard]] InputOpen openInput(const QString& path, QFile& file, QString& error);
