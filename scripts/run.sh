@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the updater. Without a display
+# Installs what is missing, builds the two programs, and starts the updater. Without a display
 # it runs the command-line tool instead, so that the update shows in the
 # terminal: `vela-update install <folder> --yes`.
 #
@@ -10,7 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
-scripts/build.sh
+# Updater and vela-update only: the tests and benchmarks are the test
+# command's, and would make the first start wait minutes longer.
+scripts/build.sh --programs
 headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   headless=1
