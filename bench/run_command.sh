@@ -43,8 +43,9 @@ ok=1
 problem() { echo "$1"; ok=0; }
 [ "$status" -eq 0 ] || problem "scripts/run.sh ended with exit code $status"
 [ -n "$found" ] || problem "the virtual calculator was not attached (a calculator is plugged in?)"
-[ "$written" -eq 3 ] && [ -n "$first" ] && [ -n "$finished" ] ||
+if [ "$written" -ne 3 ] || [ -z "$first" ] || [ -z "$finished" ]; then
   problem "the demo update did not complete: $written of 3 files written"
+fi
 grep -q "The virtual calculator's files are in" "$work/run.log" ||
   problem "scripts/run.sh did not say where the virtual calculator's files are"
 [ "$tests" -eq 0 ] || problem "$tests test or benchmark programs were built"

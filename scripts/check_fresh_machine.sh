@@ -103,7 +103,7 @@ only_the_programs() { # build tree
     local extra
     extra=$(built_programs "$1" | grep -vxE 'app/Updater|app/vela-update|tools/resmod/resmod' || true)
     [ -z "$extra" ] && return 0
-    echo "built besides the programs:" $extra
+    echo "built besides the programs: ${extra//$'\n'/ }"
     return 1
 }
 
