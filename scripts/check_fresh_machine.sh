@@ -3,7 +3,8 @@
 # (debootstrap --variant=minbase), the repository's committed HEAD cloned into
 # it with ../shared beside it, and in a chroot:
 #   1. the run command, headless, against the virtual calculator: it installs
-#      what it needs, builds, updates the calculator and ends by itself;
+#      what it needs, builds the two programs and no test, updates the
+#      calculator and ends by itself;
 #   2. the test command with UPDATER_TEST_QUICK=1;
 #   3. scripts/package.sh;
 #   4. in a second, untouched minimal root: apt-get install of that .deb, the
@@ -86,6 +87,25 @@ check() { # name command...
 timed() { # name seconds
     printf '%s %d:%02d\n' "$1" $(($2 / 60)) $(($2 % 60)) >>"$work/times"
 }
+# The programs of a build tree, CMake's own probes left out: the ELF files that
+# may be run, one path a line from the top of the tree.
+built_programs() { # build tree
+    local file
+    (cd "$1" && find . -path ./CMakeFiles -prune -o -type f -perm -u+x -print) | sort |
+        while read -r file; do
+            [ "$(head -c 4 "$1/$file" | tr -d '\177')" = ELF ] && echo "${file#./}"
+        done
+    return 0
+}
+# The run command builds the two programs, and resmod for their string
+# modules: none of the test command's tests and benchmarks.
+only_the_programs() { # build tree
+    local extra
+    extra=$(built_programs "$1" | grep -vxE 'app/Updater|app/vela-update|tools/resmod/resmod' || true)
+    [ -z "$extra" ] && return 0
+    echo "built besides the programs: ${extra//$'\n'/ }"
+    return 1
+}
 
 inside() {
     trap unmount_all EXIT
@@ -110,6 +130,14 @@ inside() {
         grep -q 'FINISH' "$build$src/build/virtual-calculator/unit0.trace"
     check "run command: no size-hint warnings of the offscreen platform" \
         bash -c "! grep -q propagateSizeHints '$logs/run.log'"
+    local extra
+    if extra=$(only_the_programs "$build$src/build"); then
+        pass "run command: builds Updater and vela-update, no test or benchmark"
+    else
+        fail "run command builds no test or benchmark" "$extra"
+    fi
+    check "run command: the window's string modules and icons beside it" \
+        test -f "$build$src/build/app/resource/HelpEn.orvaneresource" -a -f "$build$src/build/app/icons/varFolder_16x16.png"
 
     # 2. The test command, Linux stage only.
     start=$SECONDS
