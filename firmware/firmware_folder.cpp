@@ -69,6 +69,10 @@ bool listFolder(const QString& folder, std::vector<FolderEntry>& entries) {
     return true;
 }
 
+bool pathExists(const QString& path) {
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+}
+
 QString absoluteFolder(const QString& folder) {
     return QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath());
 }
@@ -122,6 +126,11 @@ bool listFolder(const QString& folder, std::vector<FolderEntry>& entries) {
     ::closedir(dir);
     sortByName(entries);
     return true;
+}
+
+bool pathExists(const QString& path) {
+    struct stat seen {};
+    return ::lstat(bytesOf(path).c_str(), &seen) == 0;
 }
 
 QString absoluteFolder(const QString& folder) {

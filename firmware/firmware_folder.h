@@ -29,6 +29,9 @@ struct FolderEntry {
 // when the folder is empty text or not an existing folder.
 [[nodiscard]] bool listFolder(const QString& folder, std::vector<FolderEntry>& entries);
 
+// Whether anything is at path (links followed or not).
+[[nodiscard]] bool pathExists(const QString& path);
+
 // The folder as an absolute path with the platform's native separators.
 [[nodiscard]] QString absoluteFolder(const QString& folder);
 // The path of the entry called name in folder.

@@ -41,6 +41,27 @@ bool isFirmwareName(const QString& name) {
     return roleOf(name, true) >= 0 || roleOf(name, false) >= 0;
 }
 
+// The role of a file of a set, by where it goes.
+const Role& roleFor(const FirmwareFile& file) {
+    for (const Role& role : kRoles) {
+        if (role.diskOffset == file.diskOffset)
+            return role;
+    }
+    return kRoles.front();
+}
+
+// An image longer than the room before the next image's offset would
+// overwrite the start of that image: the problem, or false when it fits.
+bool tooLarge(const Role& wanted, const QString& name, std::uint64_t size, ScanProblem& problem) {
+    if (wanted.maxBytes <= 0 || size <= static_cast<std::uint64_t>(wanted.maxBytes))
+        return false;
+    problem.kind = ScanProblem::TooLarge;
+    problem.name = name;
+    problem.size = static_cast<qint64>(size);
+    problem.limit = wanted.maxBytes;
+    return true;
+}
+
 // The file's size and digest, read whole now; Failed, with the system's
 // words, when it cannot be read.
 InputOpen digestOf(const QString& path, FirmwareFile& file, QString& error) {
@@ -196,6 +217,9 @@ QString problemText(const ScanProblem& problem, const QStringList& templates) {
     case ScanProblem::NotAFolder:
         return text(ProblemSentence::NotAFolder, "%1 is not a folder.")
             .arg(nativeFolder(problem.folder));
+    case ScanProblem::NoSuchFolder:
+        return text(ProblemSentence::DoesNotExist, "%1 does not exist.")
+            .arg(nativeFolder(problem.folder));
     case ScanProblem::NoSet:
         if (problem.names.isEmpty() || problem.names.size() == 3)
             return text(ProblemSentence::NoSet,
@@ -205,8 +229,7 @@ QString problemText(const ScanProblem& problem, const QStringList& templates) {
         return text(ProblemSentence::Missing, "%1 holds no firmware set: %2 is missing.")
             .arg(nativeFolder(problem.folder), problem.names.join(QStringLiteral(", ")));
     case ScanProblem::TwoSpellings:
-        return text(ProblemSentence::TwoSpellings,
-                    "%1 and %2 are two names of one image: keep one of them.")
+        return text(ProblemSentence::TwoSpellings, "%1 and %2 are two names of one image.")
             .arg(problem.name, problem.other);
     case ScanProblem::NotRegularFile:
         return text(ProblemSentence::NotRegularFile, "Not a regular file: %1")
@@ -225,42 +248,73 @@ QString problemText(const ScanProblem& problem, const QStringList& templates) {
             .arg(problem.name, QString::number(problem.size - problem.limit),
                  QString::number(problem.size), QString::number(problem.limit));
     case ScanProblem::ManifestUnreadable:
-        return problem.line > 0 ? text(ProblemSentence::ManifestLine,
-                                       "SHA256SUMS cannot be read (line %1): nothing was written.")
-                                      .arg(problem.line)
-                                : text(ProblemSentence::Manifest,
-                                       "SHA256SUMS cannot be read: nothing was written.");
+        return problem.line > 0
+                   ? text(ProblemSentence::ManifestLine, "SHA256SUMS cannot be read (line %1).")
+                         .arg(problem.line)
+                   : text(ProblemSentence::Manifest, "SHA256SUMS cannot be read.");
     case ScanProblem::ManifestNotListed:
-        return text(ProblemSentence::NotListed,
-                    "%1 is not listed in SHA256SUMS: nothing was written.")
+        return text(ProblemSentence::NotListed, "%1 is not listed in SHA256SUMS.")
             .arg(problem.name);
     case ScanProblem::ManifestListedTwice:
-        return text(ProblemSentence::ListedTwice,
-                    "%1 is listed twice in SHA256SUMS: nothing was written.")
+        return text(ProblemSentence::ListedTwice, "%1 is listed twice in SHA256SUMS.")
             .arg(problem.name);
     case ScanProblem::ManifestMismatch:
-        return text(ProblemSentence::Mismatch, "%1 does not match SHA256SUMS: nothing was written.")
-            .arg(problem.name);
+        return text(ProblemSentence::Mismatch, "%1 does not match SHA256SUMS.").arg(problem.name);
     case ScanProblem::ManifestTwoSpellings:
         return text(ProblemSentence::ManifestTwoSpellings,
-                    "%1 and %2 are two spellings of SHA256SUMS: keep one of them; nothing was "
-                    "written.")
+                    "%1 and %2 are two spellings of SHA256SUMS.")
             .arg(problem.name, problem.other);
     case ScanProblem::ManifestTooLarge:
         return text(ProblemSentence::ManifestTooLarge,
-                    "%1 is larger than %2 bytes, too large for a list of images: nothing was "
-                    "written.")
+                    "%1 is larger than %2 bytes, too large for a list of images.")
             .arg(problem.name, QString::number(problem.limit));
     }
     return {};
 }
 
-FirmwareScan scanFirmwareFiles(const QString& folder) {
+ScanAdvice scanAdvice(const ScanProblem& problem) {
+    // Of two spellings, the one to delete is the one not spelt as the set's
+    // (or the manifest's) own name; of two such, the second.
+    const auto odd = [&problem](bool firstIsOwn) {
+        return ScanAdvice{Advice::DeleteOne, firstIsOwn ? problem.other : problem.name};
+    };
+    switch (problem.kind) {
+    case ScanProblem::None:
+        return {};
+    case ScanProblem::NotAFolder:
+    case ScanProblem::NoSuchFolder:
+    case ScanProblem::NoSet:
+        return {Advice::ChooseFolder, {}};
+    case ScanProblem::TwoSpellings:
+        return odd(problem.name == problem.name.toUpper() ||
+                   problem.other != problem.other.toUpper());
+    case ScanProblem::ManifestTwoSpellings:
+        return odd(problem.name == QLatin1String(kManifestName) ||
+                   problem.other != QLatin1String(kManifestName));
+    case ScanProblem::NotRegularFile:
+        return {Advice::ReplaceFile, problem.names.join(QStringLiteral(", "))};
+    case ScanProblem::LinkToNothing:
+        return {Advice::ReplaceFile, problem.name};
+    case ScanProblem::Unreadable:
+        return {Advice::CheckFiles, {}};
+    case ScanProblem::TooLarge:
+    case ScanProblem::ManifestUnreadable:
+    case ScanProblem::ManifestNotListed:
+    case ScanProblem::ManifestListedTwice:
+    case ScanProblem::ManifestMismatch:
+    case ScanProblem::ManifestTooLarge:
+        return {Advice::DownloadAgain, {}};
+    }
+    return {};
+}
+
+FirmwareScan scanFirmwareNames(const QString& folder) {
     FirmwareScan scan;
     scan.problem.folder = folder;
     std::vector<FolderEntry> entries;
     if (!listFolder(folder, entries)) {
-        scan.problem.kind = ScanProblem::NotAFolder;
+        scan.problem.kind =
+            pathExists(folder) ? ScanProblem::NotAFolder : ScanProblem::NoSuchFolder;
         return scan;
     }
     scan.folder = absoluteFolder(folder);
@@ -320,35 +374,13 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
             return scan;
         }
         first = entry.name;
+        // By the listed size: an image far too large is refused before it is
+        // read whole.
         const Role& wanted = kRoles[static_cast<size_t>(role)];
-        const auto tooLarge = [&](std::uint64_t size) {
-            if (wanted.maxBytes <= 0 || size <= static_cast<std::uint64_t>(wanted.maxBytes))
-                return false;
-            scan.problem.kind = ScanProblem::TooLarge;
-            scan.problem.name = entry.name;
-            scan.problem.size = static_cast<qint64>(size);
-            scan.problem.limit = wanted.maxBytes;
-            return true;
-        };
-        // The listed size first, so that an image far too large is not read
-        // whole only to be refused; then the size of the bytes read.
-        if (tooLarge(entry.size))
+        if (tooLarge(wanted, entry.name, entry.size, scan.problem))
             return scan;
         FirmwareFile file{pathIn(scan.folder, entry.name), wanted.diskOffset};
-        switch (digestOf(file.path, file, scan.problem.error)) {
-        case InputOpen::Ok:
-            break;
-        case InputOpen::NotRegular: // it was, when the folder was listed
-            scan.problem.kind = ScanProblem::NotRegularFile;
-            scan.problem.names << entry.name;
-            return scan;
-        case InputOpen::Failed:
-            scan.problem.kind = ScanProblem::Unreadable;
-            scan.problem.name = entry.name;
-            return scan;
-        }
-        if (tooLarge(file.size))
-            return scan;
+        file.size = entry.size;
         files.append(file);
     }
     for (size_t i = 0; i < kRoles.size(); ++i) {
@@ -361,7 +393,47 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
         return scan;
     }
     if (manifest) {
-        scan.problem = checkManifest(*manifest, scan.folder, files);
+        // By its listed size at once: a list of three images is short.
+        if (manifest->size > static_cast<std::uint64_t>(kManifestMaxBytes)) {
+            scan.problem.kind = ScanProblem::ManifestTooLarge;
+            scan.problem.name = manifest->name;
+            scan.problem.limit = kManifestMaxBytes;
+            return scan;
+        }
+        scan.manifest = manifest->name;
+    }
+    scan.files = files;
+    return scan;
+}
+
+FirmwareScan digestFirmwareSet(FirmwareScan scan) {
+    if (scan.files.isEmpty() || scan.digested)
+        return scan;
+    FirmwareFileList files = scan.files;
+    scan.files.clear();
+    for (FirmwareFile& file : files) {
+        const QString name = QFileInfo(file.path).fileName();
+        switch (digestOf(file.path, file, scan.problem.error)) {
+        case InputOpen::Ok:
+            break;
+        case InputOpen::NotRegular: // it was, when the folder was listed
+            scan.problem.kind = ScanProblem::NotRegularFile;
+            scan.problem.names << name;
+            return scan;
+        case InputOpen::Failed:
+            scan.problem.kind = ScanProblem::Unreadable;
+            scan.problem.name = name;
+            return scan;
+        }
+        // The size of the bytes read, which the listing may not have known.
+        if (tooLarge(roleFor(file), name, file.size, scan.problem))
+            return scan;
+    }
+    if (!scan.manifest.isEmpty()) {
+        FolderEntry entry;
+        entry.name = scan.manifest;
+        const QString folder = scan.problem.folder;
+        scan.problem = checkManifest(entry, scan.folder, files);
         if (scan.problem.kind != ScanProblem::None) {
             scan.problem.folder = folder;
             return scan;
@@ -369,7 +441,12 @@ FirmwareScan scanFirmwareFiles(const QString& folder) {
         scan.manifestChecked = true;
     }
     scan.files = files;
+    scan.digested = true;
     return scan;
+}
+
+FirmwareScan scanFirmwareFiles(const QString& folder) {
+    return digestFirmwareSet(scanFirmwareNames(folder));
 }
 
 std::vector<RunFile> runFilesOf(const FirmwareFileList& files) {

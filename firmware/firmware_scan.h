@@ -5,6 +5,7 @@
 #pragma once
 
 #include "firmware/firmware_file.h"
+#include "session/advice.h"
 #include "session/update_run.h"
 
 #include <QString>
@@ -17,6 +18,7 @@ struct ScanProblem {
     enum Kind {
         None,
         NotAFolder,           // folder
+        NoSuchFolder,         // folder
         NoSet,                // folder; missing: the images it lacks
         TwoSpellings,         // name, other: two names of one image
         NotRegularFile,       // names: a device, a FIFO, a folder...
@@ -60,12 +62,21 @@ enum class ProblemSentence : int {
     // Appended, so that the translations' identifiers above stay as they are.
     ManifestTwoSpellings, // %1, %2 the two names
     ManifestTooLarge,     // %1 the name, %2 the bound in bytes
+    DoesNotExist,         // %1 the folder
     Count
 };
 
 // The problem as one sentence: English (as the tool says it), or from
 // templates, indexed by ProblemSentence, where one is given and not empty.
 [[nodiscard]] QString problemText(const ScanProblem& problem, const QStringList& templates = {});
+
+// What to do about the problem, and the name its advice names (the file to
+// delete or to replace).
+struct ScanAdvice {
+    Advice advice = Advice::None;
+    QString arg;
+};
+[[nodiscard]] ScanAdvice scanAdvice(const ScanProblem& problem);
 
 struct FirmwareScan {
     QString folder; // absolute, with the platform's native separators
@@ -74,6 +85,8 @@ struct FirmwareScan {
     // and digest as read now. Empty when the folder gives no usable set.
     FirmwareFileList files;
     ScanProblem problem;          // why files is empty
+    QString manifest;             // the name of the folder's SHA256SUMS; empty: none
+    bool digested = false;        // every image read whole for its size and digest
     bool manifestChecked = false; // SHA256SUMS listed every image, and each matched
 };
 
@@ -89,6 +102,14 @@ constexpr qint64 kManifestMaxBytes = 64 * 1024;
 // 0x100000 each fit before the next one, every image can be read whole, and,
 // with a SHA256SUMS file, every image is listed there with its digest.
 [[nodiscard]] FirmwareScan scanFirmwareFiles(const QString& folder);
+
+// The same in two steps, so that a window can show itself before the images
+// are read: the names, kinds and listed sizes first (nothing is read; a set
+// that fails here fails at once)...
+[[nodiscard]] FirmwareScan scanFirmwareNames(const QString& folder);
+// ...then each image read whole for its size and digest, and SHA256SUMS
+// checked. Any thread; the scan it takes is its own copy.
+[[nodiscard]] FirmwareScan digestFirmwareSet(FirmwareScan scan);
 
 // The set as the update engine takes it: each file fixed as it was checked.
 [[nodiscard]] std::vector<RunFile> runFilesOf(const FirmwareFileList& files);

@@ -238,6 +238,7 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
 }
 
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
+    digests_.waitIdle();
     abortUpdate();
     // The release refers to this dialog; it ends before the dialog does.
     releases_.waitIdle();
@@ -287,6 +288,8 @@ void CCalcFWUpdateMSDialog::loadSettings() {
 
 void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease after) {
     qCInfo(lcUi).noquote() << "the run ends:" << message;
+    // A set still being read belongs to the run that ends here.
+    ++scanGeneration_;
     cancelButton->hide();
     progressBar->hide();
     statusLabel->setText(message);
@@ -729,6 +732,9 @@ void CCalcFWUpdateMSDialog::prepareNewRun() {
     calculatorList->clear();
     calculatorList->hide();
     leftAloneNotice_.clear();
+}
+
+void CCalcFWUpdateMSDialog::startNewRun() {
     // The last run's finish command may still be on its way: the new run
     // begins once it has gone out.
     if (pendingReleases_ > 0)

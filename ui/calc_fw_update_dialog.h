@@ -5,6 +5,7 @@
 
 #include "device/calculators.h"
 #include "firmware/firmware_file.h"
+#include "firmware/firmware_scan.h"
 #include "session/update_run.h"
 #include "ui/serial_jobs.h"
 #include "worker/dialog_link.h"
@@ -112,6 +113,8 @@ private slots:
     void onCalculatorProgress(const QString& calculator, int percent);
     void onMembersMissing(const QStringList& calculators);
     void onReleaseEnded(const RunStep& finish, bool exitAfter, bool runOver);
+    // The set of the scan `generation` read whole, or why it cannot be used.
+    void onSetDigested(const FirmwareScan& scan, int generation);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -124,6 +127,11 @@ public slots:
 private:
     // Brings back what the end of an earlier run hid or stopped.
     void prepareNewRun();
+    // A new run of the files found, once the last run's finish command has
+    // gone out.
+    void startNewRun();
+    // "No updates are available", why, and what to do.
+    void showNoUpdates(const ScanProblem& problem);
     // A new run of the files found, and the worker started on it.
     void startRun();
     void beginRun();
@@ -172,6 +180,10 @@ private:
     // each of its steps comes back here as a value. Outlives the releases.
     UpdateRun run_;
     SerialJobs releases_;
+    // Reads the images of a scan whole, off the GUI thread; the scan whose
+    // result still counts is the latest (an end of the run counts as one).
+    SerialJobs digests_;
+    int scanGeneration_ = 0;
     // Who was plugged in during the run and left alone; said after "Done" too.
     QString leftAloneNotice_;
 };

@@ -2,7 +2,9 @@
 // current file to the worker.
 #include "ui/calc_fw_update_dialog.h"
 
+#include "base/utf16_text.h"
 #include "firmware/firmware_scan.h"
+#include "strings/res_qstring.h"
 #include "ui/localised_text.h"
 #include "worker/update_worker.h"
 
@@ -10,27 +12,76 @@
 #include <QLabel>
 #include <QPushButton>
 
+namespace {
+
+// A name as the window may show it: bytes that are not text, and control
+// characters, escaped ("\xff").
+QString shown(const QString& text) {
+    return qStringFromUtf16(escapedForDisplay(text.toStdU16String()));
+}
+
+} // namespace
+
 void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
     browseButton->hide();
     fileList.clear();
-    const FirmwareScan scan = scanFirmwareFiles(workFolder);
+    // What the worker had of an earlier folder is no file of this one.
+    worker->clearFile();
+    const int generation = ++scanGeneration_;
+    // Names, kinds and sizes only: a folder without a usable set says so at
+    // once, and the window shows before any image is read.
+    const FirmwareScan scan = scanFirmwareNames(workFolder);
     newNamingScheme = scan.newNamingScheme;
-    fileList = scan.files;
-    showFourthLine(FourthLine::Cause, problemText(scan.problem, problemTemplates()));
-    if (fileList.size() == 3) {
-        currentIndex = 0;
-        setCurrentFile();
-        // An earlier scan that found nothing has stopped the run; this one
-        // starts it again, so that the calculator is updated once plugged in.
-        if (worker->stopRequested.load())
-            prepareNewRun();
-        else
-            beginRun();
+    if (scan.files.size() != 3) {
+        showNoUpdates(scan.problem);
         return;
     }
+    fileList = scan.files;
+    currentIndex = 0;
+    showFourthLine(FourthLine::Cause, QString());
+    // An earlier scan that found nothing has stopped the run; this one
+    // starts it again once the set is read.
+    if (worker->stopRequested.load())
+        prepareNewRun();
+    cancelButton->show();
+    showFileLine(fileList.at(currentIndex).path);
+    // The images read whole and their digests taken on a thread of their
+    // own; the worker gets the first file only then, so that no countdown
+    // starts before the set is fixed.
+    digests_.post([this, scan, generation] {
+        const FirmwareScan digested = digestFirmwareSet(scan);
+        QMetaObject::invokeMethod(
+            this, [this, digested, generation] { onSetDigested(digested, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CCalcFWUpdateMSDialog::onSetDigested(const FirmwareScan& scan, int generation) {
+    // A later scan, or the end of the run, has taken this one's place.
+    if (generation != scanGeneration_)
+        return;
+    if (scan.files.size() != 3) {
+        showNoUpdates(scan.problem);
+        return;
+    }
+    fileList = scan.files;
+    currentIndex = 0;
+    setCurrentFile();
+    if (worker->stopRequested.load())
+        startNewRun();
+    else
+        beginRun();
+}
+
+void CCalcFWUpdateMSDialog::showNoUpdates(const ScanProblem& problem) {
+    fileList.clear();
+    const ScanAdvice advice = scanAdvice(problem);
+    const QString next = localisedAdvice(advice.advice, shown(advice.arg));
+    showFourthLine(FourthLine::Cause, shown(problemText(problem, problemTemplates())) +
+                                          (next.isEmpty() ? QString() : QLatin1Char('\n') + next));
     finishUpdate(localisedText(kTextNoUpdates));
     // Which folder was looked at, whatever the sentence above says.
-    showFileLine(localisedText(kTextFolder).arg(QDir::toNativeSeparators(workFolder)));
+    showFileLine(localisedText(kTextFolder).arg(shown(QDir::toNativeSeparators(workFolder))));
     browseButton->show();
     // Browse is the one thing to do: Enter and Space press it.
     browseButton->setFocus();

@@ -85,6 +85,11 @@ void CUpdateWorker::setFile(const QString& path, std::uint64_t diskOffset) {
     hasFile_ = true;
 }
 
+void CUpdateWorker::clearFile() {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    hasFile_ = false;
+}
+
 bool CUpdateWorker::hasFile() const {
     std::lock_guard<std::mutex> lock(fileLock_);
     return hasFile_;

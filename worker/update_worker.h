@@ -54,6 +54,8 @@ public:
     // Hands the next file over (GUI thread). The path and offset are taken
     // together under one lock, before the dialog stores Transferring.
     void setFile(const QString& path, std::uint64_t diskOffset);
+    // Takes the hand-over back: a new folder is being read (GUI thread).
+    void clearFile();
     [[nodiscard]] bool hasFile() const;
 
     // GUI thread: a stopped worker is made ready for a new run and its loop

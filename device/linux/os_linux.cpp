@@ -120,7 +120,7 @@ namespace diskio {
 
 OpenResult openFileForReading(const std::u16string& path) {
     // O_NONBLOCK: opening a FIFO would otherwise wait for a writer forever.
-    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(::open(byteNameFromUtf16(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
     struct stat info {};

@@ -402,7 +402,7 @@ void CliProcessTest::namesAsBytes_data() {
         << QByteArray("fw\\xed\\xa0\\x80:");
     QTest::newRow("no such folder, escape sequences in its name")
         << "-" << QStringList{"check", "fw\\x1b[2J\\xc2\\x9b"} << 2
-        << QByteArray("fw\\x1b[2J\\x9b is not a folder.");
+        << QByteArray("fw\\x1b[2J\\x9b does not exist.");
     QTest::newRow("a report with a bell in its name")
         << "fw" << QStringList{"install", "fw", "--yes", "--report", "no/r\\x07"} << 1
         << QByteArray("no/r\\x07 cannot be written");

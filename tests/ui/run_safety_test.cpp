@@ -221,6 +221,8 @@ void RunSafetyTest::imageChangedAfterTheCheck() {
             [&](int) { results << dialog.statusLabel->text(); });
     dialog.show();
     dialog.scanFirmwareFolder();
+    // Changed once the set is checked: once its first file is handed over.
+    QTRY_VERIFY(!worker::testing::filePath(*dialog.worker).isEmpty());
     QFile os(folder.path() + "/VELA_OS.ROM");
     QVERIFY(os.open(QIODevice::WriteOnly | QIODevice::Truncate));
     os.write(QByteArray(newSize, 'x'));
