@@ -110,8 +110,6 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     // Twice each size shown, so that a screen at 200 % gets sharp pixels.
     for (const char* size : {"16", "32", "64", "128"})
         appIcon.addFile(QStringLiteral(":/CalculatorIconX%1.png").arg(QLatin1String(size)));
-    for (const char* size : {"16x16", "32x32", "64x64"})
-        folderIcon.addFile(QStringLiteral("icons:varFolder_%1.png").arg(QLatin1String(size)));
 
     if (!folder.isEmpty()) {
         workFolder = folder;
@@ -157,7 +155,6 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     closeButton = new QPushButton(localisedText(kTextClose));
     closeButton->hide();
     browseButton = new QPushButton();
-    browseButton->setIcon(folderIcon);
     browseButton->setText(localisedText(kTextBrowse));
     browseButton->hide();
 

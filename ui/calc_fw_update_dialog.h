@@ -37,7 +37,7 @@ public:
 
     // startCountdownMs and transferActive come from DialogLink.
     QIcon appIcon;
-    QIcon folderIcon;
+    QIcon folderIcon; // read when Browse is first shown
     bool newNamingScheme = false;
     int language = 1;
     QProgressBar* progressBar = nullptr;

@@ -82,6 +82,12 @@ void CCalcFWUpdateMSDialog::showNoUpdates(const ScanProblem& problem) {
     finishUpdate(localisedText(kTextNoUpdates));
     // Which folder was looked at, whatever the sentence above says.
     showFileLine(localisedText(kTextFolder).arg(shown(QDir::toNativeSeparators(workFolder))));
+    // Its icon is read when it is first needed: most starts never show it.
+    if (folderIcon.isNull()) {
+        for (const char* size : {"16x16", "32x32", "64x64"})
+            folderIcon.addFile(QStringLiteral("icons:varFolder_%1.png").arg(QLatin1String(size)));
+        browseButton->setIcon(folderIcon);
+    }
     browseButton->show();
     // Browse is the one thing to do: Enter and Space press it.
     browseButton->setFocus();

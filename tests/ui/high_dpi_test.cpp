@@ -51,6 +51,7 @@ void HighDpiTest::iconsAtTwiceTheSize() {
     QFETCH(int, size);
     CCalcFWUpdateMSDialog dialog(folder_.path(), 1);
     dialog.show();
+    dialog.scanFirmwareFolder(); // an empty folder: Browse is offered
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const QIcon icon = iconOf(dialog);
     // A drawn size, not a scaled one: QIcon never enlarges a pixmap, so the
