@@ -232,6 +232,8 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, QWidg
     connect(this, &CCalcFWUpdateMSDialog::releaseEnded, this,
             &CCalcFWUpdateMSDialog::onReleaseEnded, Qt::QueuedConnection);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(this, &CCalcFWUpdateMSDialog::setDigested, this, &CCalcFWUpdateMSDialog::onSetDigested,
+            Qt::QueuedConnection);
 }
 
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog() {
@@ -307,18 +309,20 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message, AfterRelease af
     releases_.post([this, exitAfter] {
         // The run's pause, then the finish command (session/update_run.h).
         (void)releaseUpdateDisks(updateVendorId, updateProductId);
-        emit releaseEnded(run_.state(), exitAfter, true);
+        released_.post(run_.state());
+        emit releaseEnded(exitAfter, true);
     });
 }
 
 void CCalcFWUpdateMSDialog::finishLeftCalculators() {
     releases_.post([this] {
-        const RunStep step = run_.finishLeft();
-        emit releaseEnded(step, false, false);
+        released_.post(run_.finishLeft());
+        emit releaseEnded(false, false);
     });
 }
 
-void CCalcFWUpdateMSDialog::onReleaseEnded(const RunStep& finish, bool exitAfter, bool runOver) {
+void CCalcFWUpdateMSDialog::onReleaseEnded(bool exitAfter, bool runOver) {
+    const RunStep finish = released_.take().value_or(RunStep{});
     qCInfo(lcUi) << (runOver ? "the run's release ended with"
                              : "the finish command of those that "
                                "left ended with")
@@ -353,7 +357,8 @@ void CCalcFWUpdateMSDialog::abortUpdate() {
     finishUpdate(localisedText(kTextAborted));
 }
 
-void CCalcFWUpdateMSDialog::onUpdaterRan(int code, const RunStep& step) {
+void CCalcFWUpdateMSDialog::onUpdaterRan(int code) {
+    const RunStep step = worker->takeStep();
     // The run has applied its rule to each calculator; the dialog shows what
     // it decided and hands the worker what follows.
     const SequenceDecision& next = step.decision;

@@ -3,6 +3,7 @@
 // buttons and progress.
 #pragma once
 
+#include "base/mailbox.h"
 #include "device/calculators.h"
 #include "firmware/firmware_file.h"
 #include "firmware/firmware_scan.h"
@@ -89,16 +90,19 @@ public:
 signals:
     void updateMessage(const QString& text);
     void updateProgress(int percent);
-    // Raised on the release thread when a release has ended, with the run as
-    // it stands after it. runOver: the run's last release, not the finish
-    // command of calculators that left while the others go on.
-    void releaseEnded(const RunStep& finish, bool exitAfter, bool runOver);
+    // Raised on the release thread when a release has ended; the run as it
+    // stands after it waits in released_. runOver: the run's last release,
+    // not the finish command of calculators that left while the others go on.
+    void releaseEnded(bool exitAfter, bool runOver);
+    // Raised on the digest thread when a scan's set has been read whole; it
+    // waits in digested_.
+    void setDigested();
     // The run is over for good: after "Done", or after the last retry failed.
     void updateEnded(bool succeeded);
 
 private slots:
     void onCancel();
-    void onUpdaterRan(int code, const RunStep& step);
+    void onUpdaterRan(int code);
     void onUpdateMessage(const QString& text);
     void onUpdateProgress(int percent);
     void onFoundDevice();
@@ -112,9 +116,9 @@ private slots:
     void onTooManyDisks(int count);
     void onCalculatorProgress(const QString& calculator, int percent);
     void onMembersMissing(const QStringList& calculators);
-    void onReleaseEnded(const RunStep& finish, bool exitAfter, bool runOver);
-    // The set of the scan `generation` read whole, or why it cannot be used.
-    void onSetDigested(const FirmwareScan& scan, int generation);
+    void onReleaseEnded(bool exitAfter, bool runOver);
+    // A scan's set read whole, or why it cannot be used.
+    void onSetDigested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -184,6 +188,9 @@ private:
     // result still counts is the latest (an end of the run counts as one).
     SerialJobs digests_;
     int scanGeneration_ = 0;
+    // Handed from those threads to the GUI thread, each taken once.
+    Mailbox<RunStep> released_;
+    Mailbox<std::pair<int, FirmwareScan>> digested_; // with the scan's generation
     // Who was plugged in during the run and left alone; said after "Done" too.
     QString leftAloneNotice_;
 };

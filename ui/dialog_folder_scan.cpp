@@ -49,17 +49,17 @@ void CCalcFWUpdateMSDialog::scanFirmwareFolder() {
     // own; the worker gets the first file only then, so that no countdown
     // starts before the set is fixed.
     digests_.post([this, scan, generation] {
-        const FirmwareScan digested = digestFirmwareSet(scan);
-        QMetaObject::invokeMethod(
-            this, [this, digested, generation] { onSetDigested(digested, generation); },
-            Qt::QueuedConnection);
+        digested_.post({generation, digestFirmwareSet(scan)});
+        emit setDigested();
     });
 }
 
-void CCalcFWUpdateMSDialog::onSetDigested(const FirmwareScan& scan, int generation) {
+void CCalcFWUpdateMSDialog::onSetDigested() {
+    const std::optional<std::pair<int, FirmwareScan>> taken = digested_.take();
     // A later scan, or the end of the run, has taken this one's place.
-    if (generation != scanGeneration_)
+    if (!taken || taken->first != scanGeneration_)
         return;
+    const FirmwareScan& scan = taken->second;
     if (scan.files.size() != 3) {
         showNoUpdates(scan.problem);
         return;

@@ -53,8 +53,10 @@ std::uint64_t worker::testing::diskOffset(const CUpdateWorker& worker) {
     return WorkerTesting::diskOffset(worker);
 }
 
-CUpdateWorker::CUpdateWorker() {
-    qRegisterMetaType<RunStep>();
+CUpdateWorker::CUpdateWorker() = default;
+
+RunStep CUpdateWorker::takeStep() {
+    return announced_.take().value_or(RunStep{});
 }
 
 // Each calculator's share of the file, for the dialog's list.
@@ -297,7 +299,8 @@ void CUpdateWorker::transferPass() {
     // reaction may store Transferring for the next file, and that store must
     // come last.
     state.store(code == kResultOk ? Succeeded : Failed, std::memory_order_release);
-    emit updaterRan(code, lastStep_);
+    announced_.post(lastStep_);
+    emit updaterRan(code);
     emit downloadInactive();
     pacing::pauseMs(kAfterTransferMs, stopRequested);
 }

@@ -2,13 +2,13 @@
 // result of each firmware file. It lives on its own QThread and writes each
 // file through the plain transfer call (session/transfer_calls.h); the run it
 // drives is the dialog's, whose observer it is: each step's whole result comes
-// back to it, and it hands that on to the dialog with updaterRan. The dialog
+// back to it, and the dialog takes it once when it hears updaterRan. The dialog
 // decides which file comes next by writing the worker's fields.
 #pragma once
 
+#include "base/mailbox.h"
 #include "session/update_run.h"
 
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -16,8 +16,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-
-Q_DECLARE_METATYPE(RunStep)
 
 class CUpdateWorker : public QObject, public RunObserver {
     Q_OBJECT
@@ -48,8 +46,12 @@ public:
     // last gave it.
     std::atomic<int> retryCount{0};
     // Result of the last file transfer, -2 after an exception in the loop.
-    // The whole of it goes to the dialog with updaterRan.
     std::atomic<int> result{0};
+
+    // The whole of the file's result that updaterRan announces (each
+    // calculator's part, what follows): GUI thread, once per updaterRan, in
+    // their order.
+    [[nodiscard]] RunStep takeStep();
 
     // Hands the next file over (GUI thread). The path and offset are taken
     // together under one lock, before the dialog stores Transferring.
@@ -72,9 +74,8 @@ signals:
     void downloadActive();
     void downloadInactive();
     void waitingTicks(int);
-    // A file's result: its code, and the run as it stands after it (each
-    // calculator's part, what follows).
-    void updaterRan(int code, const RunStep& step);
+    // A file's result: its code; the rest of it waits in takeStep().
+    void updaterRan(int code);
     // Not one of the loop's announcements: sent once when an exception ends
     // the loop, so that the dialog can end the run instead of waiting forever.
     void loopFailed(int);
@@ -114,6 +115,7 @@ private:
     // reports it on the thread that transferred), and whether it came.
     RunStep lastStep_;
     bool stepCame_ = false;
+    Mailbox<RunStep> announced_; // the steps of updaterRan, not taken yet
 
     friend struct WorkerTesting;
 

@@ -43,6 +43,7 @@ HOME="$work/home" XDG_CONFIG_HOME="$work/home" QT_QPA_PLATFORM=offscreen \
   QT_LOGGING_RULES="updater.ui=true;updater.device=true" \
   "$updater" "$work/firmware" 1 2>"$log" &
 pid=$!
+trap 'kill -KILL "$pid" 2>/dev/null || true' EXIT
 failed=0
 for _ in $(seq 1 240); do
   grep -q "the run's release ended" "$log" && break

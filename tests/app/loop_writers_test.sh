@@ -22,6 +22,17 @@ mkdir -p "$work/home"
 
 failed=0
 fail() { echo "FAIL: $1" >&2; failed=1; }
+# Every program started here ends with the test, a stopped one too: one left
+# behind would hold the calculator and whatever its parent left open.
+started=()
+end_started() {
+  local p
+  for p in "${started[@]}"; do
+    kill -CONT "$p" 2>/dev/null || true
+    kill -KILL "$p" 2>/dev/null || true
+  done
+}
+trap end_started EXIT
 holds() { # set: every image of it on the calculator
   local f offset
   for f in VELA_APP.DAT:$((0x500000)) VELA_MAIN.DAT:$((0x100000)) VELA_OS.ROM:0; do
@@ -43,11 +54,13 @@ start_tool() { # set log: vela-update in the background, into $pid
   QT_LOGGING_RULES="updater.device=true" \
     "$tool" install "$work/$1" --json --yes >"$work/$2.json" 2>"$work/$2.err" &
   pid=$!
+  started+=("$pid")
 }
 start_dialog() { # set log: the Updater in the background, with its diagnostics
   HOME="$work/home" XDG_CONFIG_HOME="$work/home" QT_QPA_PLATFORM=offscreen \
     QT_LOGGING_RULES="updater.device=true" "$updater" "$work/$1" 1 2>"$work/$2.err" &
   pid=$!
+  started+=("$pid")
 }
 truncate -s 0 "$work/calc.img" && truncate -s 8M "$work/calc.img"
 
