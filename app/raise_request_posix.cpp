@@ -27,7 +27,7 @@ RaiseListener::RaiseListener(const QString& key, QObject* receiver, std::functio
     QLocalServer& server = impl_->server;
     server.setSocketOptions(QLocalServer::UserAccessOption);
     // This process holds the guard, so no live updater listens here: a socket
-    // file left over is a killed one's, and would make listen() fail.
+    // file left over is a killed one's, and Qt says it makes listen() fail.
     QLocalServer::removeServer(socketName(key));
     if (!server.listen(socketName(key)))
         return;

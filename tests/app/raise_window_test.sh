@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# A second start brings back the first updater's minimised window, on an X
-# server with a window manager: mapped, not hidden, and active. Then again
-# after an updater killed outright left its guard and socket behind.
-# Skipped (77) when a tool is missing, except in CI. Usage: <Updater binary>
+# A second start brings back the first updater's minimised window (mapped, not
+# hidden, active), on an X server with a window manager; again after a killed
+# updater left its guard and socket. Skipped (77) without the tools, but in CI.
 set -uo pipefail
 for tool in Xvfb openbox xdotool xprop xwininfo; do
   command -v "$tool" >/dev/null && continue
