@@ -2,8 +2,10 @@
 
 #include "app/command_line.h"
 #include "app/instance_guard.h"
+#include "app/raise_request.h"
 #include "app/standard_output.h"
 #include "base/license_notice.h"
+#include "settings/diagnostics.h"
 #include "ui/calc_fw_update_dialog.h"
 #include "ui/high_dpi.h"
 
@@ -22,6 +24,18 @@ void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& cont
         message == QLatin1String("This plugin does not support propagateSizeHints()"))
         return;
     qtMessageHandler(type, context, message);
+}
+
+// The user started the updater again to find its window: bring it back from
+// the taskbar and to the front. On X11 the window manager may still refuse
+// the focus to a window that did not get the user's last input; this asks
+// for it as far as Qt can.
+void bringForward(QWidget* window) {
+    qCInfo(lcUi) << "another start asked for the window; minimised:" << window->isMinimized();
+    if (window->isMinimized())
+        window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 } // namespace
@@ -43,9 +57,14 @@ int runUpdater(int argc, char** argv, const std::function<void(QApplication&)>& 
     if (atStart)
         atStart(application);
 
-    InstanceGuard guard(QString::fromLatin1(kInstanceKey));
-    if (!guard.acquire())
+    const QString key = QString::fromLatin1(kInstanceKey);
+    InstanceGuard guard(key);
+    if (!guard.acquire()) {
+        // Another updater is open: its window comes forward, and this start
+        // ends as it always has, whether or not the other one heard.
+        requestRaise(key);
         return 0;
+    }
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
 
@@ -56,7 +75,13 @@ int runUpdater(int argc, char** argv, const std::function<void(QApplication&)>& 
     dialog->show();
     dialog->scanFirmwareFolder();
 
-    const int exitCode = QApplication::exec();
+    int exitCode = 0;
+    {
+        // Only while the event loop runs: after it the window is closed for
+        // good, and a request must not bring it back.
+        RaiseListener raiseListener(key, dialog, [dialog] { bringForward(dialog); });
+        exitCode = QApplication::exec();
+    }
     // A running transfer is never cut off: this waits for it to end.
     dialog->shutdownWorker();
     return exitCode;

@@ -35,6 +35,9 @@ test=(
   # records the traffic on the calculators made of files.
   g++-mingw-w64-x86-64 xz-utils wine wine64 fonts-wine nsis
   xvfb xauth x11-utils imagemagick fonts-noto-cjk strace
+  # A window manager and a hand on the display: a second start must bring
+  # back the window a user minimised (tests/app/raise_window_test.sh).
+  openbox xdotool
   # Fuzzing with libFuzzer.
   clang libclang-rt-14-dev
   # losetup and unshare for the benchmarks and the fresh machine.

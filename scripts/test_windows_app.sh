@@ -6,7 +6,8 @@
 #   - under Xvfb with Qt's windows platform: it starts and shows its dialog,
 #     stays up, and ends with exit code 0 when its window gets WM_CLOSE
 #     (sent by Wine's taskkill, as a user's close button would);
-#   - the single-instance guard between two Windows processes;
+#   - the single-instance guard between two Windows processes, and the second
+#     start's request that the first come forward;
 #   - language 8 gives the window the title of the shipped Japanese module;
 #   - with the virtual calculator, a whole update ends with exit code 0 and
 #     leaves the three images on the calculator;
@@ -137,8 +138,8 @@ under_x() {
     local empty first second third crashed
     empty=$(winpath "$work/empty")
 
-    # Start, show, stay up, close.
-    start_updater "$work/first.log" "$empty" 1
+    # Start, show, stay up, close. The log tells when it is asked to come forward.
+    QT_LOGGING_RULES=updater.ui=true start_updater "$work/first.log" "$empty" 1
     first=$updater_pid
     if wait_for_window "$first" 60; then
         pass "Updater.exe starts and shows its dialog"
@@ -151,14 +152,17 @@ under_x() {
         done
         check "Updater.exe stays up with an empty firmware folder" kill -0 "$first"
 
-        # Single instance: a second start ends at once, with 0, showing nothing.
+        # Single instance: a second start asks the first to come forward,
+        # for a second at most, and ends with 0, showing nothing of its own.
         start_updater "$work/second.log" "$empty" 1
         second=$updater_pid
-        if wait_for_end "$second" 30 && [ "$ended_code" = 0 ]; then
+        if wait_for_end "$second" 10 && [ "$ended_code" = 0 ]; then
             pass "a second instance exits 0 while the first runs"
         else
             fail "a second instance exits 0 while the first runs" "exit $ended_code"
         fi
+        for _ in $(seq 1 20); do grep -q "another start asked" "$work/first.log" && break; sleep 0.5; done
+        check "the first instance is asked to come forward" grep -q "another start asked" "$work/first.log"
         check "the first instance keeps running after the second start" kill -0 "$first"
         if [ "$(windows_of "$first" | wc -l)" -ge 1 ]; then
             pass "the first instance keeps its window"

@@ -129,6 +129,13 @@ void InstanceGuardTest::guardInProcess() {
     QVERIFY(first.acquire());
     InstanceGuard second(QString::fromLatin1(kInstanceKey));
     QVERIFY(!second.acquire());
+
+    // A holder that never answers a request to come forward, as a hung
+    // updater: the real binary asks in vain, then ends as before.
+    QProcess binary;
+    start(binary);
+    QVERIFY(binary.waitForFinished(10000));
+    QCOMPARE(binary.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(InstanceGuardTest)
