@@ -1,8 +1,8 @@
 // A second start of the updater brings the first one's window forward instead
 // of ending unseen. The first listens beside its single-instance guard; a
 // start that finds the guard taken asks it to come forward, then ends. The
-// means are each system's own: a local socket on Linux, a named event on
-// Windows (where the static Qt has no network module).
+// means are each system's own: a Unix socket on Linux, a named event on
+// Windows.
 #pragma once
 
 #include <QString>
