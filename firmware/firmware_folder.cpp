@@ -77,12 +77,14 @@ QString absoluteFolder(const QString& folder) {
     return QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath());
 }
 
-InputOpen openInput(const QString& path, QFile& file, QString& error) {
+InputFile::~InputFile() = default;
+
+InputOpen openInput(const QString& path, InputFile& input, QString& error) {
     if (!QFileInfo(path).isFile())
         return InputOpen::NotRegular;
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    input.file.setFileName(path);
+    if (!input.file.open(QIODevice::ReadOnly)) {
+        error = input.file.errorString();
         return InputOpen::Failed;
     }
     return InputOpen::Ok;
@@ -143,7 +145,13 @@ QString absoluteFolder(const QString& folder) {
     return QDir::cleanPath(base + QLatin1Char('/') + folder);
 }
 
-InputOpen openInput(const QString& path, QFile& file, QString& error) {
+InputFile::~InputFile() {
+    file.close();
+    if (descriptor >= 0)
+        ::close(descriptor);
+}
+
+InputOpen openInput(const QString& path, InputFile& input, QString& error) {
     const std::string bytes = bytesOf(path);
     // A device is refused before it is opened: opening some has effects.
     struct stat seen {};
@@ -161,9 +169,9 @@ InputOpen openInput(const QString& path, QFile& file, QString& error) {
         return InputOpen::NotRegular;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        error = file.errorString();
-        ::close(fd);
+    input.descriptor = fd;
+    if (!input.file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        error = input.file.errorString();
         return InputOpen::Failed;
     }
     return InputOpen::Ok;

@@ -37,8 +37,20 @@ struct FolderEntry {
 // The path of the entry called name in folder.
 [[nodiscard]] QString pathIn(const QString& folder, const QString& name);
 
-// Opens path to be read into file, only if it is a regular file. The open
+// A file opened to be read: `file` reads it. On Linux the descriptor is this
+// program's own, closed here rather than inside Qt, so that a thread checker
+// sees its end.
+struct InputFile {
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    QFile file;
+    int descriptor = -1; // Linux: what file reads; -1: file opened itself
+};
+
+// Opens path to be read into input, only if it is a regular file. The open
 // never waits: a FIFO put in a file's place cannot hold the program, and a
 // device is never read. Failed: error says why, in the system's words.
 enum class InputOpen { Ok, NotRegular, Failed };
-[[nodiscard]] InputOpen openInput(const QString& path, QFile& file, QString& error);
+[[nodiscard]] InputOpen openInput(const QString& path, InputFile& input, QString& error);

@@ -65,8 +65,9 @@ bool tooLarge(const Role& wanted, const QString& name, std::uint64_t size, ScanP
 // The file's size and digest, read whole now; Failed, with the system's
 // words, when it cannot be read.
 InputOpen digestOf(const QString& path, FirmwareFile& file, QString& error) {
-    QFile in;
-    const InputOpen opened = openInput(path, in, error);
+    InputFile input;
+    QFile& in = input.file;
+    const InputOpen opened = openInput(path, input, error);
     if (opened != InputOpen::Ok)
         return opened;
     Sha256 digest;
@@ -112,8 +113,9 @@ ScanProblem readManifest(const QString& path, const QString& name,
                          QHash<QString, QList<QByteArray>>& digests) {
     ScanProblem problem;
     problem.name = name;
-    QFile in;
-    switch (openInput(path, in, problem.error)) {
+    InputFile input;
+    QFile& in = input.file;
+    switch (openInput(path, input, problem.error)) {
     case InputOpen::NotRegular:
         problem.kind = ScanProblem::NotRegularFile;
         problem.names << name;
