@@ -322,21 +322,28 @@ check_whole_run cli vela-update
 
 # Two calculators: "Done", and the window stays with the list of which holds
 # what until the user closes it (here: until it is ended, 5 s after Done).
+# The window in the background until its diagnostics say what is looked for
+# (or it ends): the job in $job, its exit code, if it ended, in $ended_early.
+window_until() { # name pattern
+    (
+        traced "$1" "$updater" "$firmware" 1
+        echo "$code" >"$work/$1.code"
+    ) &
+    job=$!
+    for _ in $(seq 1 600); do
+        grep -q "$2" "$work/$1.err" 2>/dev/null && break
+        kill -0 "$job" 2>/dev/null || break
+        sleep 0.5
+    done
+    ended_early=$([ -f "$work/$1.code" ] && cat "$work/$1.code")
+}
+
 blank calc1 calc2
 listing calc1 product2 calc2 vendor scsi >"$work/dialog.list"
-(
-    traced dialog "$updater" "$firmware" 1
-    echo "$code" >"$work/dialog.code"
-) &
-job=$!
 released="the run's release ended with 0"
-for _ in $(seq 1 600); do
-    grep -q "$released" "$work/dialog.err" 2>/dev/null && break
-    kill -0 "$job" 2>/dev/null || break
-    sleep 0.5
-done
+window_until dialog "$released"
 sleep 5
-ended_early=$([ -f "$work/dialog.code" ] && cat "$work/dialog.code")
+[ -n "$ended_early" ] || ended_early=$([ -f "$work/dialog.code" ] && cat "$work/dialog.code")
 if grep -q "the run ends: Done" "$work/dialog.err" && grep -q "$released" "$work/dialog.err" &&
     [ -z "$ended_early" ]; then
     pass "Updater.exe: Done, and the window stays with the list"
@@ -386,18 +393,8 @@ fi
 # itself.
 blank calc1 calc2 calc3
 swap_list >"$work/dialog_swap.list"
-(
-    traced dialog_swap "$updater" "$firmware" 1
-    echo "$code" >"$work/dialog_swap.code"
-) &
-job=$!
 waiting='waiting for calculators of the run that left: serial 0002'
-for _ in $(seq 1 600); do
-    grep -q "$waiting" "$work/dialog_swap.err" 2>/dev/null && break
-    kill -0 "$job" 2>/dev/null || break
-    sleep 0.5
-done
-ended_early=$([ -f "$work/dialog_swap.code" ] && cat "$work/dialog_swap.code")
+window_until dialog_swap "$waiting"
 if grep -q "$waiting" "$work/dialog_swap.err" && [ -z "$ended_early" ]; then
     pass "Updater.exe, 0002 swapped for 0003: the window waits for 0002, no Done"
 else
