@@ -1,21 +1,23 @@
 // What vela-update tells while it updates: JSON lines, plain lines, or on a
 // terminal a block of one line per running calculator, redrawn in place, with
-// each calculator's outcome printed above it once its session has ended.
-// Called from every session's threads; one lock keeps lines whole.
+// each calculator's outcome printed above it once its run has ended (the
+// three writers of cli/report_writers.h). Called from every run's threads;
+// one lock keeps lines whole.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 enum class OutputMode { Json, Plain, Terminal };
+
+class Output;
+class ReportWriter;
 
 // One image of the set, as it was checked.
 struct SetImage {
@@ -40,11 +42,14 @@ class Reporter {
 public:
     // columns: the terminal's width (Terminal mode); 0 when unknown.
     Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns = 0);
+    ~Reporter();
+    Reporter(const Reporter&) = delete;
+    Reporter& operator=(const Reporter&) = delete;
 
     [[nodiscard]] OutputMode mode() const { return mode_; }
     // A write to the output failed (a closed pipe, a full disk): the run is
     // to stop taking calculators, as after a first Ctrl-C.
-    [[nodiscard]] bool outputFailed() const { return outputFailed_.load(); }
+    [[nodiscard]] bool outputFailed() const;
 
     // The firmware set about to be written: the `set` event, or the plan.
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
@@ -85,36 +90,9 @@ public:
     [[nodiscard]] static QString shown(const QString& text);
 
 private:
-    struct Line {
-        QString file;
-        int index = 0;
-        int count = 0;
-        std::uint64_t size = 0;
-        int percent = 0;
-        int retries = 0;
-        QString state; // "writing", "failed (112), retrying", ...
-        QElapsedTimer fileClock;
-        int lastPlainDecade = -1;
-    };
-    using Fields = QList<QPair<QString, QString>>;
-    void emitJson(const QString& event, const QString& calculator, const Fields& fields);
-    void plain(const QString& calculator, const QString& text);
-    Line& line(const QString& calculator);
-    // Terminal: text printed for good above the block, then the block again.
-    void printAbove(const QString& text);
-    void redraw(); // terminal: every running calculator's line again, in place
-    [[nodiscard]] QString describe(const QString& calculator, const Line& line) const;
-    [[nodiscard]] QString cut(const QString& text) const;
-    void write(QTextStream& stream, const QString& text);
-
     std::mutex lock_;
     OutputMode mode_;
-    QTextStream& out_;
-    QTextStream& err_;
     int columns_;
-    QStringList order_; // running calculators, as first seen
-    QMap<QString, Line> lines_;
-    int drawn_ = 0; // lines drawn by the last redraw
-    QString countsText_;
-    std::atomic<bool> outputFailed_{false};
+    std::unique_ptr<Output> output_;
+    std::unique_ptr<ReportWriter> writer_; // of mode_
 };

@@ -1,0 +1,75 @@
+// The text the plain and the terminal writers share.
+#include "cli/report_writers.h"
+
+#include "cli/wrapping.h"
+#include "device/calculators.h"
+
+#include <algorithm>
+
+QString report_text::result(bool ok, int code, bool recorded) {
+    if (ok)
+        return QStringLiteral("ok");
+    if (!recorded && code == 0)
+        return QStringLiteral("not recorded");
+    // Told to stop after a chunk: not a failure of the calculator's.
+    if (code == kResultStopped)
+        return QStringLiteral("stopped");
+    return QStringLiteral("failed (%1)").arg(code);
+}
+
+QString report_text::set(const QString& folder, bool manifestChecked,
+                         const QList<SetImage>& images) {
+    QString text =
+        QStringLiteral("Firmware set in %1%2:\n")
+            .arg(Reporter::shown(folder), manifestChecked ? QStringLiteral(" (checked against "
+                                                                           "SHA256SUMS)")
+                                                          : QString());
+    for (const SetImage& image : images)
+        text += QStringLiteral("  %1  %2 bytes at 0x%3\n    sha256 %4\n")
+                    .arg(Reporter::shown(image.name))
+                    .arg(image.size)
+                    .arg(image.offset, 0, 16)
+                    .arg(image.sha256);
+    return text;
+}
+
+QString report_text::listed(const QString& calculator, const QString& path, bool writable,
+                            const QString& why) {
+    return Reporter::shown(calculator) + QStringLiteral("  ") + Reporter::shown(path) +
+           QStringLiteral("  ") +
+           (writable ? QStringLiteral("can be written")
+                     : QStringLiteral("cannot be opened for writing: ") + Reporter::shown(why)) +
+           QLatin1Char('\n');
+}
+
+QString report_text::summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows,
+                             int columns) {
+    int width = 10;
+    for (const SummaryRow& row : rows)
+        width = std::max(width, Reporter::shown(row.calculator).size());
+    QString text = QLatin1Char('\n') + QStringLiteral("Calculator").leftJustified(width + 2) +
+                   QStringLiteral("Result        Time\n");
+    QString causes;
+    for (const SummaryRow& row : rows) {
+        const QString name = Reporter::shown(row.calculator);
+        text += name.leftJustified(width + 2) +
+                result(row.ok, row.result, row.unrecorded.isEmpty()).leftJustified(14) +
+                QStringLiteral("%1 s").arg(row.seconds, 0, 'f', 1) + QLatin1Char('\n');
+        // A stopped calculator's cause is the interruption, said once below.
+        if (!row.ok && !row.cause.isEmpty() && row.result != kResultStopped)
+            causes += wrapText(name + QStringLiteral(": ") + Reporter::shown(row.cause), columns) +
+                      QLatin1Char('\n');
+        if (!row.unrecorded.isEmpty())
+            causes += wrapText(name + QStringLiteral(": not in the report: ") +
+                                   Reporter::shown(row.unrecorded),
+                               columns) +
+                      QLatin1Char('\n');
+    }
+    if (!causes.isEmpty())
+        text += QLatin1Char('\n') + causes;
+    // After Ctrl-C the sentence on stderr says how the run ended, once.
+    if (!interrupted)
+        text += ok ? QStringLiteral("Every calculator was updated.\n")
+                   : QStringLiteral("Not every calculator was updated.\n");
+    return text;
+}
