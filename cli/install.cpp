@@ -1,0 +1,120 @@
+// vela-update install: every calculator connected at the start, each in a
+// run of its own, the runs side by side.
+#include "cli/tool.h"
+
+#include "strings/res_qstring.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace {
+
+QString tooManyText(std::size_t connected) {
+    return QStringLiteral("More than 16 calculators are connected (%1): unplug all but 16.")
+        .arg(connected);
+}
+
+} // namespace
+
+int install(Tool& tool, const Options& options) {
+    Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.env.terminalColumns);
+    tool.reporter = &reporter;
+    SetToInstall set;
+    int exitCode = kExitOk;
+    if (!tool.prepare(options, reporter, set, exitCode))
+        return exitCode;
+
+    // Up to --wait seconds for at least one calculator and at most 16, as the
+    // dialog waits: a run never picks 16 of more. One look with --wait 0.
+    Present present;
+    QElapsedTimer waited;
+    waited.start();
+    bool toldWaiting = false;
+    std::size_t toldTooMany = 0;
+    for (;;) {
+        present = tool.look();
+        const std::size_t found = present.calculators.size();
+        if (found > 0 && !present.tooMany())
+            break;
+        if (tool.presses() > 0)
+            return tool.failure(kExitInterrupted,
+                                QStringLiteral("interrupted while waiting for a calculator."));
+        if (waited.elapsed() >= qint64(options.waitSeconds) * 1000)
+            return tool.failure(
+                kExitNoCalculator,
+                present.tooMany()
+                    ? tooManyText(found) + QStringLiteral(" Nothing was written.")
+                    : QStringLiteral("no calculator in update mode appeared within %1 s.")
+                          .arg(options.waitSeconds));
+        if (present.tooMany() && toldTooMany != found) {
+            toldTooMany = found;
+            reporter.note(tooManyText(found) + QStringLiteral(" Nothing is written until then."));
+        } else if (!toldWaiting && !present.tooMany()) {
+            reporter.note(QStringLiteral("Waiting up to %1 s for a calculator in update mode...")
+                              .arg(options.waitSeconds));
+            toldWaiting = true;
+        }
+        tool.pause();
+    }
+
+    const std::vector<FoundCalculator>& found = present.calculators;
+    reporter.note(QStringLiteral("Calculators to update (%1):").arg(found.size()));
+    for (const FoundCalculator& disk : found)
+        reporter.note(
+            QStringLiteral("  %1  %2").arg(nameOf(disk.identity), qStringFromUtf16(disk.path)));
+    if (!options.yes && tool.env.stdinIsTerminal) {
+        QTextStream& prompt = options.json ? tool.err : tool.out;
+        prompt << "Write these " << set.files.size() << " files to " << found.size()
+               << (found.size() == 1 ? " calculator" : " calculators") << "? [y/N] ";
+        prompt.flush();
+        QString answer;
+        const bool answered = tool.env.readLine && tool.env.readLine(answer);
+        answer = answer.trimmed().toLower();
+        if (!answered || (answer != QLatin1String("y") && answer != QLatin1String("yes")))
+            return tool.failure(kExitInterrupted,
+                                QStringLiteral("not confirmed: nothing was written."));
+    }
+
+    for (const FoundCalculator& disk : found)
+        reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
+
+    std::atomic<bool> stopNow{false};
+    std::vector<std::unique_ptr<CalculatorRun>> runs;
+    for (const FoundCalculator& disk : found)
+        runs.push_back(std::make_unique<CalculatorRun>(disk.identity, set, reporter, stopNow));
+    const auto running = [&runs] {
+        int count = 0;
+        for (const auto& run : runs)
+            count += !run->ended();
+        return count;
+    };
+    int told = 0;
+    while (running() > 0) {
+        told = tool.tellInterrupt(told, running());
+        if (tool.presses() >= 2)
+            stopNow.store(true);
+        tool.pause([&running] { return running() == 0; });
+    }
+
+    // Calculators plugged in during the run were not written: say so.
+    for (const FoundCalculator& disk : tool.look().calculators) {
+        if (!present.keys.contains(keyOf(disk.identity)))
+            reporter.leftAlone(nameOf(disk.identity), QStringLiteral("joined during this run"));
+    }
+
+    std::vector<SummaryRow> rows;
+    QStringList incomplete;
+    bool ok = true;
+    for (const auto& run : runs) {
+        rows.push_back(run->row());
+        ok = ok && rows.back().ok;
+        if (run->stopped())
+            incomplete << rows.back().calculator;
+    }
+    reporter.summary(ok, tool.presses() > 0, rows);
+    return tool.runEnd(ok, rows, incomplete,
+                       ok ? QStringLiteral("interrupted; every update begun was finished.")
+                          : QStringLiteral("interrupted; the updates begun were finished, not "
+                                           "every one of them well."));
+}
