@@ -1,5 +1,6 @@
 #include "cli/calculator_run.h"
 
+#include "session/advice.h"
 #include "strings/res_qstring.h"
 
 #include <QDateTime>
@@ -16,6 +17,16 @@ QString utcNow() {
 
 QString boolText(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// What to do after a failure of this kind, in English.
+QString nextAfter(Failure failure) {
+    return qStringFromUtf16(englishAdvice(adviceFor(failure)));
+}
+
+// The failure of a step, as the one calculator of the run had it.
+Failure failureOf(const RunStep& step) {
+    return step.calculators.empty() ? step.result.failure : step.calculators.front().failure;
 }
 
 } // namespace
@@ -41,7 +52,7 @@ CalculatorRun::CalculatorRun(DiskIdentity disk, SetToInstall& set, Reporter& rep
         seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
         if (told_.finish)
             reporter_.finish(nameOf(disk_), updated(), told_.finishCode == kResultOk,
-                             told_.finishCause);
+                             told_.finishCause, nextAfter(told_.finishFailure));
         // A run whose line is not in the report is not over well: a day at a
         // station must not turn out unrecorded.
         QString why;
@@ -62,8 +73,16 @@ void CalculatorRun::join() {
 
 SummaryRow CalculatorRun::row() {
     join();
-    return {nameOf(disk_), updated() && unrecorded_.isEmpty(), result_.result, result_.filesWritten,
-            seconds_,      qStringFromUtf16(result_.cause),    unrecorded_};
+    SummaryRow row;
+    row.calculator = nameOf(disk_);
+    row.ok = updated() && unrecorded_.isEmpty();
+    row.result = result_.result;
+    row.files = result_.filesWritten;
+    row.seconds = seconds_;
+    row.cause = qStringFromUtf16(result_.cause);
+    row.next = next();
+    row.unrecorded = unrecorded_;
+    return row;
 }
 
 bool CalculatorRun::stopped() {
@@ -74,6 +93,12 @@ bool CalculatorRun::stopped() {
 void CalculatorRun::stepEnded(const RunStep& step) {
     if (!step.finish)
         told_.transfer = step;
+    else if (!step.result.calculators.empty())
+        told_.finishFailure = step.result.calculators.front().failure;
+}
+
+QString CalculatorRun::next() const {
+    return updated() ? QString() : nextAfter(result_.failure);
 }
 
 int CalculatorRun::filesHeld() const {
@@ -93,7 +118,9 @@ void CalculatorRun::progress(const DiskIdentity& disk, int percent) {
 
 void CalculatorRun::fileEnded(const DiskIdentity& disk, const RunFile&, ResultCode code,
                               const std::u16string& cause) {
-    reporter_.fileDone(nameOf(disk), code, qStringFromUtf16(cause));
+    // The engine told of the transfer's step just before.
+    reporter_.fileDone(nameOf(disk), code, qStringFromUtf16(cause),
+                       code == kResultOk ? QString() : nextAfter(failureOf(told_.transfer)));
 }
 
 void CalculatorRun::retrying(const DiskIdentity& disk, ResultCode code, int attempt) {
@@ -146,7 +173,7 @@ QString CalculatorRun::reportLine() const {
                     .arg(imageResult(i));
     }
     line += QStringLiteral("],\"result\":%1").arg(result_.result) +
-            field("cause", qStringFromUtf16(result_.cause)) +
+            field("cause", qStringFromUtf16(result_.cause)) + field("next", next()) +
             QStringLiteral(",\"finish_sent\":%1}").arg(boolText(result_.finishSent));
     return line;
 }

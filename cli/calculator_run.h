@@ -54,6 +54,8 @@ private:
     // The files held so far, by the engine's last transfer.
     [[nodiscard]] int filesHeld() const;
     [[nodiscard]] QString imageResult(std::size_t image) const;
+    // What to do after the run, when it did not update the calculator.
+    [[nodiscard]] QString next() const;
     [[nodiscard]] QString reportLine() const;
     void join();
 
@@ -69,6 +71,7 @@ private:
         bool finish = false;
         ResultCode finishCode = kResultOk;
         QString finishCause;
+        Failure finishFailure = Failure::None;
     } told_;
     // Written by the run's thread, read after it is joined.
     RunSummary result_;

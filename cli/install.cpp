@@ -11,8 +11,7 @@
 namespace {
 
 QString tooManyText(std::size_t connected) {
-    return QStringLiteral("More than 16 calculators are connected (%1): unplug all but 16.")
-        .arg(connected);
+    return QStringLiteral("More than 16 calculators are connected (%1).").arg(connected);
 }
 
 } // namespace
@@ -40,16 +39,21 @@ int install(Tool& tool, const Options& options) {
         if (tool.presses() > 0)
             return tool.failure(kExitInterrupted,
                                 QStringLiteral("interrupted while waiting for a calculator."));
-        if (waited.elapsed() >= qint64(options.waitSeconds) * 1000)
-            return tool.failure(
-                kExitNoCalculator,
-                present.tooMany()
-                    ? tooManyText(found) + QStringLiteral(" Nothing was written.")
-                    : QStringLiteral("no calculator in update mode appeared within %1 s.")
-                          .arg(options.waitSeconds));
+        if (waited.elapsed() >= qint64(options.waitSeconds) * 1000) {
+            if (present.tooMany())
+                return tool.failure(kExitNoCalculator,
+                                    tooManyText(found) + QStringLiteral(" Nothing was written."),
+                                    englishText(Advice::UnplugExtra));
+            return tool.failure(kExitNoCalculator,
+                                QStringLiteral("no calculator in update mode appeared within %1 s.")
+                                    .arg(options.waitSeconds),
+                                englishText(Advice::ConnectCalculator));
+        }
         if (present.tooMany() && toldTooMany != found) {
             toldTooMany = found;
-            reporter.note(tooManyText(found) + QStringLiteral(" Nothing is written until then."));
+            reporter.note(tooManyText(found) +
+                          QStringLiteral(" Nothing is written while they are. ") +
+                          englishText(Advice::UnplugExtra));
         } else if (!toldWaiting && !present.tooMany()) {
             reporter.note(QStringLiteral("Waiting up to %1 s for a calculator in update mode...")
                               .arg(options.waitSeconds));

@@ -58,14 +58,19 @@ public:
             {{QStringLiteral("code"), QString::number(code)},
              {QStringLiteral("attempt"), QString::number(attempt)}});
     }
-    void fileDone(const QString& calculator, int code, const QString& cause) override {
+    void fileDone(const QString& calculator, int code, const QString& cause,
+                  const QString& next) override {
         Fields fields{{QStringLiteral("code"), QString::number(code)}};
         if (code != 0)
-            fields.append({QStringLiteral("cause"), Reporter::jsonString(cause)});
+            addCause(fields, cause, next);
         put(QStringLiteral("file_done"), calculator, fields);
     }
-    void finish(const QString& calculator, bool, bool sent, const QString&) override {
-        put(QStringLiteral("finish"), calculator, {{QStringLiteral("ok"), boolText(sent)}});
+    void finish(const QString& calculator, bool, bool sent, const QString& cause,
+                const QString& next) override {
+        Fields fields{{QStringLiteral("ok"), boolText(sent)}};
+        if (!sent)
+            addCause(fields, cause, next);
+        put(QStringLiteral("finish"), calculator, fields);
     }
     void counts(int, int) override {}
     void summary(bool ok, bool, const std::vector<SummaryRow>& rows) override {
@@ -79,6 +84,8 @@ public:
                     .arg(row.result);
             if (!row.ok && !row.cause.isEmpty())
                 entry += QStringLiteral(",\"cause\":") + Reporter::jsonString(row.cause);
+            if (!row.ok && !row.next.isEmpty())
+                entry += QStringLiteral(",\"next\":") + Reporter::jsonString(row.next);
             if (!row.unrecorded.isEmpty())
                 entry += QStringLiteral(",\"recorded\":false,\"unrecorded\":") +
                          Reporter::jsonString(row.unrecorded);
@@ -94,6 +101,13 @@ public:
 private:
     // A field whose value is null is written whole: a name with its bytes beside it.
     using Fields = QList<QPair<QString, QString>>;
+
+    // A failure's cause, and what to do next when there is something to do.
+    static void addCause(Fields& fields, const QString& cause, const QString& next) {
+        fields.append({QStringLiteral("cause"), Reporter::jsonString(cause)});
+        if (!next.isEmpty())
+            fields.append({QStringLiteral("next"), Reporter::jsonString(next)});
+    }
 
     void put(const QString& event, const QString& calculator, const Fields& fields) {
         QString text = QStringLiteral("{\"event\":") + Reporter::jsonString(event);

@@ -47,7 +47,8 @@ public:
     void retry(const QString& calculator, int code, int attempt) override {
         line(calculator, QStringLiteral("retry %1 of 5 after %2").arg(attempt).arg(code));
     }
-    void fileDone(const QString& calculator, int code, const QString& cause) override {
+    void fileDone(const QString& calculator, int code, const QString& cause,
+                  const QString&) override {
         const QString name = files_.value(calculator).name;
         if (code == 0)
             line(calculator, QStringLiteral("%1 written").arg(Reporter::shown(name)));
@@ -59,7 +60,8 @@ public:
                                  .arg(Reporter::shown(name), report_text::result(false, code),
                                       Reporter::shown(cause)));
     }
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause) override {
+    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+                const QString&) override {
         line(calculator, !sent ? QStringLiteral("the finish command could not be sent: ") +
                                      Reporter::shown(cause)
                          : updated ? QStringLiteral("updated; finish command sent")

@@ -59,6 +59,9 @@ QString report_text::summary(bool ok, bool interrupted, const std::vector<Summar
         if (!row.ok && !row.cause.isEmpty() && row.result != kResultStopped)
             causes += wrapText(name + QStringLiteral(": ") + Reporter::shown(row.cause), columns) +
                       QLatin1Char('\n');
+        // Then what to do about it, set apart from the cause.
+        if (!row.ok && !row.next.isEmpty() && row.result != kResultStopped)
+            causes += wrapText(QStringLiteral("  ") + row.next, columns) + QLatin1Char('\n');
         if (!row.unrecorded.isEmpty())
             causes += wrapText(name + QStringLiteral(": not in the report: ") +
                                    Reporter::shown(row.unrecorded),

@@ -45,9 +45,10 @@ public:
                       std::uint64_t offset, std::uint64_t size) = 0;
     virtual void progress(const QString& calculator, int percent) = 0;
     virtual void retry(const QString& calculator, int code, int attempt) = 0;
-    virtual void fileDone(const QString& calculator, int code, const QString& cause) = 0;
-    virtual void finish(const QString& calculator, bool updated, bool sent,
-                        const QString& cause) = 0;
+    virtual void fileDone(const QString& calculator, int code, const QString& cause,
+                          const QString& next) = 0;
+    virtual void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+                        const QString& next) = 0;
     virtual void counts(int done, int failed) = 0;
     virtual void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) = 0;
     // Already shown as a terminal may show it.

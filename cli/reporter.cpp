@@ -145,14 +145,16 @@ void Reporter::retry(const QString& calculator, int code, int attempt) {
     writer_->retry(calculator, code, attempt);
 }
 
-void Reporter::fileDone(const QString& calculator, int code, const QString& cause) {
+void Reporter::fileDone(const QString& calculator, int code, const QString& cause,
+                        const QString& next) {
     std::lock_guard<std::mutex> hold(lock_);
-    writer_->fileDone(calculator, code, cause);
+    writer_->fileDone(calculator, code, cause, next);
 }
 
-void Reporter::finish(const QString& calculator, bool updated, bool sent, const QString& cause) {
+void Reporter::finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+                      const QString& next) {
     std::lock_guard<std::mutex> hold(lock_);
-    writer_->finish(calculator, updated, sent, cause);
+    writer_->finish(calculator, updated, sent, cause, next);
 }
 
 void Reporter::counts(int done, int failed) {

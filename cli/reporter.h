@@ -35,6 +35,7 @@ struct SummaryRow {
     int files = 0;
     double seconds = 0;
     QString cause;      // why it failed; empty when ok
+    QString next;       // what to do about it (session/advice.h); empty when ok
     QString unrecorded; // why its line is not in the report; empty when it is
 };
 
@@ -62,11 +63,14 @@ public:
               std::uint64_t offset, std::uint64_t size);
     void progress(const QString& calculator, int percent);
     void retry(const QString& calculator, int code, int attempt);
-    // cause: the calculator's own, without its name.
-    void fileDone(const QString& calculator, int code, const QString& cause);
-    // The calculator's session ends here: updated says whether every file was
-    // written, sent whether the finish command went out.
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause);
+    // cause: the calculator's own, without its name; next: what to do about
+    // it (session/advice.h), in English.
+    void fileDone(const QString& calculator, int code, const QString& cause, const QString& next);
+    // The calculator's run ends here: updated says whether every file was
+    // written, sent whether the finish command went out (else why not, and
+    // what to do next).
+    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+                const QString& next);
     // Done / failed so far, for station mode; plain and terminal output only.
     void counts(int done, int failed);
     // What a Ctrl-C (the first, or the second) does now.

@@ -58,12 +58,13 @@ public:
         entry.state = QStringLiteral("failed (%1), retrying").arg(code);
         redraw();
     }
-    void fileDone(const QString& calculator, int code, const QString&) override {
+    void fileDone(const QString& calculator, int code, const QString&, const QString&) override {
         line(calculator).state =
             code == 0 ? QStringLiteral("written") : report_text::result(false, code);
         redraw();
     }
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause) override {
+    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+                const QString&) override {
         // The calculator's line leaves the block: it is over.
         lines_.remove(calculator);
         order_.removeAll(calculator);

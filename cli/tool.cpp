@@ -14,14 +14,20 @@ constexpr int kPollMs = 500;
 
 } // namespace
 
+QString englishText(Advice advice, const QString& arg) {
+    return qStringFromUtf16(englishAdvice(advice, arg.toStdU16String()));
+}
+
 Tool::Tool(const CliEnvironment& environment)
     : env(environment), out(*environment.out), err(*environment.err) {}
 
-int Tool::failure(int code, const QString& sentence) {
+int Tool::failure(int code, const QString& sentence, const QString& next) {
     // Every name in it shown as a terminal may show it: a folder's or a
     // file's name is anybody's bytes.
-    const QString line = QStringLiteral("vela-update: ") + Reporter::shown(sentence);
-    err << (reporter ? reporter->wrapped(line) : line) << '\n';
+    QString text = QStringLiteral("vela-update: ") + Reporter::shown(sentence);
+    if (!next.isEmpty())
+        text += QLatin1Char('\n') + Reporter::shown(next);
+    err << (reporter ? reporter->wrapped(text) : text) << '\n';
     err.flush();
     return code;
 }
@@ -41,7 +47,9 @@ OutputMode Tool::outputMode(const Options& options) const {
 bool Tool::prepare(const Options& options, Reporter& output, SetToInstall& set, int& exitCode) {
     const FirmwareScan scan = scanFirmwareFiles(options.folder);
     if (scan.files.isEmpty()) {
-        exitCode = failure(kExitNoFirmware, problemText(scan.problem));
+        const ScanAdvice advice = scanAdvice(scan.problem);
+        exitCode = failure(kExitNoFirmware, problemText(scan.problem),
+                           englishText(advice.advice, advice.arg));
         return false;
     }
     // Said at once, before any calculator is looked for: a day at a station

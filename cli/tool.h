@@ -9,6 +9,7 @@
 #include "cli/reporter.h"
 #include "cli/vela_update.h"
 #include "device/calculators.h"
+#include "session/advice.h"
 
 #include <QSet>
 
@@ -29,8 +30,9 @@ class Tool {
 public:
     explicit Tool(const CliEnvironment& env);
 
-    // The tool's sentence on stderr; code is returned.
-    int failure(int code, const QString& sentence);
+    // The tool's sentence on stderr, then what to do next on a line of its
+    // own when there is something to do; code is returned.
+    int failure(int code, const QString& sentence, const QString& next = QString());
     // Ctrl-C presses so far; an output or a report that can no longer be
     // written counts as the first.
     [[nodiscard]] int presses() const;
@@ -63,6 +65,9 @@ private:
     const UpdateReport* report_ = nullptr; // its report, when it has one
     QString reportPath_;
 };
+
+// What to do next, as the tool says it (English).
+[[nodiscard]] QString englishText(Advice advice, const QString& arg = QString());
 
 int install(Tool& tool, const Options& options);
 int station(Tool& tool, const Options& options);

@@ -38,7 +38,8 @@ int list(Tool& tool, const Options& options) {
     }
     if (found.empty())
         return tool.failure(kExitNoCalculator,
-                            QStringLiteral("no calculator in update mode is connected."));
+                            QStringLiteral("no calculator in update mode is connected."),
+                            englishText(Advice::ConnectCalculator));
     return kExitOk;
 }
 

@@ -201,20 +201,27 @@ void CliTest::oneRefusingCalculatorFailsAlone() {
     QVERIFY(!run.events.last().value("ok").toBool(true));
     const auto summary = summaryOf(run);
     QCOMPARE(summary.size(), 3);
+    // What to do next, where something failed: the table's sentence for a write.
+    const QString next = "Try another USB cable or port, then start the update again.";
     for (int unit = 0; unit < 3; ++unit) {
         const QJsonObject entry = summary.value(unitName(unit));
         QCOMPARE(entry.value("ok").toBool(), unit != 1);
         QCOMPARE(entry.value("result").toInt(), unit == 1 ? 112 : 0);
+        QCOMPARE(entry.value("next").toString(), unit == 1 ? next : QString());
     }
     // Five retries of the refused file, on that calculator alone.
     int retries = 0;
+    int failures = 0;
     for (const QJsonObject& event : run.events) {
         if (event.value("event") == "retry") {
             QCOMPARE(event.value("calculator").toString(), unitName(1));
             QCOMPARE(event.value("attempt").toInt(), ++retries);
         }
+        if (event.value("event") == "file_done" && event.value("code").toInt() != 0)
+            failures += event.value("next").toString() == next;
     }
     QCOMPARE(retries, 5);
+    QCOMPARE(failures, 6);
     for (const FirmwareImage& image : images_)
         QVERIFY(unitHolds(0, image) && unitHolds(2, image));
 }
@@ -353,6 +360,11 @@ void CliTest::manifest() {
     const Run check = vela({"check", folder.path(), "--json"});
     QCOMPARE(check.code, code);
     QVERIFY2((check.out + check.err).contains(said), qPrintable(check.out + check.err));
+    // A set that does not match its list is to be had again; check never
+    // speaks of writing.
+    QCOMPARE(check.err.contains("\nThe firmware files are damaged or incomplete: download them "
+                                "again.\n"),
+             code != 0);
     const Run install = vela({"install", folder.path(), "--json", "--yes"});
     QCOMPARE(install.code, code);
     QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == 0);
@@ -391,6 +403,9 @@ void CliTest::reportOfEveryUpdate() {
     QCOMPARE(good.value("finish_sent").toBool(), true);
     QCOMPARE(bad.value("result").toInt(), 112);
     QVERIFY(bad.value("cause").toString().contains("Write Disk File"));
+    QCOMPARE(bad.value("next").toString(),
+             QString("Try another USB cable or port, then start the update again."));
+    QCOMPARE(good.value("next").toString("absent"), QString());
     // What it holds, image by image: the first written, the second failed,
     // the third never tried.
     const QJsonArray images = bad.value("images").toArray();
@@ -517,53 +532,69 @@ void CliTest::exitCodes_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("calculator");
     QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on stderr; on stdout when the code is 0
     const QString firmware = dir_.path() + "/firmware";
     const QString empty = dir_.path() + "/empty";
-    QTest::newRow("no command") << QStringList{} << true << int(kExitUsage);
-    QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage);
-    QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage);
+    const QString usage = "Try 'vela-update --help'.";
+    const QString installUsage = "Try 'vela-update install --help'.";
+    QTest::newRow("no command") << QStringList{} << true << int(kExitUsage) << usage;
+    QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage)
+                                     << "'update' is not a command. " + usage;
+    QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage)
+                                    << "'--all' is not an option of list.";
     QTest::newRow("install without folder")
-        << QStringList{"install", "--yes"} << true << int(kExitUsage);
+        << QStringList{"install", "--yes"} << true << int(kExitUsage) << installUsage;
     QTest::newRow("two folders") << QStringList{"install", firmware, firmware} << true
-                                 << int(kExitUsage);
-    QTest::newRow("wait not a number")
-        << QStringList{"install", firmware, "--wait", "soon"} << true << int(kExitUsage);
+                                 << int(kExitUsage) << installUsage;
+    QTest::newRow("wait not a number") << QStringList{"install", firmware, "--wait", "soon"} << true
+                                       << int(kExitUsage) << installUsage;
     QTest::newRow("max of zero") << QStringList{"station", firmware, "--max=0"} << true
-                                 << int(kExitUsage);
+                                 << int(kExitUsage) << "Try 'vela-update station --help'.";
     QTest::newRow("--wait is not a station option")
-        << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage);
-    QTest::newRow("help of a command") << QStringList{"install", "--help"} << true << int(kExitOk);
-    QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk);
+        << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage)
+        << "'--wait' is not an option of station.";
+    QTest::newRow("help of a command")
+        << QStringList{"install", "--help"} << true << int(kExitOk) << "Usage:";
+    QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk) << "License:";
     QTest::newRow("-- ends the options")
-        << QStringList{"install", "--yes", "--", firmware} << true << int(kExitOk);
+        << QStringList{"install", "--yes", "--", firmware} << true << int(kExitOk) << "updated";
     QTest::newRow("after --, an option is an argument")
-        << QStringList{"install", "--", firmware, "--yes"} << true << int(kExitUsage);
+        << QStringList{"install", "--", firmware, "--yes"} << true << int(kExitUsage)
+        << "'--yes' is one argument too many for install.";
+    // A failure that is not a mistake of usage says what to do next.
     QTest::newRow("empty folder") << QStringList{"install", empty, "--yes"} << true
-                                  << int(kExitNoFirmware);
+                                  << int(kExitNoFirmware)
+                                  << "\nChoose the folder that holds the three firmware files.\n";
     QTest::newRow("no such folder")
-        << QStringList{"station", empty + "/none"} << true << int(kExitNoFirmware);
+        << QStringList{"station", empty + "/none"} << true << int(kExitNoFirmware)
+        << "none does not exist.\nChoose the folder";
     QTest::newRow("no calculator within the wait")
         << QStringList{"install", firmware, "--yes", "--wait", "0"} << false
-        << int(kExitNoCalculator);
+        << int(kExitNoCalculator)
+        << "no calculator in update mode appeared within 0 s.\nPut the calculator in update "
+           "mode and connect it (see the calculator's manual).\n";
     QTest::newRow("list without a calculator")
-        << QStringList{"list"} << false << int(kExitNoCalculator);
+        << QStringList{"list"} << false << int(kExitNoCalculator)
+        << "connected.\nPut the calculator in update mode";
 }
 
 void CliTest::exitCodes() {
     QFETCH(QStringList, args);
     QFETCH(bool, calculator);
     QFETCH(int, code);
+    QFETCH(QString, said);
     virtual_calculator::Options options;
     options.absent = !calculator;
     virtual_calculator::install(options);
     const Run run = vela(args);
     QCOMPARE(run.code, code);
     if (code == kExitOk) {
-        QVERIFY(run.err.isEmpty() && !run.out.isEmpty());
+        QVERIFY(run.err.isEmpty());
+        QVERIFY2(run.out.contains(said), qPrintable(run.out));
     } else {
-        // One sentence on stderr, nothing written anywhere.
-        QCOMPARE(run.err.count('\n'), 1);
-        QVERIFY2(run.err.startsWith("vela-update: "), qPrintable(run.err));
+        // The tool's sentence on stderr, nothing written anywhere.
+        QVERIFY2(run.err.startsWith("vela-update: ") && run.err.contains(said),
+                 qPrintable(run.err));
         QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
     }
 }
