@@ -19,9 +19,13 @@ QString boolText(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
+QString englishNext(Advice advice) {
+    return qStringFromUtf16(englishAdvice(advice));
+}
+
 // What to do after a failure of this kind, in English.
 QString nextAfter(Failure failure) {
-    return qStringFromUtf16(englishAdvice(adviceFor(failure)));
+    return englishNext(adviceFor(failure));
 }
 
 // The failure of a step, as the one calculator of the run had it.
@@ -40,14 +44,15 @@ QString keyOf(const DiskIdentity& disk) {
 }
 
 CalculatorRun::CalculatorRun(DiskIdentity disk, SetToInstall& set, Reporter& reporter,
-                             const std::atomic<bool>& stopNow)
-    : disk_(std::move(disk)), set_(set), reporter_(reporter) {
+                             const RunChoices& choices)
+    : disk_(std::move(disk)), set_(set), reporter_(reporter), choices_(choices) {
     run_.begin(set.files, disk_, this);
     started_ = utcNow();
     clock_.start();
-    thread_ = std::thread([this, &stopNow] {
+    thread_ = std::thread([this] {
         RunOptions options;
-        options.stop = &stopNow;
+        options.stop = choices_.stop;
+        options.waitForReturnMs = choices_.waitForReturnMs;
         result_ = run_.run(options);
         seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
         if (told_.finish)
@@ -98,7 +103,15 @@ void CalculatorRun::stepEnded(const RunStep& step) {
 }
 
 QString CalculatorRun::next() const {
-    return updated() ? QString() : nextAfter(result_.failure);
+    if (updated())
+        return QString();
+    // A calculator that left when the run is over: a station takes it again
+    // when it is plugged in; after install, the update is started again.
+    if (result_.failure == Failure::Disconnected ||
+        result_.failure == Failure::DisconnectedNoSerial)
+        return englishNext(choices_.takenAgain ? Advice::ConnectAgain
+                                               : Advice::ConnectAgainAndStart);
+    return nextAfter(result_.failure);
 }
 
 int CalculatorRun::filesHeld() const {
@@ -125,6 +138,11 @@ void CalculatorRun::fileEnded(const DiskIdentity& disk, const RunFile&, ResultCo
 
 void CalculatorRun::retrying(const DiskIdentity& disk, ResultCode code, int attempt) {
     reporter_.retry(nameOf(disk), code, attempt);
+}
+
+void CalculatorRun::waiting(const DiskIdentity& disk, bool back) {
+    reporter_.waiting(nameOf(disk), back, choices_.waitForReturnMs / 1000,
+                      nextAfter(Failure::Disconnected));
 }
 
 void CalculatorRun::finished(const DiskIdentity&, ResultCode code, const std::u16string& cause) {

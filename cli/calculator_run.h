@@ -23,11 +23,21 @@ struct SetToInstall {
     UpdateReport report;   // open when --report was given
 };
 
+// How a command runs its calculators.
+struct RunChoices {
+    // Once set, the transfer being written ends after its chunk.
+    const std::atomic<bool>* stop = nullptr;
+    // A calculator with a serial that is unplugged is waited for this long
+    // (install's --wait); 0: its file is tried again in 3 s, five times.
+    int waitForReturnMs = 0;
+    // A calculator plugged in again is taken again by itself (a station).
+    bool takenAgain = false;
+};
+
 class CalculatorRun : private RunObserver {
 public:
-    // stopNow: once set, the transfer being written ends after its chunk.
     CalculatorRun(DiskIdentity disk, SetToInstall& set, Reporter& reporter,
-                  const std::atomic<bool>& stopNow);
+                  const RunChoices& choices);
     ~CalculatorRun() override;
     CalculatorRun(const CalculatorRun&) = delete;
     CalculatorRun& operator=(const CalculatorRun&) = delete;
@@ -47,6 +57,7 @@ private:
     void fileEnded(const DiskIdentity& disk, const RunFile& file, ResultCode code,
                    const std::u16string& cause) override;
     void retrying(const DiskIdentity& disk, ResultCode code, int attempt) override;
+    void waiting(const DiskIdentity& disk, bool back) override;
     void finished(const DiskIdentity& disk, ResultCode code, const std::u16string& cause) override;
 
     // Every file written and the finish command sent: the engine's word.
@@ -62,6 +73,7 @@ private:
     DiskIdentity disk_;
     SetToInstall& set_;
     Reporter& reporter_;
+    RunChoices choices_;
     UpdateRun run_;
     QString started_;
     QElapsedTimer clock_;

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace {
@@ -84,9 +86,14 @@ int install(Tool& tool, const Options& options) {
         reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
 
     std::atomic<bool> stopNow{false};
+    RunChoices choices;
+    choices.stop = &stopNow;
+    // One that is unplugged is waited for as long as the first was.
+    choices.waitForReturnMs =
+        static_cast<int>(std::min<qint64>(qint64(options.waitSeconds) * 1000, INT_MAX));
     std::vector<std::unique_ptr<CalculatorRun>> runs;
     for (const FoundCalculator& disk : found)
-        runs.push_back(std::make_unique<CalculatorRun>(disk.identity, set, reporter, stopNow));
+        runs.push_back(std::make_unique<CalculatorRun>(disk.identity, set, reporter, choices));
     const auto running = [&runs] {
         int count = 0;
         for (const auto& run : runs)

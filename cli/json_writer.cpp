@@ -72,6 +72,14 @@ public:
             addCause(fields, cause, next);
         put(QStringLiteral("finish"), calculator, fields);
     }
+    void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
+        Fields fields{{QStringLiteral("reason"), QStringLiteral("\"disconnected\"")},
+                      {QStringLiteral("back"), boolText(back)}};
+        if (!back)
+            fields << QPair<QString, QString>{QStringLiteral("seconds"), QString::number(seconds)}
+                   << QPair<QString, QString>{QStringLiteral("next"), Reporter::jsonString(next)};
+        put(QStringLiteral("waiting"), calculator, fields);
+    }
     void counts(int, int) override {}
     void summary(bool ok, bool, const std::vector<SummaryRow>& rows) override {
         QStringList calculators;

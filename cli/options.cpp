@@ -44,10 +44,12 @@ const char kCheckHelp[] =
 const char kInstallHelp[] =
     "Usage: vela-update install FOLDER [--json] [--wait SECONDS] [--yes] [--report FILE]\n"
     "Writes the firmware set in FOLDER onto every connected calculator (at most 16),\n"
-    "each file retried up to five times per calculator, then sends each the finish\n"
-    "command.\n"
+    "then sends each the finish command. A calculator unplugged during the update is\n"
+    "waited for, and the update goes on where it stopped when it is back; a file that\n"
+    "fails otherwise is retried up to five times.\n"
     "  --json           JSON lines on stdout, one per event\n"
-    "  --wait SECONDS   how long to wait for a calculator (default 30)\n"
+    "  --wait SECONDS   how long to wait for a calculator, and for one unplugged during\n"
+    "                   the update (default 30)\n"
     "  --yes            do not ask for confirmation\n"
     "  --report FILE    append one JSON line per calculator to FILE\n"
     "Without --yes it asks on a terminal; it does not ask when stdin is not a terminal.\n";

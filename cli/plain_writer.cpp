@@ -69,6 +69,12 @@ public:
         // Nothing more is told of it.
         files_.remove(calculator);
     }
+    void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
+        output_.out(back
+                        ? Reporter::shown(calculator) +
+                              QStringLiteral(" is connected again: the update goes on.\n")
+                        : report_text::disconnected(calculator, seconds, next) + QLatin1Char('\n'));
+    }
     void counts(int done, int failed) override {
         output_.out(QStringLiteral("done %1, failed %2\n").arg(done).arg(failed));
     }

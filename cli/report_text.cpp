@@ -17,6 +17,15 @@ QString report_text::result(bool ok, int code, bool recorded) {
     return QStringLiteral("failed (%1)").arg(code);
 }
 
+QString report_text::disconnected(const QString& calculator, int seconds, const QString& next) {
+    QString text = Reporter::shown(calculator) + QStringLiteral(" was disconnected");
+    if (!next.isEmpty())
+        text += QStringLiteral(": ") + next.left(1).toLower() + next.mid(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text + QStringLiteral(" (waiting up to %1 s).").arg(seconds);
+}
+
 QString report_text::set(const QString& folder, bool manifestChecked,
                          const QList<SetImage>& images) {
     QString text =

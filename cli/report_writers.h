@@ -49,6 +49,8 @@ public:
                           const QString& next) = 0;
     virtual void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
                         const QString& next) = 0;
+    virtual void waiting(const QString& calculator, bool back, int seconds,
+                         const QString& next) = 0;
     virtual void counts(int done, int failed) = 0;
     virtual void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) = 0;
     // Already shown as a terminal may show it.
@@ -61,6 +63,8 @@ public:
 
 // The pieces of text the plain and the terminal writers share.
 namespace report_text {
+// "00000000 was disconnected: connect it again in update mode (waiting up to 30 s)."
+[[nodiscard]] QString disconnected(const QString& calculator, int seconds, const QString& next);
 // "ok", "stopped", "failed (112)", or "not recorded".
 [[nodiscard]] QString result(bool ok, int code, bool recorded = true);
 // The set as it was checked, and its images.

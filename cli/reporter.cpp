@@ -157,6 +157,11 @@ void Reporter::finish(const QString& calculator, bool updated, bool sent, const 
     writer_->finish(calculator, updated, sent, cause, next);
 }
 
+void Reporter::waiting(const QString& calculator, bool back, int seconds, const QString& next) {
+    std::lock_guard<std::mutex> hold(lock_);
+    writer_->waiting(calculator, back, seconds, next);
+}
+
 void Reporter::counts(int done, int failed) {
     std::lock_guard<std::mutex> hold(lock_);
     writer_->counts(done, failed);

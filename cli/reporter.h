@@ -71,6 +71,9 @@ public:
     // what to do next).
     void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
                 const QString& next);
+    // A calculator of the run was unplugged: it is waited for up to `seconds`
+    // (back false), or it came back (back true) and the update goes on.
+    void waiting(const QString& calculator, bool back, int seconds, const QString& next);
     // Done / failed so far, for station mode; plain and terminal output only.
     void counts(int done, int failed);
     // What a Ctrl-C (the first, or the second) does now.

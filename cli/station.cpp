@@ -34,6 +34,9 @@ int station(Tool& tool, const Options& options) {
                                  "(up to 16 at once). Ctrl-C to stop."));
 
     std::atomic<bool> stopNow{false};
+    RunChoices choices;
+    choices.stop = &stopNow;
+    choices.takenAgain = true;
     std::vector<std::unique_ptr<CalculatorRun>> running;
     std::vector<SummaryRow> rows;
     QStringList incomplete;
@@ -104,7 +107,7 @@ int station(Tool& tool, const Options& options) {
                                              "updated each time it is plugged in.")
                                   .arg(qStringFromUtf16(describeDisk(disk.identity))));
             running.push_back(
-                std::make_unique<CalculatorRun>(disk.identity, set, reporter, stopNow));
+                std::make_unique<CalculatorRun>(disk.identity, set, reporter, choices));
             ++started;
         }
         if (running.empty() && (tool.presses() > 0 || (options.max > 0 && started >= options.max)))

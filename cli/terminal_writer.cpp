@@ -74,6 +74,15 @@ public:
                            : QStringLiteral("finish command not sent: ") + Reporter::shown(cause)) +
                    QLatin1Char('\n'));
     }
+    void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
+        line(calculator).state =
+            back ? QStringLiteral("connected again") : QStringLiteral("disconnected, waiting");
+        printAbove(wrapText(back ? Reporter::shown(calculator) +
+                                       QStringLiteral(" is connected again: the update goes on.")
+                                 : report_text::disconnected(calculator, seconds, next),
+                            output_.columns()) +
+                   QLatin1Char('\n'));
+    }
     void counts(int done, int failed) override {
         countsText_ = QStringLiteral("done %1, failed %2").arg(done).arg(failed);
         redraw();

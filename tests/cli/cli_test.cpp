@@ -105,6 +105,8 @@ private slots:
     void installWritesEveryCalculator_data();
     void installWritesEveryCalculator();
     void oneRefusingCalculatorFailsAlone();
+    void unpluggedMidRun_data();
+    void unpluggedMidRun();
     void noClaimThatDidNotHappen_data();
     void noClaimThatDidNotHappen();
     void confirmationOnATerminal_data();
@@ -139,6 +141,7 @@ void CliTest::initTestCase() {
 
 void CliTest::cleanup() {
     virtual_calculator::uninstall();
+    pacing::testing::setDivisor(1000);
 }
 
 void CliTest::installWritesEveryCalculator_data() {
@@ -226,6 +229,60 @@ void CliTest::oneRefusingCalculatorFailsAlone() {
         QVERIFY(unitHolds(0, image) && unitHolds(2, image));
 }
 
+// Unplugged in its second file: one with a serial is asked for and waited
+// for, and its update goes on where it stopped; one without could be
+// another calculator when it comes back, and fails at once. Never a retry.
+void CliTest::unpluggedMidRun_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<QString>("wait"); // seconds
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("waits"); // each waiting event's back
+    QTest::addColumn<QString>("said");
+    QTest::newRow("back after 20 s")
+        << "units=1,vanish_after_writes=7,vanish_ms=20000"
+        << "30" << int(kExitOk) << "false true"
+        << "00000000 was disconnected: connect it again in update mode (waiting up to 30 s).\n"
+           "00000000 is connected again: the update goes on.\n";
+    QTest::newRow("not back within the wait")
+        << "units=1,vanish_after_writes=7,vanish_ms=-1"
+        << "5" << int(kExitFailed) << "false"
+        << "Connect it again in update mode, then start the update again.";
+    QTest::newRow("no serial") << "units=1,no_serial=1,vanish_after_writes=7,vanish_ms=0"
+                               << "30" << int(kExitFailed) << ""
+                               << "has no serial number and was disconnected";
+}
+
+void CliTest::unpluggedMidRun() {
+    QFETCH(QString, calculator);
+    QFETCH(QString, wait);
+    QFETCH(int, code);
+    QFETCH(QString, waits);
+    QFETCH(QString, said);
+    const QString firmware = dir_.path() + "/firmware";
+    // The wait polls every 500 ms of test time: kept above nothing.
+    pacing::testing::setDivisor(100);
+    virtual_calculator::Options options;
+    QVERIFY(attach(calculator, options));
+    const Run json = vela({"install", firmware, "--json", "--yes", "--wait", wait});
+    QCOMPARE(json.code, code);
+    QCOMPARE(countEvents(json, "retry"), 0);
+    QStringList backs;
+    for (const QJsonObject& event : json.events) {
+        if (event.value("event") == "waiting" && event.value("reason") == "disconnected")
+            backs << (event.value("back").toBool() ? "true" : "false");
+    }
+    QCOMPARE(backs.join(' '), waits);
+    if (code == kExitOk) {
+        for (const FirmwareImage& image : images_)
+            QVERIFY2(unitHolds(0, image), qPrintable(image.name));
+        QCOMPARE(virtual_calculator::finishCount(0), 1);
+    }
+    QVERIFY(attach(calculator, options));
+    const Run plain = vela({"install", firmware, "--yes", "--wait", wait});
+    QCOMPARE(plain.code, code);
+    QVERIFY2(plain.out.contains(said), qPrintable(plain.out));
+}
+
 // A run that did not update every calculator never says so: not in the
 // summary, not in the exit code.
 void CliTest::noClaimThatDidNotHappen_data() {
@@ -235,11 +292,6 @@ void CliTest::noClaimThatDidNotHappen_data() {
     // The run never picks 16 of them: it waits, then gives up.
     QTest::newRow("seventeen connected")
         << "units=17" << int(kExitNoCalculator) << "More than 16 calculators are connected (17)";
-    // Unplugged in its second file and plugged in again: another calculator
-    // could be there now.
-    QTest::newRow("no serial, unplugged mid-run")
-        << "units=1,no_serial=1,vanish_after_writes=7,vanish_ms=0" << int(kExitFailed)
-        << "has no serial number and was disconnected";
 }
 
 void CliTest::noClaimThatDidNotHappen() {
