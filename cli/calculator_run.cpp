@@ -55,14 +55,12 @@ CalculatorRun::CalculatorRun(DiskIdentity disk, SetToInstall& set, Reporter& rep
         options.waitForReturnMs = choices_.waitForReturnMs;
         result_ = run_.run(options);
         seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
-        if (told_.finish)
-            reporter_.finish(nameOf(disk_), updated(), told_.finishCode == kResultOk,
-                             told_.finishCause, nextAfter(told_.finishFailure));
         // A run whose line is not in the report is not over well: a day at a
         // station must not turn out unrecorded.
         QString why;
         if (set_.report.isOpen() && !set_.report.append(reportLine(), why))
             unrecorded_ = why;
+        reporter_.ended(nameOf(disk_), updated(), result_.result, next());
         ended_.store(true);
     });
 }
@@ -145,10 +143,11 @@ void CalculatorRun::waiting(const DiskIdentity& disk, bool back) {
                       nextAfter(Failure::Disconnected));
 }
 
-void CalculatorRun::finished(const DiskIdentity&, ResultCode code, const std::u16string& cause) {
-    told_.finish = true;
-    told_.finishCode = code;
-    told_.finishCause = qStringFromUtf16(cause);
+void CalculatorRun::finished(const DiskIdentity& disk, ResultCode code,
+                             const std::u16string& cause) {
+    // The engine told of the finish command's step just before.
+    reporter_.finish(nameOf(disk), code == kResultOk, qStringFromUtf16(cause),
+                     code == kResultOk ? QString() : nextAfter(told_.finishFailure));
 }
 
 // Each image's last result as the engine holds it: those written, then the

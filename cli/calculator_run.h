@@ -80,9 +80,6 @@ private:
     // What the engine told, on the run's thread.
     struct Told {
         RunStep transfer; // the last transfer's step
-        bool finish = false;
-        ResultCode finishCode = kResultOk;
-        QString finishCause;
         Failure finishFailure = Failure::None;
     } told_;
     // Written by the run's thread, read after it is joined.

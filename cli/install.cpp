@@ -123,7 +123,11 @@ int install(Tool& tool, const Options& options) {
         if (run->stopped())
             incomplete << rows.back().calculator;
     }
-    reporter.summary(ok, tool.presses() > 0, rows);
+    // After Ctrl-C the sentence on stderr says how the run ended, once.
+    reporter.summary(ok, rows,
+                     tool.presses() > 0 ? QString()
+                     : ok               ? QStringLiteral("Every calculator was updated.")
+                                        : QStringLiteral("Not every calculator was updated."));
     return tool.runEnd(ok, rows, incomplete,
                        ok ? QStringLiteral("interrupted; every update begun was finished.")
                           : QStringLiteral("interrupted; the updates begun were finished, not "

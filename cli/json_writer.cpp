@@ -65,7 +65,7 @@ public:
             addCause(fields, cause, next);
         put(QStringLiteral("file_done"), calculator, fields);
     }
-    void finish(const QString& calculator, bool, bool sent, const QString& cause,
+    void finish(const QString& calculator, bool sent, const QString& cause,
                 const QString& next) override {
         Fields fields{{QStringLiteral("ok"), boolText(sent)}};
         if (!sent)
@@ -80,8 +80,18 @@ public:
                    << QPair<QString, QString>{QStringLiteral("next"), Reporter::jsonString(next)};
         put(QStringLiteral("waiting"), calculator, fields);
     }
+    // The summary tells how each run ended.
+    void ended(const QString&, bool, int, const QString&, bool bell) override {
+        if (bell)
+            output_.err(QStringLiteral("\a"));
+    }
+    void idle(bool waiting) override {
+        if (waiting)
+            put(QStringLiteral("waiting"), QString(),
+                {{QStringLiteral("reason"), QStringLiteral("\"next_calculator\"")}});
+    }
     void counts(int, int) override {}
-    void summary(bool ok, bool, const std::vector<SummaryRow>& rows) override {
+    void summary(bool ok, const std::vector<SummaryRow>& rows, const QString&) override {
         QStringList calculators;
         for (const SummaryRow& row : rows) {
             QString entry =

@@ -55,16 +55,19 @@ const char kInstallHelp[] =
     "Without --yes it asks on a terminal; it does not ask when stdin is not a terminal.\n";
 
 const char kStationHelp[] =
-    "Usage: vela-update station FOLDER [--json] [--max N] [--report FILE]\n"
-    "Updates each calculator that appears in update mode, each in its own session (up\n"
-    "to 16 at once), until Ctrl-C or until N calculators have had their session. A\n"
+    "Usage: vela-update station FOLDER [--json] [--max N] [--bell] [--report FILE]\n"
+    "Updates each calculator that appears in update mode, each in a run of its own (up\n"
+    "to 16 at once), until Ctrl-C or until N calculators have had their run. A\n"
     "calculator with a serial already updated in this run is left alone; one without\n"
-    "a serial is updated each time it is plugged in. The first Ctrl-C stops\n"
-    "taking new calculators and lets running ones finish; a second stops after the\n"
-    "current chunk.\n"
+    "a serial is updated each time it is plugged in.\n"
+    "Ctrl-C while no calculator is being written ends the station, with its summary.\n"
+    "While some are, the first Ctrl-C stops taking new calculators and lets those\n"
+    "finish; a second stops them after the current chunk and leaves them incomplete.\n"
     "  --json         JSON lines on stdout, one per event\n"
     "  --max N        end after N calculators\n"
-    "  --report FILE  append one JSON line per calculator to FILE\n";
+    "  --bell         ring the terminal's bell when a calculator's update ends\n"
+    "  --report FILE  append one JSON line per calculator to FILE\n"
+    "Exit 0 when every calculator was updated, 4 when one failed.\n";
 
 const char kLanguageHelp[] =
     "Usage: vela-update language\n"
@@ -175,6 +178,9 @@ Parsed parseArguments(const QStringList& args) {
         } else if (name == QLatin1String("--report") && writes) {
             if (!takeValue(options.report) || options.report.isEmpty())
                 return wrong(QStringLiteral("--report needs a FILE."), first);
+        } else if (name == QLatin1String("--bell") && first == QLatin1String("station") &&
+                   !inlineValue) {
+            options.bell = true;
         } else if (name == QLatin1String("--max") && first == QLatin1String("station")) {
             QString text;
             if (!takeValue(text) || !parseCount(text, options.max) || options.max == 0)

@@ -14,7 +14,8 @@ struct Options {
     bool json = false;
     bool yes = false;
     int waitSeconds = kDefaultWaitSeconds;
-    int max = 0; // 0: no limit
+    int max = 0;       // 0: no limit
+    bool bell = false; // ring at the end of each calculator's run
 };
 
 // The command line as it was read.

@@ -60,14 +60,17 @@ public:
                                  .arg(Reporter::shown(name), report_text::result(false, code),
                                       Reporter::shown(cause)));
     }
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
-                const QString&) override {
-        line(calculator, !sent ? QStringLiteral("the finish command could not be sent: ") +
-                                     Reporter::shown(cause)
-                         : updated ? QStringLiteral("updated; finish command sent")
-                                   : QStringLiteral("not updated; finish command sent"));
+    void ended(const QString& calculator, bool updated, int result, const QString& next,
+               bool bell) override {
+        line(calculator, report_text::ended(updated, result, Reporter::shown(next)) +
+                             (bell ? QStringLiteral("\a") : QString()));
         // Nothing more is told of it.
         files_.remove(calculator);
+    }
+    // Once each time the station has nothing left to do.
+    void idle(bool waiting) override {
+        if (waiting)
+            output_.out(report_text::idle() + QLatin1Char('\n'));
     }
     void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
         output_.out(back
@@ -75,11 +78,11 @@ public:
                               QStringLiteral(" is connected again: the update goes on.\n")
                         : report_text::disconnected(calculator, seconds, next) + QLatin1Char('\n'));
     }
-    void counts(int done, int failed) override {
-        output_.out(QStringLiteral("done %1, failed %2\n").arg(done).arg(failed));
+    void counts(int updated, int failed) override {
+        output_.out(report_text::counts(updated, failed) + QLatin1Char('\n'));
     }
-    void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) override {
-        output_.out(report_text::summary(ok, interrupted, rows, 0));
+    void summary(bool, const std::vector<SummaryRow>& rows, const QString& closing) override {
+        output_.out(report_text::summary(rows, closing, 0));
     }
     void note(const QString& text) override { output_.out(text + QLatin1Char('\n')); }
 

@@ -51,8 +51,10 @@ QString report_text::listed(const QString& calculator, const QString& path, bool
            QLatin1Char('\n');
 }
 
-QString report_text::summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows,
+QString report_text::summary(const std::vector<SummaryRow>& rows, const QString& closing,
                              int columns) {
+    if (rows.empty())
+        return closing.isEmpty() ? QString() : wrapText(closing, columns) + QLatin1Char('\n');
     int width = 10;
     for (const SummaryRow& row : rows)
         width = std::max(width, Reporter::shown(row.calculator).size());
@@ -79,9 +81,25 @@ QString report_text::summary(bool ok, bool interrupted, const std::vector<Summar
     }
     if (!causes.isEmpty())
         text += QLatin1Char('\n') + causes;
-    // After Ctrl-C the sentence on stderr says how the run ended, once.
-    if (!interrupted)
-        text += ok ? QStringLiteral("Every calculator was updated.\n")
-                   : QStringLiteral("Not every calculator was updated.\n");
+    if (!closing.isEmpty())
+        text += wrapText(closing, columns) + QLatin1Char('\n');
     return text;
+}
+
+QString report_text::ended(bool updated, int result, const QString& next) {
+    // The calculator has left update mode: it may go.
+    if (updated)
+        return QStringLiteral("updated: unplug it now");
+    QString text = report_text::result(false, result);
+    if (!next.isEmpty())
+        text += QStringLiteral(": ") + next.left(1).toLower() + next.mid(1);
+    return text;
+}
+
+QString report_text::idle() {
+    return QStringLiteral("Waiting for the next calculator (Ctrl-C to end)...");
+}
+
+QString report_text::counts(int updated, int failed) {
+    return QStringLiteral("updated %1, failed %2").arg(updated).arg(failed);
 }

@@ -47,12 +47,15 @@ public:
     virtual void retry(const QString& calculator, int code, int attempt) = 0;
     virtual void fileDone(const QString& calculator, int code, const QString& cause,
                           const QString& next) = 0;
-    virtual void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
-                        const QString& next) = 0;
+    // The finish command is the JSON's business: the others tell the end.
+    virtual void finish(const QString&, bool, const QString&, const QString&) {}
+    virtual void ended(const QString& calculator, bool updated, int result, const QString& next,
+                       bool bell) = 0;
+    virtual void idle(bool waiting) = 0;
     virtual void waiting(const QString& calculator, bool back, int seconds,
                          const QString& next) = 0;
-    virtual void counts(int done, int failed) = 0;
-    virtual void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) = 0;
+    virtual void counts(int updated, int failed) = 0;
+    virtual void summary(bool ok, const std::vector<SummaryRow>& rows, const QString& closing) = 0;
     // Already shown as a terminal may show it.
     virtual void note(const QString& text) = 0;
 };
@@ -72,7 +75,13 @@ namespace report_text {
                           const QList<SetImage>& images);
 [[nodiscard]] QString listed(const QString& calculator, const QString& path, bool writable,
                              const QString& why);
-// The summary's table, causes and last sentence; its sentences wrapped.
-[[nodiscard]] QString summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows,
+// The summary's table, causes and closing sentence; its sentences wrapped.
+[[nodiscard]] QString summary(const std::vector<SummaryRow>& rows, const QString& closing,
                               int columns);
+// How a calculator's run ended: "updated: unplug it now", or its result and
+// what to do next.
+[[nodiscard]] QString ended(bool updated, int result, const QString& next);
+// The words while a station has nothing to do.
+[[nodiscard]] QString idle();
+[[nodiscard]] QString counts(int updated, int failed);
 } // namespace report_text

@@ -151,10 +151,20 @@ void Reporter::fileDone(const QString& calculator, int code, const QString& caus
     writer_->fileDone(calculator, code, cause, next);
 }
 
-void Reporter::finish(const QString& calculator, bool updated, bool sent, const QString& cause,
+void Reporter::finish(const QString& calculator, bool sent, const QString& cause,
                       const QString& next) {
     std::lock_guard<std::mutex> hold(lock_);
-    writer_->finish(calculator, updated, sent, cause, next);
+    writer_->finish(calculator, sent, cause, next);
+}
+
+void Reporter::ended(const QString& calculator, bool updated, int result, const QString& next) {
+    std::lock_guard<std::mutex> hold(lock_);
+    writer_->ended(calculator, updated, result, next, bell_);
+}
+
+void Reporter::idle(bool waiting) {
+    std::lock_guard<std::mutex> hold(lock_);
+    writer_->idle(waiting);
 }
 
 void Reporter::waiting(const QString& calculator, bool back, int seconds, const QString& next) {
@@ -162,16 +172,16 @@ void Reporter::waiting(const QString& calculator, bool back, int seconds, const 
     writer_->waiting(calculator, back, seconds, next);
 }
 
-void Reporter::counts(int done, int failed) {
+void Reporter::counts(int updated, int failed) {
     std::lock_guard<std::mutex> hold(lock_);
-    writer_->counts(done, failed);
+    writer_->counts(updated, failed);
 }
 
 void Reporter::interrupted(int presses, int running) {
     const QString text =
         presses >= 2  ? QStringLiteral("Stopping every update after the chunk it is writing.")
-        : running > 0 ? QStringLiteral("Finishing %1 update%2; Ctrl-C again stops %3 after the "
-                                       "current chunk.")
+        : running > 0 ? QStringLiteral("Finishing %1 update%2; a second Ctrl-C stops %3 after "
+                                       "the current chunk and leaves %3 incomplete.")
                             .arg(running)
                             .arg(running == 1 ? QString() : QStringLiteral("s"))
                             .arg(running == 1 ? QStringLiteral("it") : QStringLiteral("them"))
@@ -179,9 +189,9 @@ void Reporter::interrupted(int presses, int running) {
     note(text);
 }
 
-void Reporter::summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) {
+void Reporter::summary(bool ok, const std::vector<SummaryRow>& rows, const QString& closing) {
     std::lock_guard<std::mutex> hold(lock_);
-    writer_->summary(ok, interrupted, rows);
+    writer_->summary(ok, rows, closing);
 }
 
 void Reporter::note(const QString& text) {

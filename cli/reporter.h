@@ -66,20 +66,25 @@ public:
     // cause: the calculator's own, without its name; next: what to do about
     // it (session/advice.h), in English.
     void fileDone(const QString& calculator, int code, const QString& cause, const QString& next);
-    // The calculator's run ends here: updated says whether every file was
-    // written, sent whether the finish command went out (else why not, and
-    // what to do next).
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
-                const QString& next);
+    // The finish command went out (sent), or not: why not, and what to do next.
+    void finish(const QString& calculator, bool sent, const QString& cause, const QString& next);
+    // The calculator's run is over: updated, or its result and what to do next.
+    void ended(const QString& calculator, bool updated, int result, const QString& next);
+    // Rings the terminal's bell at the end of each calculator's run.
+    void setBell(bool ring) { bell_ = ring; }
+    // A station waits for the next calculator (or no longer does).
+    void idle(bool waiting);
     // A calculator of the run was unplugged: it is waited for up to `seconds`
     // (back false), or it came back (back true) and the update goes on.
     void waiting(const QString& calculator, bool back, int seconds, const QString& next);
-    // Done / failed so far, for station mode; plain and terminal output only.
-    void counts(int done, int failed);
+    // Updated / failed so far, for station mode; plain and terminal output only.
+    void counts(int updated, int failed);
     // What a Ctrl-C (the first, or the second) does now.
     void interrupted(int presses, int running);
-    // interrupted: the closing words are the caller's, on stderr.
-    void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows);
+    // The run's end: one row per calculator (none: no table at all), then the
+    // closing sentence; empty after an interruption, whose words are the
+    // caller's, on stderr.
+    void summary(bool ok, const std::vector<SummaryRow>& rows, const QString& closing);
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
 
@@ -100,6 +105,7 @@ private:
     std::mutex lock_;
     OutputMode mode_;
     int columns_;
+    bool bell_ = false;
     std::unique_ptr<Output> output_;
     std::unique_ptr<ReportWriter> writer_; // of mode_
 };

@@ -21,17 +21,38 @@ void giveBackFreeMemory() {
 #endif
 }
 
+// A station's last words: how many were updated, and which failed.
+QString stationEnded(const std::vector<SummaryRow>& rows) {
+    int updated = 0;
+    QStringList failed;
+    for (const SummaryRow& row : rows) {
+        if (row.ok)
+            ++updated;
+        else if (!failed.contains(row.calculator))
+            failed << row.calculator;
+    }
+    if (rows.empty())
+        return QStringLiteral("Station ended: no calculator was updated.");
+    QString text = QStringLiteral("Station ended: %1 updated, %2 failed")
+                       .arg(updated)
+                       .arg(static_cast<int>(rows.size()) - updated);
+    if (!failed.isEmpty())
+        text += QStringLiteral(" (%1)").arg(failed.join(QStringLiteral(", ")));
+    return text + QLatin1Char('.');
+}
+
 } // namespace
 
 int station(Tool& tool, const Options& options) {
     Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.env.terminalColumns);
     tool.reporter = &reporter;
+    reporter.setBell(options.bell);
     SetToInstall set;
     int exitCode = kExitOk;
     if (!tool.prepare(options, reporter, set, exitCode))
         return exitCode;
-    reporter.note(QStringLiteral("Station: each calculator plugged in in update mode is updated "
-                                 "(up to 16 at once). Ctrl-C to stop."));
+    reporter.note(QStringLiteral("Station: each calculator connected in update mode is updated, "
+                                 "up to 16 at once."));
 
     std::atomic<bool> stopNow{false};
     RunChoices choices;
@@ -47,16 +68,12 @@ int station(Tool& tool, const Options& options) {
     int done = 0;
     int failed = 0;
     int told = 0;
+    bool idle = false;
+    // Ctrl-C while no calculator is written is how a station ends: nothing
+    // is left incomplete.
+    bool atRest = false;
 
     for (;;) {
-        const bool taking = tool.presses() == 0 && (options.max == 0 || started < options.max);
-        int writing = 0;
-        for (const auto& run : running)
-            writing += !run->ended();
-        told = tool.tellInterrupt(told, writing);
-        if (tool.presses() >= 2)
-            stopNow.store(true);
-
         const Present present = tool.look();
         // A calculator unplugged since may come back as a new arrival.
         stillPresent.intersect(present.keys);
@@ -84,6 +101,16 @@ int station(Tool& tool, const Options& options) {
             giveBackFreeMemory();
         }
 
+        const int pressed = tool.presses();
+        if (pressed > 0 && told == 0 && running.empty()) {
+            atRest = true;
+            break;
+        }
+        told = tool.tellInterrupt(told, static_cast<int>(running.size()));
+        if (pressed >= 2)
+            stopNow.store(true);
+        const bool taking = pressed == 0 && (options.max == 0 || started < options.max);
+
         for (const FoundCalculator& disk : present.calculators) {
             const QString id = keyOf(disk.identity);
             bool busy = stillPresent.contains(id);
@@ -98,9 +125,10 @@ int station(Tool& tool, const Options& options) {
                 }
                 continue;
             }
-            if (!taking || running.size() >= static_cast<std::size_t>(kMaxCalculators) ||
-                (options.max > 0 && started >= options.max))
+            if (!taking || running.size() >= static_cast<std::size_t>(kMaxCalculators))
                 continue;
+            if (idle)
+                reporter.idle(idle = false);
             reporter.found(nameOf(disk.identity), qStringFromUtf16(disk.path));
             if (!disk.identity.hasSerial())
                 reporter.note(QStringLiteral("The calculator at %1 has no serial number: it is "
@@ -110,8 +138,10 @@ int station(Tool& tool, const Options& options) {
                 std::make_unique<CalculatorRun>(disk.identity, set, reporter, choices));
             ++started;
         }
-        if (running.empty() && (tool.presses() > 0 || (options.max > 0 && started >= options.max)))
+        if (running.empty() && !taking)
             break;
+        if (running.empty() && !idle)
+            reporter.idle(idle = true);
         tool.pause([&running] {
             for (const auto& run : running)
                 if (run->ended())
@@ -120,8 +150,13 @@ int station(Tool& tool, const Options& options) {
         });
     }
 
+    if (idle)
+        reporter.idle(false);
     const bool ok = failed == 0;
-    reporter.summary(ok, tool.presses() > 0, rows);
-    return tool.runEnd(ok, rows, incomplete,
-                       QStringLiteral("interrupted: %1 done, %2 failed.").arg(done).arg(failed));
+    const bool interrupted = tool.presses() > 0 && !atRest;
+    reporter.summary(ok, rows, interrupted ? QString() : stationEnded(rows));
+    return tool.runEnd(
+        ok, rows, incomplete,
+        interrupted ? QStringLiteral("interrupted: %1 updated, %2 failed.").arg(done).arg(failed)
+                    : QString());
 }

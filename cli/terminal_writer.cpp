@@ -63,16 +63,19 @@ public:
             code == 0 ? QStringLiteral("written") : report_text::result(false, code);
         redraw();
     }
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause,
-                const QString&) override {
+    void ended(const QString& calculator, bool updated, int result, const QString& next,
+               bool bell) override {
         // The calculator's line leaves the block: it is over.
         lines_.remove(calculator);
         order_.removeAll(calculator);
-        printAbove(Reporter::shown(calculator) + QStringLiteral("  ") +
-                   (updated && sent ? QStringLiteral("updated")
-                    : sent          ? QStringLiteral("not updated, finish command sent")
-                           : QStringLiteral("finish command not sent: ") + Reporter::shown(cause)) +
-                   QLatin1Char('\n'));
+        printAbove(wrapText(Reporter::shown(calculator) + QStringLiteral("  ") +
+                                report_text::ended(updated, result, Reporter::shown(next)),
+                            output_.columns()) +
+                   (bell ? QStringLiteral("\a\n") : QStringLiteral("\n")));
+    }
+    void idle(bool waiting) override {
+        idle_ = waiting;
+        redraw();
     }
     void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
         line(calculator).state =
@@ -83,12 +86,12 @@ public:
                             output_.columns()) +
                    QLatin1Char('\n'));
     }
-    void counts(int done, int failed) override {
-        countsText_ = QStringLiteral("done %1, failed %2").arg(done).arg(failed);
+    void counts(int updated, int failed) override {
+        countsText_ = report_text::counts(updated, failed);
         redraw();
     }
-    void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows) override {
-        QString text = report_text::summary(ok, interrupted, rows, output_.columns());
+    void summary(bool, const std::vector<SummaryRow>& rows, const QString& closing) override {
+        QString text = report_text::summary(rows, closing, output_.columns());
         if (drawn_ > 0) {
             text.prepend(QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawn_));
             drawn_ = 0;
@@ -160,6 +163,10 @@ private:
             text += QStringLiteral("\r\x1b[2K") + cut(countsText_) + QLatin1Char('\n');
             ++count;
         }
+        if (idle_) {
+            text += QStringLiteral("\r\x1b[2K") + cut(report_text::idle()) + QLatin1Char('\n');
+            ++count;
+        }
         // A block that got shorter leaves lines below it: cleared.
         if (count < drawn_)
             text += QStringLiteral("\x1b[J");
@@ -182,6 +189,7 @@ private:
     QMap<QString, Line> lines_;
     int drawn_ = 0; // lines drawn by the last redraw
     QString countsText_;
+    bool idle_ = false; // a station waits for the next calculator
 };
 
 } // namespace

@@ -124,7 +124,7 @@ int Tool::runEnd(bool ok, const std::vector<SummaryRow>& rows, const QStringList
         return failure(kExitOutput,
                        QStringLiteral("the output could not be written; no calculator was "
                                       "taken after that, and those begun were finished."));
-    if (presses() > 0)
+    if (presses() > 0 && !interrupted.isEmpty())
         return failure(kExitInterrupted, interrupted);
     return ok ? kExitOk : kExitFailed;
 }

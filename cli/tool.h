@@ -52,7 +52,8 @@ public:
     // Says once what each Ctrl-C does now, `running` updates still going;
     // returns the presses told of.
     int tellInterrupt(int told, int running);
-    // How a run that has begun ends, after its summary.
+    // How a run that has begun ends, after its summary; a Ctrl-C pressed is
+    // an interruption, said so, unless `interrupted` is empty.
     int runEnd(bool ok, const std::vector<SummaryRow>& rows, const QStringList& incomplete,
                const QString& interrupted);
 

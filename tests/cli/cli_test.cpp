@@ -28,6 +28,8 @@ struct Run {
 
 // Called when the tool asks for its confirmation, before the answer is given.
 std::function<void()> onPrompt;
+// Ctrl-C presses, as the process counts them.
+std::atomic<int> presses{0};
 
 Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
          bool stdoutIsTerminal = false, int columns = 0) {
@@ -40,6 +42,7 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     env.stdinIsTerminal = stdinIsTerminal;
     env.stdoutIsTerminal = stdoutIsTerminal;
     env.terminalColumns = columns;
+    env.interrupts = &presses;
     env.readLine = [answer](QString& line) {
         if (onPrompt)
             onPrompt();
@@ -107,6 +110,8 @@ private slots:
     void oneRefusingCalculatorFailsAlone();
     void unpluggedMidRun_data();
     void unpluggedMidRun();
+    void stationAtADesk_data();
+    void stationAtADesk();
     void noClaimThatDidNotHappen_data();
     void noClaimThatDidNotHappen();
     void confirmationOnATerminal_data();
@@ -141,6 +146,7 @@ void CliTest::initTestCase() {
 
 void CliTest::cleanup() {
     virtual_calculator::uninstall();
+    presses = 0;
     pacing::testing::setDivisor(1000);
 }
 
@@ -281,6 +287,47 @@ void CliTest::unpluggedMidRun() {
     const Run plain = vela({"install", firmware, "--yes", "--wait", wait});
     QCOMPARE(plain.code, code);
     QVERIFY2(plain.out.contains(said), qPrintable(plain.out));
+}
+
+// What a person at a desk is told: each calculator's end on its line, what to
+// do when it failed, and how the station ended.
+void CliTest::stationAtADesk_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<QStringList>("args"); // after the folder
+    QTest::addColumn<int>("pressed");      // Ctrl-C before it starts
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("said"); // on stdout, in this order
+    // Nothing was written: the normal end, and no table of nothing.
+    QTest::newRow("Ctrl-C before any calculator")
+        << "absent" << QStringList{} << 1 << int(kExitOk)
+        << QStringList{"\nStation ended: no calculator was updated.\n"};
+    QTest::newRow("two, one failing, with the bell")
+        << "units=2,refuse_write_at=0x100000,refuse_unit=1" << QStringList{"--max", "2", "--bell"}
+        << 0 << int(kExitFailed)
+        << QStringList{"00000000: updated: unplug it now\a\n",
+                       "00000001: failed (112): try another USB cable or port, then start the "
+                       "update again.\a\n",
+                       "\nStation ended: 1 updated, 1 failed (00000001).\n"};
+}
+
+void CliTest::stationAtADesk() {
+    QFETCH(QString, calculator);
+    QFETCH(QStringList, args);
+    QFETCH(int, pressed);
+    QFETCH(int, code);
+    QFETCH(QStringList, said);
+    virtual_calculator::Options options;
+    QVERIFY(attach(calculator, options));
+    presses = pressed;
+    const Run run = vela(QStringList{"station", dir_.path() + "/firmware"} + args);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    int at = 0;
+    for (const QString& words : said) {
+        at = run.out.indexOf(words, at);
+        QVERIFY2(at >= 0, qPrintable(words + "\nnot in\n" + run.out));
+    }
+    QCOMPARE(run.out.contains("Calculator  "), options.units > 0 && !options.absent);
 }
 
 // A run that did not update every calculator never says so: not in the
