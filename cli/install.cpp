@@ -19,7 +19,7 @@ QString tooManyText(std::size_t connected) {
 } // namespace
 
 int install(Tool& tool, const Options& options) {
-    Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.env.terminalColumns);
+    Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.columns());
     tool.reporter = &reporter;
     SetToInstall set;
     int exitCode = kExitOk;
@@ -65,10 +65,10 @@ int install(Tool& tool, const Options& options) {
     }
 
     const std::vector<FoundCalculator>& found = present.calculators;
-    reporter.note(QStringLiteral("Calculators to update (%1):").arg(found.size()));
+    QList<QPair<QString, QString>> plan;
     for (const FoundCalculator& disk : found)
-        reporter.note(
-            QStringLiteral("  %1  %2").arg(nameOf(disk.identity), qStringFromUtf16(disk.path)));
+        plan.append({nameOf(disk.identity), qStringFromUtf16(disk.path)});
+    reporter.plan(plan);
     if (!options.yes && tool.env.stdinIsTerminal) {
         QTextStream& prompt = options.json ? tool.err : tool.out;
         prompt << "Write these " << set.files.size() << " files to " << found.size()

@@ -2,6 +2,8 @@
 // notes for the person go to stderr.
 #include "cli/report_writers.h"
 
+#include "cli/wrapping.h"
+
 namespace {
 
 QString boolText(bool value) {
@@ -114,7 +116,9 @@ public:
              {QStringLiteral("calculators"),
               QLatin1Char('[') + calculators.join(QLatin1Char(',')) + QLatin1Char(']')}});
     }
-    void note(const QString& text) override { output_.err(text + QLatin1Char('\n')); }
+    void note(const QString& text) override {
+        output_.err(wrapText(text, output_.columns()) + QLatin1Char('\n'));
+    }
 
 private:
     // A field whose value is null is written whole: a name with its bytes beside it.

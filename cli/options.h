@@ -22,14 +22,15 @@ struct Options {
 struct Parsed {
     enum Outcome {
         Run,    // options holds the command to run
-        Answer, // --help or --version: answer is the whole output
+        Answer, // --help or --version: answer is the whole output, to be wrapped
         Wrong,  // bad usage: error is the sentence, command the help to point to
     };
     Outcome outcome = Run;
     Options options;
     QString answer;
     QString error;
-    QString command; // empty: the tool's own help
+    QString command;         // empty: the tool's own help
+    bool pointToHelp = true; // Wrong: the sentence ends pointing to the help
 };
 
 // args without the program name.

@@ -2,6 +2,8 @@
 // once per tenth, so that a log stays readable.
 #include "cli/report_writers.h"
 
+#include "cli/wrapping.h"
+
 #include <QMap>
 
 namespace {
@@ -11,7 +13,7 @@ public:
     explicit PlainWriter(Output& output) : output_(output) {}
 
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) override {
-        output_.out(report_text::set(folder, manifestChecked, images));
+        output_.out(wrapText(report_text::set(folder, manifestChecked, images), output_.columns()));
     }
     void found(const QString& calculator, const QString& path) override {
         line(calculator, QStringLiteral("found at ") + Reporter::shown(path));
@@ -82,9 +84,11 @@ public:
         output_.out(report_text::counts(updated, failed) + QLatin1Char('\n'));
     }
     void summary(bool, const std::vector<SummaryRow>& rows, const QString& closing) override {
-        output_.out(report_text::summary(rows, closing, 0));
+        output_.out(report_text::summary(rows, closing, output_.columns()));
     }
-    void note(const QString& text) override { output_.out(text + QLatin1Char('\n')); }
+    void note(const QString& text) override {
+        output_.out(wrapText(text, output_.columns()) + QLatin1Char('\n'));
+    }
 
 private:
     // The file a calculator is at.

@@ -75,7 +75,7 @@ QString Reporter::nameField(const QString& field, const QString& name) {
 }
 
 Reporter::Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns)
-    : mode_(mode), columns_(columns), output_(std::make_unique<Output>(out, err, columns)) {
+    : mode_(mode), output_(std::make_unique<Output>(out, err, columns)) {
     switch (mode) {
     case OutputMode::Json:
         writer_ = jsonWriter(*output_);
@@ -95,10 +95,6 @@ bool Reporter::outputFailed() const {
     return output_->failed();
 }
 
-QString Reporter::wrapped(const QString& text) const {
-    return mode_ == OutputMode::Terminal ? wrapText(text, columns_) : text;
-}
-
 void Output::write(QTextStream& stream, const QString& text) {
     stream << text;
     stream.flush();
@@ -111,6 +107,16 @@ void Output::write(QTextStream& stream, const QString& text) {
 void Reporter::set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) {
     std::lock_guard<std::mutex> hold(lock_);
     writer_->set(folder, manifestChecked, images);
+}
+
+void Reporter::plan(const QList<QPair<QString, QString>>& calculators) {
+    QString text = QStringLiteral("Calculators to update (%1):").arg(calculators.size());
+    // A path too long for the line goes on below it, under the paths above.
+    for (const auto& calculator : calculators)
+        text += QStringLiteral("\n  %1  %2%3")
+                    .arg(shown(calculator.first), QChar(kHangHere), shown(calculator.second));
+    std::lock_guard<std::mutex> hold(lock_);
+    writer_->note(text);
 }
 
 void Reporter::found(const QString& calculator, const QString& path) {

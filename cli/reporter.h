@@ -5,6 +5,8 @@
 // one lock keeps lines whole.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -41,7 +43,8 @@ struct SummaryRow {
 
 class Reporter {
 public:
-    // columns: the terminal's width (Terminal mode); 0 when unknown.
+    // columns: the width its sentences are wrapped to (cli/wrapping.h), and
+    // on a terminal the width of its block; 0: none.
     Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns = 0);
     ~Reporter();
     Reporter(const Reporter&) = delete;
@@ -54,6 +57,8 @@ public:
 
     // The firmware set about to be written: the `set` event, or the plan.
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
+    // install: the calculators it is about to write, each with its path.
+    void plan(const QList<QPair<QString, QString>>& calculators);
     void found(const QString& calculator, const QString& path);
     // list: a calculator present now, and whether it can be opened for writing.
     void listed(const QString& calculator, const QString& path, bool writable, const QString& why);
@@ -88,10 +93,6 @@ public:
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
 
-    // On a terminal, the text wrapped at spaces to its width, each line keeping
-    // its indent; elsewhere the text as it is.
-    [[nodiscard]] QString wrapped(const QString& text) const;
-
     // JSON pieces for whoever writes JSON of their own (the report file): a
     // string literal that strict parsers take, and "field":"name" with its
     // exact bytes beside it when the name is not text.
@@ -104,7 +105,6 @@ public:
 private:
     std::mutex lock_;
     OutputMode mode_;
-    int columns_;
     bool bell_ = false;
     std::unique_ptr<Output> output_;
     std::unique_ptr<ReportWriter> writer_; // of mode_

@@ -44,7 +44,7 @@ QString stationEnded(const std::vector<SummaryRow>& rows) {
 } // namespace
 
 int station(Tool& tool, const Options& options) {
-    Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.env.terminalColumns);
+    Reporter reporter(tool.outputMode(options), tool.out, tool.err, tool.columns());
     tool.reporter = &reporter;
     reporter.setBell(options.bell);
     SetToInstall set;

@@ -22,7 +22,7 @@ public:
     explicit TerminalWriter(Output& output) : output_(output) {}
 
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images) override {
-        output_.out(report_text::set(folder, manifestChecked, images));
+        output_.out(wrapText(report_text::set(folder, manifestChecked, images), output_.columns()));
     }
     void found(const QString& calculator, const QString&) override {
         line(calculator).state = QStringLiteral("found");
@@ -68,7 +68,7 @@ public:
         // The calculator's line leaves the block: it is over.
         lines_.remove(calculator);
         order_.removeAll(calculator);
-        printAbove(wrapText(Reporter::shown(calculator) + QStringLiteral("  ") +
+        printAbove(wrapText(Reporter::shown(calculator) + QStringLiteral("  ") + QChar(kHangHere) +
                                 report_text::ended(updated, result, Reporter::shown(next)),
                             output_.columns()) +
                    (bell ? QStringLiteral("\a\n") : QStringLiteral("\n")));

@@ -1,6 +1,7 @@
 #include "cli/tool.h"
 
 #include "base/pacing.h"
+#include "cli/wrapping.h"
 #include "firmware/firmware_scan.h"
 #include "strings/res_qstring.h"
 
@@ -27,7 +28,7 @@ int Tool::failure(int code, const QString& sentence, const QString& next) {
     QString text = QStringLiteral("vela-update: ") + Reporter::shown(sentence);
     if (!next.isEmpty())
         text += QLatin1Char('\n') + Reporter::shown(next);
-    err << (reporter ? reporter->wrapped(text) : text) << '\n';
+    err << wrapText(text, columns()) << '\n';
     err.flush();
     return code;
 }
@@ -36,6 +37,10 @@ int Tool::presses() const {
     const int pressed = env.interrupts ? env.interrupts->load() : 0;
     const bool broken = (reporter && reporter->outputFailed()) || (report_ && report_->failed());
     return broken ? std::max(pressed, 1) : pressed;
+}
+
+int Tool::columns() const {
+    return env.terminalColumns > 0 ? env.terminalColumns : 80;
 }
 
 OutputMode Tool::outputMode(const Options& options) const {

@@ -37,6 +37,8 @@ public:
     // written counts as the first.
     [[nodiscard]] int presses() const;
     [[nodiscard]] OutputMode outputMode(const Options& options) const;
+    // The width every sentence is wrapped to: the terminal's, else 80.
+    [[nodiscard]] int columns() const;
 
     // What the commands that write begin with: the set checked (against
     // SHA256SUMS too), the report file opened, and the set said. False, with

@@ -5,21 +5,28 @@
 #include "cli/options.h"
 #include "cli/reporter.h"
 #include "cli/tool.h"
+#include "cli/wrapping.h"
 #include "firmware/firmware_scan.h"
 #include "settings/settings.h"
 #include "strings/res_qstring.h"
 
 namespace {
 
-int usageError(Tool& tool, const QString& sentence, const QString& command) {
-    tool.err << "vela-update: " << Reporter::shown(sentence) << " Try 'vela-update"
-             << (command.isEmpty() ? QString() : QLatin1Char(' ') + command) << " --help'.\n";
+int usageError(Tool& tool, const Parsed& parsed) {
+    QString text = QStringLiteral("vela-update: ") + Reporter::shown(parsed.error);
+    if (parsed.pointToHelp)
+        text +=
+            QStringLiteral(" Try 'vela-update%1%2--help'.")
+                .arg(parsed.command.isEmpty() ? QString() : QChar(kKeepTogether) + parsed.command,
+                     QChar(kKeepTogether));
+    tool.err << wrapText(text, tool.columns()) << '\n';
     tool.err.flush();
     return kExitUsage;
 }
 
 int check(Tool& tool, const Options& options) {
-    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, tool.out, tool.err);
+    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, tool.out, tool.err,
+                      tool.columns());
     SetToInstall set;
     int exitCode = kExitOk;
     if (!tool.prepare(options, reporter, set, exitCode))
@@ -29,7 +36,8 @@ int check(Tool& tool, const Options& options) {
 }
 
 int list(Tool& tool, const Options& options) {
-    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, tool.out, tool.err);
+    Reporter reporter(options.json ? OutputMode::Json : OutputMode::Plain, tool.out, tool.err,
+                      tool.columns());
     const std::vector<FoundCalculator> found = findCalculators();
     for (const FoundCalculator& calculator : found) {
         const QString why = qStringFromUtf16(whyNotWritable(calculator));
@@ -49,12 +57,12 @@ int runVelaUpdate(const QStringList& args, const CliEnvironment& env) {
     Tool tool(env);
     const Parsed parsed = parseArguments(args);
     if (parsed.outcome == Parsed::Answer) {
-        tool.out << parsed.answer;
+        tool.out << wrapText(parsed.answer, tool.columns());
         tool.out.flush();
         return kExitOk;
     }
     if (parsed.outcome == Parsed::Wrong)
-        return usageError(tool, parsed.error, parsed.command);
+        return usageError(tool, parsed);
     const Options& options = parsed.options;
     if (options.command == QLatin1String("language")) {
         tool.out << systemLanguage() << '\n';

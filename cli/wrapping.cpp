@@ -2,31 +2,51 @@
 
 #include <QStringList>
 
+namespace {
+
 // A line that reached the last column would make some terminals break it
 // again, or scroll: every line stays short of it.
-QString wrapText(const QString& text, int columns) {
-    if (columns <= 1)
-        return text;
+QStringList wrapLine(const QString& line, int columns) {
+    int indent = 0;
+    while (indent < line.size() && line.at(indent) == QLatin1Char(' '))
+        ++indent;
+    QString text = line;
+    int hang = text.indexOf(QChar(kHangHere));
+    if (hang >= 0)
+        text.remove(hang, 1);
+    else
+        hang = indent;
+    // A hang that leaves too little room is no help.
+    if (columns > 1 && hang > columns / 2)
+        hang = indent;
+    if (columns <= 1 || text.size() < columns)
+        return {text};
     QStringList lines;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        int indent = 0;
-        while (indent < line.size() && line.at(indent) == QLatin1Char(' '))
-            ++indent;
-        const QString lead(indent, QLatin1Char(' '));
-        QString current = lead;
-        bool empty = true; // nothing after the indent yet
-        for (const QString& word : line.mid(indent).split(QLatin1Char(' '))) {
-            if (!empty && current.size() + 1 + word.size() >= columns) {
-                while (current.size() > indent && current.endsWith(QLatin1Char(' ')))
-                    current.chop(1);
-                lines << current;
-                current = lead + word;
-            } else {
-                current += (empty ? QString() : QStringLiteral(" ")) + word;
-            }
-            empty = false;
+    QString current = text.left(indent);
+    bool fresh = true; // nothing on the line after its indent yet
+    for (const QString& word : text.mid(indent).split(QLatin1Char(' '))) {
+        if (!fresh && current.size() + 1 + word.size() >= columns) {
+            while (current.endsWith(QLatin1Char(' ')))
+                current.chop(1);
+            lines << current;
+            current = QString(hang, QLatin1Char(' '));
+            fresh = true;
         }
-        lines << current;
+        // Spaces where a line broke are not carried to the next one.
+        if (fresh && word.isEmpty() && !lines.isEmpty())
+            continue;
+        current += (fresh ? QString() : QStringLiteral(" ")) + word;
+        fresh = false;
     }
-    return lines.join(QLatin1Char('\n'));
+    lines << current;
+    return lines;
+}
+
+} // namespace
+
+QString wrapText(const QString& text, int columns) {
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        lines << wrapLine(line, columns);
+    return lines.join(QLatin1Char('\n')).replace(QChar(kKeepTogether), QLatin1Char(' '));
 }

@@ -130,6 +130,8 @@ private slots:
     void exitCodes_data();
     void exitCodes();
     void versionNamesTheLicence();
+    void textsFitTheWidth_data();
+    void textsFitTheWidth();
 
 private:
     QTemporaryDir dir_;
@@ -459,6 +461,7 @@ void CliTest::manifest() {
     const Run check = vela({"check", folder.path(), "--json"});
     QCOMPARE(check.code, code);
     QVERIFY2((check.out + check.err).contains(said), qPrintable(check.out + check.err));
+    QVERIFY(!(check.out + check.err).contains("writ", Qt::CaseInsensitive));
     // A set that does not match its list is to be had again; check never
     // speaks of writing.
     QCOMPARE(check.err.contains("\nThe firmware files are damaged or incomplete: download them "
@@ -639,6 +642,11 @@ void CliTest::exitCodes_data() {
     QTest::newRow("no command") << QStringList{} << true << int(kExitUsage) << usage;
     QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage)
                                      << "'update' is not a command. " + usage;
+    QTest::newRow("a slip in a command")
+        << QStringList{"instal", "--yes"} << true << int(kExitUsage)
+        << "vela-update: 'instal' is not a command. Did you mean 'install'?\n";
+    QTest::newRow("two letters swapped")
+        << QStringList{"lsit"} << true << int(kExitUsage) << "Did you mean 'list'?";
     QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage)
                                     << "'--all' is not an option of list.";
     QTest::newRow("install without folder")
@@ -685,7 +693,8 @@ void CliTest::exitCodes() {
     virtual_calculator::Options options;
     options.absent = !calculator;
     virtual_calculator::install(options);
-    const Run run = vela(args);
+    // Wide enough for every sentence to be one line (textsFitTheWidth wraps them).
+    const Run run = vela(args, false, {}, false, 1000);
     QCOMPARE(run.code, code);
     if (code == kExitOk) {
         QVERIFY(run.err.isEmpty());
@@ -704,6 +713,33 @@ void CliTest::versionNamesTheLicence() {
     QCOMPARE(lines.value(0), QStringLiteral("vela-update " UPDATER_VERSION));
     QVERIFY2(lines.value(1).startsWith("License: GPL-3.0-or-later <https://"),
              qPrintable(lines.value(1)));
+}
+
+// What the tool says fits the terminal, broken between words only: no line
+// reaches its last column, and no word is cut.
+void CliTest::textsFitTheWidth_data() {
+    QTest::addColumn<QStringList>("args");
+    for (const char* help : {"--help", "list", "check", "install", "station", "language"})
+        QTest::newRow(help) << (QString(help).startsWith('-') ? QStringList{help}
+                                                              : QStringList{help, "--help"});
+    QTest::newRow("a long error") << QStringList{
+        "check", dir_.path() + "/a folder of firmware that is not here at all"};
+    QTest::newRow("a slip in a command") << QStringList{"statoin", "--max=1"};
+}
+
+void CliTest::textsFitTheWidth() {
+    QFETCH(QStringList, args);
+    const auto words = [](const QString& text) { return text.simplified().split(' '); };
+    const Run wide = vela(args, false, {}, false, 1000);
+    for (const int columns : {60, 100}) {
+        const Run run = vela(args, false, {}, false, columns);
+        QCOMPARE(run.code, wide.code);
+        const QString said = run.out + run.err;
+        for (const QString& line : said.split('\n'))
+            QVERIFY2(line.size() < columns, qPrintable(line));
+        QVERIFY(!said.contains('\t') && !said.contains('\x1f'));
+        QCOMPARE(words(said), words(wide.out + wide.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(CliTest)
