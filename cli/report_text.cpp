@@ -34,11 +34,12 @@ QString report_text::set(const QString& folder, bool manifestChecked,
                                                                            "SHA256SUMS)")
                                                           : QString());
     for (const SetImage& image : images)
-        text += QStringLiteral("  %1  %2 bytes at 0x%3\n    sha256 %4\n")
+        // The digest too long for a narrow terminal stays beside its name.
+        text += QStringLiteral("  %1  %2 bytes at 0x%3\n    sha256")
                     .arg(Reporter::shown(image.name))
                     .arg(image.size)
-                    .arg(image.offset, 0, 16)
-                    .arg(image.sha256);
+                    .arg(image.offset, 0, 16) +
+                QChar(kKeepTogether) + image.sha256 + QLatin1Char('\n');
     return text;
 }
 

@@ -584,6 +584,10 @@ void CliTest::outputWithoutJson() {
     QVERIFY(run.events.isEmpty());
     if (!terminal)
         QVERIFY(run.out.contains(unitName(0) + ": VELA_OS.ROM written\n"));
+    // Each image with its whole digest beside it, at any width.
+    for (const FirmwareImage& image : images_)
+        QVERIFY(run.out.contains(
+            "sha256 " + QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
     // The plan's list keeps its indent, also where a long name wraps it.
     QVERIFY2(run.out.contains("\n  " + unitName(1)), qPrintable(run.out));
     QVERIFY2(!run.out.contains(" \n"), qPrintable(run.out));
