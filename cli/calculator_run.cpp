@@ -1,5 +1,6 @@
 #include "cli/calculator_run.h"
 
+#include "cli/tool.h"
 #include "session/advice.h"
 #include "strings/res_qstring.h"
 
@@ -19,13 +20,9 @@ QString boolText(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-QString englishNext(Advice advice) {
-    return qStringFromUtf16(englishAdvice(advice));
-}
-
 // What to do after a failure of this kind, in English.
 QString nextAfter(Failure failure) {
-    return englishNext(adviceFor(failure));
+    return englishText(adviceFor(failure));
 }
 
 // The failure of a step, as the one calculator of the run had it.
@@ -107,7 +104,7 @@ QString CalculatorRun::next() const {
     // when it is plugged in; after install, the update is started again.
     if (result_.failure == Failure::Disconnected ||
         result_.failure == Failure::DisconnectedNoSerial)
-        return englishNext(choices_.takenAgain ? Advice::ConnectAgain
+        return englishText(choices_.takenAgain ? Advice::ConnectAgain
                                                : Advice::ConnectAgainAndStart);
     return nextAfter(result_.failure);
 }

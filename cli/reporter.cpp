@@ -75,7 +75,7 @@ QString Reporter::nameField(const QString& field, const QString& name) {
 }
 
 Reporter::Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns)
-    : mode_(mode), output_(std::make_unique<Output>(out, err, columns)) {
+    : output_(std::make_unique<Output>(out, err, columns)) {
     switch (mode) {
     case OutputMode::Json:
         writer_ = jsonWriter(*output_);

@@ -50,12 +50,11 @@ public:
     Reporter(const Reporter&) = delete;
     Reporter& operator=(const Reporter&) = delete;
 
-    [[nodiscard]] OutputMode mode() const { return mode_; }
     // A write to the output failed (a closed pipe, a full disk): the run is
     // to stop taking calculators, as after a first Ctrl-C.
     [[nodiscard]] bool outputFailed() const;
 
-    // The firmware set about to be written: the `set` event, or the plan.
+    // The firmware set as it was checked: the `set` event, or its lines.
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
     // install: the calculators it is about to write, each with its path.
     void plan(const QList<QPair<QString, QString>>& calculators);
@@ -104,8 +103,7 @@ public:
 
 private:
     std::mutex lock_;
-    OutputMode mode_;
     bool bell_ = false;
     std::unique_ptr<Output> output_;
-    std::unique_ptr<ReportWriter> writer_; // of mode_
+    std::unique_ptr<ReportWriter> writer_; // of the mode, chosen once
 };
