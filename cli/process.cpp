@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <io.h>
@@ -74,10 +75,13 @@ bool isTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
+// The console's width, seen from stdout or, when that goes to a file, stderr.
 int terminalColumns() {
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
-        return info.srWindow.Right - info.srWindow.Left + 1;
+    for (DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (GetConsoleScreenBufferInfo(GetStdHandle(stream), &info))
+            return info.srWindow.Right - info.srWindow.Left + 1;
+    }
     return 0;
 }
 #else
@@ -128,10 +132,13 @@ bool isTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) != 0;
 }
 
+// The terminal's width, seen from stdout or, when that goes to a file, stderr.
 int terminalColumns() {
-    struct winsize size {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct winsize size {};
+        if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+            return size.ws_col;
+    }
     return 0;
 }
 #endif
@@ -152,6 +159,7 @@ int velaUpdateMain(int argc, char** argv) {
     env.err = &err;
     env.stdinIsTerminal = isTerminal(stdin);
     env.stdoutIsTerminal = isTerminal(stdout);
+    // Neither a terminal nor COLUMNS: the tool wraps at 80.
     env.terminalColumns = terminalColumns();
     if (env.terminalColumns == 0)
         env.terminalColumns = qEnvironmentVariableIntValue("COLUMNS");

@@ -1,21 +1,25 @@
 // What vela-update tells while it updates: JSON lines, plain lines, or on a
 // terminal a block of one line per running calculator, redrawn in place, with
-// each calculator's outcome printed above it once its session has ended.
-// Called from every session's threads; one lock keeps lines whole.
+// each calculator's outcome printed above it once its run has ended (the
+// three writers of cli/report_writers.h). Called from every run's threads;
+// one lock keeps lines whole.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QMap>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 enum class OutputMode { Json, Plain, Terminal };
+
+class Output;
+class ReportWriter;
 
 // One image of the set, as it was checked.
 struct SetImage {
@@ -33,21 +37,27 @@ struct SummaryRow {
     int files = 0;
     double seconds = 0;
     QString cause;      // why it failed; empty when ok
+    QString next;       // what to do about it (session/advice.h); empty when ok
     QString unrecorded; // why its line is not in the report; empty when it is
 };
 
 class Reporter {
 public:
-    // columns: the terminal's width (Terminal mode); 0 when unknown.
+    // columns: the width its sentences are wrapped to (cli/wrapping.h), and
+    // on a terminal the width of its block; 0: none.
     Reporter(OutputMode mode, QTextStream& out, QTextStream& err, int columns = 0);
+    ~Reporter();
+    Reporter(const Reporter&) = delete;
+    Reporter& operator=(const Reporter&) = delete;
 
-    [[nodiscard]] OutputMode mode() const { return mode_; }
     // A write to the output failed (a closed pipe, a full disk): the run is
     // to stop taking calculators, as after a first Ctrl-C.
-    [[nodiscard]] bool outputFailed() const { return outputFailed_.load(); }
+    [[nodiscard]] bool outputFailed() const;
 
-    // The firmware set about to be written: the `set` event, or the plan.
+    // The firmware set as it was checked: the `set` event, or its lines.
     void set(const QString& folder, bool manifestChecked, const QList<SetImage>& images);
+    // install: the calculators it is about to write, each with its path.
+    void plan(const QList<QPair<QString, QString>>& calculators);
     void found(const QString& calculator, const QString& path);
     // list: a calculator present now, and whether it can be opened for writing.
     void listed(const QString& calculator, const QString& path, bool writable, const QString& why);
@@ -57,23 +67,30 @@ public:
               std::uint64_t offset, std::uint64_t size);
     void progress(const QString& calculator, int percent);
     void retry(const QString& calculator, int code, int attempt);
-    // cause: the calculator's own, without its name.
-    void fileDone(const QString& calculator, int code, const QString& cause);
-    // The calculator's session ends here: updated says whether every file was
-    // written, sent whether the finish command went out.
-    void finish(const QString& calculator, bool updated, bool sent, const QString& cause);
-    // Done / failed so far, for station mode; plain and terminal output only.
-    void counts(int done, int failed);
+    // cause: the calculator's own, without its name; next: what to do about
+    // it (session/advice.h), in English.
+    void fileDone(const QString& calculator, int code, const QString& cause, const QString& next);
+    // The finish command went out (sent), or not: why not, and what to do next.
+    void finish(const QString& calculator, bool sent, const QString& cause, const QString& next);
+    // The calculator's run is over: updated, or its result and what to do next.
+    void ended(const QString& calculator, bool updated, int result, const QString& next);
+    // Rings the terminal's bell at the end of each calculator's run.
+    void setBell(bool ring) { bell_ = ring; }
+    // A station waits for the next calculator (or no longer does).
+    void idle(bool waiting);
+    // A calculator of the run was unplugged: it is waited for up to `seconds`
+    // (back false), or it came back (back true) and the update goes on.
+    void waiting(const QString& calculator, bool back, int seconds, const QString& next);
+    // Updated / failed so far, for station mode; plain and terminal output only.
+    void counts(int updated, int failed);
     // What a Ctrl-C (the first, or the second) does now.
     void interrupted(int presses, int running);
-    // interrupted: the closing words are the caller's, on stderr.
-    void summary(bool ok, bool interrupted, const std::vector<SummaryRow>& rows);
+    // The run's end: one row per calculator (none: no table at all), then the
+    // closing sentence; empty after an interruption, whose words are the
+    // caller's, on stderr.
+    void summary(bool ok, const std::vector<SummaryRow>& rows, const QString& closing);
     // A sentence for the person at the terminal: stdout, or stderr under --json.
     void note(const QString& text);
-
-    // On a terminal, the text wrapped at spaces to its width, each line keeping
-    // its indent; elsewhere the text as it is.
-    [[nodiscard]] QString wrapped(const QString& text) const;
 
     // JSON pieces for whoever writes JSON of their own (the report file): a
     // string literal that strict parsers take, and "field":"name" with its
@@ -85,36 +102,8 @@ public:
     [[nodiscard]] static QString shown(const QString& text);
 
 private:
-    struct Line {
-        QString file;
-        int index = 0;
-        int count = 0;
-        std::uint64_t size = 0;
-        int percent = 0;
-        int retries = 0;
-        QString state; // "writing", "failed (112), retrying", ...
-        QElapsedTimer fileClock;
-        int lastPlainDecade = -1;
-    };
-    using Fields = QList<QPair<QString, QString>>;
-    void emitJson(const QString& event, const QString& calculator, const Fields& fields);
-    void plain(const QString& calculator, const QString& text);
-    Line& line(const QString& calculator);
-    // Terminal: text printed for good above the block, then the block again.
-    void printAbove(const QString& text);
-    void redraw(); // terminal: every running calculator's line again, in place
-    [[nodiscard]] QString describe(const QString& calculator, const Line& line) const;
-    [[nodiscard]] QString cut(const QString& text) const;
-    void write(QTextStream& stream, const QString& text);
-
     std::mutex lock_;
-    OutputMode mode_;
-    QTextStream& out_;
-    QTextStream& err_;
-    int columns_;
-    QStringList order_; // running calculators, as first seen
-    QMap<QString, Line> lines_;
-    int drawn_ = 0; // lines drawn by the last redraw
-    QString countsText_;
-    std::atomic<bool> outputFailed_{false};
+    bool bell_ = false;
+    std::unique_ptr<Output> output_;
+    std::unique_ptr<ReportWriter> writer_; // of the mode, chosen once
 };

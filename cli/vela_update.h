@@ -24,7 +24,7 @@ struct CliEnvironment {
     QTextStream* err = nullptr;
     bool stdinIsTerminal = false;
     bool stdoutIsTerminal = false;
-    int terminalColumns = 0; // the terminal's width; 0 when unknown
+    int terminalColumns = 0; // the terminal's width; 0 when unknown (sentences wrap at 80)
     // Reads one line of the user's answer; false at the end of input.
     std::function<bool(QString&)> readLine;
     // Counts Ctrl-C presses: the first stops taking new calculators, the

@@ -125,19 +125,22 @@ void CliProcessTest::station_data() {
     QTest::addColumn<int>("presses");     // Ctrl-C presses once a session runs; 0: after it all
     QTest::addColumn<int>("finished");    // calculators whose update was finished
     QTest::addColumn<bool>("incomplete"); // unit 0 left incomplete
+    QTest::addColumn<int>("code");
     // Unit 0 leaves after its finish command and comes back: already done.
+    // Ctrl-C while the station waits for the next calculator ends it well.
     QTest::newRow("one after another, one of them twice")
-        << "units=3,arrive_ms=1500,leave_after_finish=1,again=0,again_ms=500" << 0 << 3 << false;
+        << "units=3,arrive_ms=1500,leave_after_finish=1,again=0,again_ms=500" << 0 << 3 << false
+        << 0;
     // Unit 1 arrives long after the press: it is never taken.
-    QTest::newRow("Ctrl-C once: the running session finishes")
-        << "units=2,arrive_ms=600000,slow_ms=10" << 1 << 1 << false;
+    QTest::newRow("Ctrl-C once: the running update finishes")
+        << "units=2,arrive_ms=600000,slow_ms=10" << 1 << 1 << false << 130;
     QTest::newRow("Ctrl-C twice: stopped after the current chunk")
-        << "units=2,arrive_ms=600000,slow_ms=10" << 2 << 0 << true;
+        << "units=2,arrive_ms=600000,slow_ms=10" << 2 << 0 << true << 130;
     // Without a serial number nothing says it is the same calculator: it is
     // updated again each time it comes back.
     QTest::newRow("without a serial: updated each time")
         << "units=3,no_serial=1,arrive_ms=1500,leave_after_finish=1,again=0,again_ms=500" << 0 << 4
-        << false;
+        << false << 0;
 }
 
 void CliProcessTest::station() {
@@ -145,6 +148,7 @@ void CliProcessTest::station() {
     QFETCH(int, presses);
     QFETCH(int, finished);
     QFETCH(bool, incomplete);
+    QFETCH(int, code);
     // The folder goes into a comma-separated value: the tag without its commas.
     const QString unitsDir =
         dir_.path() + "/" +
@@ -178,7 +182,8 @@ void CliProcessTest::station() {
         alreadyDone += name == "left_alone" && event.value("reason") == "already done";
         const bool serials = !calculator.contains("no_serial");
         const bool pressNow =
-            presses == 0 ? finishes == finished && alreadyDone == (serials ? 1 : 0) && sent == 0
+            presses == 0 ? finishes == finished && alreadyDone == (serials ? 1 : 0) && sent == 0 &&
+                               name == "waiting" && event.value("reason") == "next_calculator"
                          : name == "progress" && sent < presses;
         if (pressNow) {
             ::kill(static_cast<pid_t>(process.processId()), SIGINT);
@@ -189,7 +194,8 @@ void CliProcessTest::station() {
     QCOMPARE(process.state(), QProcess::NotRunning);
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 130);
+    QCOMPARE(process.exitCode(), code);
+    QCOMPARE(err.contains("interrupted"), code != 0);
     QVERIFY(!events.isEmpty());
     QCOMPARE(events.last().value("event").toString(), QString("summary"));
     QCOMPARE(finishes, finished);

@@ -28,6 +28,8 @@ struct Run {
 
 // Called when the tool asks for its confirmation, before the answer is given.
 std::function<void()> onPrompt;
+// Ctrl-C presses, as the process counts them.
+std::atomic<int> presses{0};
 
 Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& answer = {},
          bool stdoutIsTerminal = false, int columns = 0) {
@@ -40,6 +42,7 @@ Run vela(const QStringList& args, bool stdinIsTerminal = false, const QString& a
     env.stdinIsTerminal = stdinIsTerminal;
     env.stdoutIsTerminal = stdoutIsTerminal;
     env.terminalColumns = columns;
+    env.interrupts = &presses;
     env.readLine = [answer](QString& line) {
         if (onPrompt)
             onPrompt();
@@ -105,6 +108,10 @@ private slots:
     void installWritesEveryCalculator_data();
     void installWritesEveryCalculator();
     void oneRefusingCalculatorFailsAlone();
+    void unpluggedMidRun_data();
+    void unpluggedMidRun();
+    void stationAtADesk_data();
+    void stationAtADesk();
     void noClaimThatDidNotHappen_data();
     void noClaimThatDidNotHappen();
     void confirmationOnATerminal_data();
@@ -123,6 +130,8 @@ private slots:
     void exitCodes_data();
     void exitCodes();
     void versionNamesTheLicence();
+    void textsFitTheWidth_data();
+    void textsFitTheWidth();
 
 private:
     QTemporaryDir dir_;
@@ -139,6 +148,8 @@ void CliTest::initTestCase() {
 
 void CliTest::cleanup() {
     virtual_calculator::uninstall();
+    presses = 0;
+    pacing::testing::setDivisor(1000);
 }
 
 void CliTest::installWritesEveryCalculator_data() {
@@ -201,22 +212,124 @@ void CliTest::oneRefusingCalculatorFailsAlone() {
     QVERIFY(!run.events.last().value("ok").toBool(true));
     const auto summary = summaryOf(run);
     QCOMPARE(summary.size(), 3);
+    // What to do next, where something failed: the table's sentence for a write.
+    const QString next = "Try another USB cable or port, then start the update again.";
     for (int unit = 0; unit < 3; ++unit) {
         const QJsonObject entry = summary.value(unitName(unit));
         QCOMPARE(entry.value("ok").toBool(), unit != 1);
         QCOMPARE(entry.value("result").toInt(), unit == 1 ? 112 : 0);
+        QCOMPARE(entry.value("next").toString(), unit == 1 ? next : QString());
     }
     // Five retries of the refused file, on that calculator alone.
     int retries = 0;
+    int failures = 0;
     for (const QJsonObject& event : run.events) {
         if (event.value("event") == "retry") {
             QCOMPARE(event.value("calculator").toString(), unitName(1));
             QCOMPARE(event.value("attempt").toInt(), ++retries);
         }
+        if (event.value("event") == "file_done" && event.value("code").toInt() != 0)
+            failures += event.value("next").toString() == next;
     }
     QCOMPARE(retries, 5);
+    QCOMPARE(failures, 6);
     for (const FirmwareImage& image : images_)
         QVERIFY(unitHolds(0, image) && unitHolds(2, image));
+}
+
+// Unplugged in its second file: one with a serial is asked for and waited
+// for, and its update goes on where it stopped; one without could be
+// another calculator when it comes back, and fails at once. Never a retry.
+void CliTest::unpluggedMidRun_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<QString>("wait"); // seconds
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("waits"); // each waiting event's back
+    QTest::addColumn<QString>("said");
+    QTest::newRow("back after 20 s")
+        << "units=1,vanish_after_writes=7,vanish_ms=20000"
+        << "30" << int(kExitOk) << "false true"
+        << "00000000 was disconnected: connect it again in update mode (waiting up to 30 s).\n"
+           "00000000 is connected again: the update goes on.\n";
+    QTest::newRow("not back within the wait")
+        << "units=1,vanish_after_writes=7,vanish_ms=-1"
+        << "5" << int(kExitFailed) << "false"
+        << "Connect it again in update mode, then start the update again.";
+    QTest::newRow("no serial") << "units=1,no_serial=1,vanish_after_writes=7,vanish_ms=0"
+                               << "30" << int(kExitFailed) << ""
+                               << "has no serial number and was disconnected";
+}
+
+void CliTest::unpluggedMidRun() {
+    QFETCH(QString, calculator);
+    QFETCH(QString, wait);
+    QFETCH(int, code);
+    QFETCH(QString, waits);
+    QFETCH(QString, said);
+    const QString firmware = dir_.path() + "/firmware";
+    // The wait polls every 500 ms of test time: kept above nothing.
+    pacing::testing::setDivisor(100);
+    virtual_calculator::Options options;
+    QVERIFY(attach(calculator, options));
+    const Run json = vela({"install", firmware, "--json", "--yes", "--wait", wait});
+    QCOMPARE(json.code, code);
+    QCOMPARE(countEvents(json, "retry"), 0);
+    QStringList backs;
+    for (const QJsonObject& event : json.events) {
+        if (event.value("event") == "waiting" && event.value("reason") == "disconnected")
+            backs << (event.value("back").toBool() ? "true" : "false");
+    }
+    QCOMPARE(backs.join(' '), waits);
+    if (code == kExitOk) {
+        for (const FirmwareImage& image : images_)
+            QVERIFY2(unitHolds(0, image), qPrintable(image.name));
+        QCOMPARE(virtual_calculator::finishCount(0), 1);
+    }
+    QVERIFY(attach(calculator, options));
+    const Run plain = vela({"install", firmware, "--yes", "--wait", wait});
+    QCOMPARE(plain.code, code);
+    QVERIFY2(plain.out.contains(said), qPrintable(plain.out));
+}
+
+// What a person at a desk is told: each calculator's end on its line, what to
+// do when it failed, and how the station ended.
+void CliTest::stationAtADesk_data() {
+    QTest::addColumn<QString>("calculator");
+    QTest::addColumn<QStringList>("args"); // after the folder
+    QTest::addColumn<int>("pressed");      // Ctrl-C before it starts
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("said"); // on stdout, in this order
+    // Nothing was written: the normal end, and no table of nothing.
+    QTest::newRow("Ctrl-C before any calculator")
+        << "absent" << QStringList{} << 1 << int(kExitOk)
+        << QStringList{"\nStation ended: no calculator was updated.\n"};
+    QTest::newRow("two, one failing, with the bell")
+        << "units=2,refuse_write_at=0x100000,refuse_unit=1" << QStringList{"--max", "2", "--bell"}
+        << 0 << int(kExitFailed)
+        << QStringList{"00000000: updated: unplug it now\a\n",
+                       "00000001: failed (112): try another USB cable or port, then start the "
+                       "update again.\a\n",
+                       "\nStation ended: 1 updated, 1 failed (00000001).\n"};
+}
+
+void CliTest::stationAtADesk() {
+    QFETCH(QString, calculator);
+    QFETCH(QStringList, args);
+    QFETCH(int, pressed);
+    QFETCH(int, code);
+    QFETCH(QStringList, said);
+    virtual_calculator::Options options;
+    QVERIFY(attach(calculator, options));
+    presses = pressed;
+    const Run run = vela(QStringList{"station", dir_.path() + "/firmware"} + args);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    int at = 0;
+    for (const QString& words : said) {
+        at = run.out.indexOf(words, at);
+        QVERIFY2(at >= 0, qPrintable(words + "\nnot in\n" + run.out));
+    }
+    QCOMPARE(run.out.contains("Calculator  "), options.units > 0 && !options.absent);
 }
 
 // A run that did not update every calculator never says so: not in the
@@ -228,11 +341,6 @@ void CliTest::noClaimThatDidNotHappen_data() {
     // The run never picks 16 of them: it waits, then gives up.
     QTest::newRow("seventeen connected")
         << "units=17" << int(kExitNoCalculator) << "More than 16 calculators are connected (17)";
-    // Unplugged in its second file and plugged in again: another calculator
-    // could be there now.
-    QTest::newRow("no serial, unplugged mid-run")
-        << "units=1,no_serial=1,vanish_after_writes=7,vanish_ms=0" << int(kExitFailed)
-        << "has no serial number and was disconnected";
 }
 
 void CliTest::noClaimThatDidNotHappen() {
@@ -353,6 +461,12 @@ void CliTest::manifest() {
     const Run check = vela({"check", folder.path(), "--json"});
     QCOMPARE(check.code, code);
     QVERIFY2((check.out + check.err).contains(said), qPrintable(check.out + check.err));
+    QVERIFY(!(check.out + check.err).contains("writ", Qt::CaseInsensitive));
+    // A set that does not match its list is to be had again; check never
+    // speaks of writing.
+    QCOMPARE(check.err.contains("\nThe firmware files are damaged or incomplete: download them "
+                                "again.\n"),
+             code != 0);
     const Run install = vela({"install", folder.path(), "--json", "--yes"});
     QCOMPARE(install.code, code);
     QCOMPARE(virtual_calculator::writtenExtent(0) > 0, code == 0);
@@ -391,6 +505,9 @@ void CliTest::reportOfEveryUpdate() {
     QCOMPARE(good.value("finish_sent").toBool(), true);
     QCOMPARE(bad.value("result").toInt(), 112);
     QVERIFY(bad.value("cause").toString().contains("Write Disk File"));
+    QCOMPARE(bad.value("next").toString(),
+             QString("Try another USB cable or port, then start the update again."));
+    QCOMPARE(good.value("next").toString("absent"), QString());
     // What it holds, image by image: the first written, the second failed,
     // the third never tried.
     const QJsonArray images = bad.value("images").toArray();
@@ -467,6 +584,10 @@ void CliTest::outputWithoutJson() {
     QVERIFY(run.events.isEmpty());
     if (!terminal)
         QVERIFY(run.out.contains(unitName(0) + ": VELA_OS.ROM written\n"));
+    // Each image with its whole digest beside it, at any width.
+    for (const FirmwareImage& image : images_)
+        QVERIFY(run.out.contains(
+            "sha256 " + QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256).toHex()));
     // The plan's list keeps its indent, also where a long name wraps it.
     QVERIFY2(run.out.contains("\n  " + unitName(1)), qPrintable(run.out));
     QVERIFY2(!run.out.contains(" \n"), qPrintable(run.out));
@@ -517,53 +638,75 @@ void CliTest::exitCodes_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("calculator");
     QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on stderr; on stdout when the code is 0
     const QString firmware = dir_.path() + "/firmware";
     const QString empty = dir_.path() + "/empty";
-    QTest::newRow("no command") << QStringList{} << true << int(kExitUsage);
-    QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage);
-    QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage);
+    const QString usage = "Try 'vela-update --help'.";
+    const QString installUsage = "Try 'vela-update install --help'.";
+    QTest::newRow("no command") << QStringList{} << true << int(kExitUsage) << usage;
+    QTest::newRow("unknown command") << QStringList{"update"} << true << int(kExitUsage)
+                                     << "'update' is not a command. " + usage;
+    QTest::newRow("a slip in a command")
+        << QStringList{"instal", "--yes"} << true << int(kExitUsage)
+        << "vela-update: 'instal' is not a command. Did you mean 'install'?\n";
+    QTest::newRow("two letters swapped")
+        << QStringList{"lsit"} << true << int(kExitUsage) << "Did you mean 'list'?";
+    QTest::newRow("unknown option") << QStringList{"list", "--all"} << true << int(kExitUsage)
+                                    << "'--all' is not an option of list.";
     QTest::newRow("install without folder")
-        << QStringList{"install", "--yes"} << true << int(kExitUsage);
+        << QStringList{"install", "--yes"} << true << int(kExitUsage) << installUsage;
     QTest::newRow("two folders") << QStringList{"install", firmware, firmware} << true
-                                 << int(kExitUsage);
-    QTest::newRow("wait not a number")
-        << QStringList{"install", firmware, "--wait", "soon"} << true << int(kExitUsage);
+                                 << int(kExitUsage) << installUsage;
+    QTest::newRow("wait not a number") << QStringList{"install", firmware, "--wait", "soon"} << true
+                                       << int(kExitUsage) << installUsage;
     QTest::newRow("max of zero") << QStringList{"station", firmware, "--max=0"} << true
-                                 << int(kExitUsage);
+                                 << int(kExitUsage) << "Try 'vela-update station --help'.";
     QTest::newRow("--wait is not a station option")
-        << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage);
-    QTest::newRow("help of a command") << QStringList{"install", "--help"} << true << int(kExitOk);
-    QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk);
+        << QStringList{"station", firmware, "--wait", "3"} << true << int(kExitUsage)
+        << "'--wait' is not an option of station.";
+    QTest::newRow("help of a command")
+        << QStringList{"install", "--help"} << true << int(kExitOk) << "Usage:";
+    QTest::newRow("version") << QStringList{"--version"} << true << int(kExitOk) << "License:";
     QTest::newRow("-- ends the options")
-        << QStringList{"install", "--yes", "--", firmware} << true << int(kExitOk);
+        << QStringList{"install", "--yes", "--", firmware} << true << int(kExitOk) << "updated";
     QTest::newRow("after --, an option is an argument")
-        << QStringList{"install", "--", firmware, "--yes"} << true << int(kExitUsage);
+        << QStringList{"install", "--", firmware, "--yes"} << true << int(kExitUsage)
+        << "'--yes' is one argument too many for install.";
+    // A failure that is not a mistake of usage says what to do next.
     QTest::newRow("empty folder") << QStringList{"install", empty, "--yes"} << true
-                                  << int(kExitNoFirmware);
+                                  << int(kExitNoFirmware)
+                                  << "\nChoose the folder that holds the three firmware files.\n";
     QTest::newRow("no such folder")
-        << QStringList{"station", empty + "/none"} << true << int(kExitNoFirmware);
+        << QStringList{"station", empty + "/none"} << true << int(kExitNoFirmware)
+        << "none does not exist.\nChoose the folder";
     QTest::newRow("no calculator within the wait")
         << QStringList{"install", firmware, "--yes", "--wait", "0"} << false
-        << int(kExitNoCalculator);
+        << int(kExitNoCalculator)
+        << "no calculator in update mode appeared within 0 s.\nPut the calculator in update "
+           "mode and connect it (see the calculator's manual).\n";
     QTest::newRow("list without a calculator")
-        << QStringList{"list"} << false << int(kExitNoCalculator);
+        << QStringList{"list"} << false << int(kExitNoCalculator)
+        << "connected.\nPut the calculator in update mode";
 }
 
 void CliTest::exitCodes() {
     QFETCH(QStringList, args);
     QFETCH(bool, calculator);
     QFETCH(int, code);
+    QFETCH(QString, said);
     virtual_calculator::Options options;
     options.absent = !calculator;
     virtual_calculator::install(options);
-    const Run run = vela(args);
+    // Wide enough for every sentence to be one line (textsFitTheWidth wraps them).
+    const Run run = vela(args, false, {}, false, 1000);
     QCOMPARE(run.code, code);
     if (code == kExitOk) {
-        QVERIFY(run.err.isEmpty() && !run.out.isEmpty());
+        QVERIFY(run.err.isEmpty());
+        QVERIFY2(run.out.contains(said), qPrintable(run.out));
     } else {
-        // One sentence on stderr, nothing written anywhere.
-        QCOMPARE(run.err.count('\n'), 1);
-        QVERIFY2(run.err.startsWith("vela-update: "), qPrintable(run.err));
+        // The tool's sentence on stderr, nothing written anywhere.
+        QVERIFY2(run.err.startsWith("vela-update: ") && run.err.contains(said),
+                 qPrintable(run.err));
         QCOMPARE(virtual_calculator::writtenExtent(0), std::uint64_t(0));
     }
 }
@@ -574,6 +717,33 @@ void CliTest::versionNamesTheLicence() {
     QCOMPARE(lines.value(0), QStringLiteral("vela-update " UPDATER_VERSION));
     QVERIFY2(lines.value(1).startsWith("License: GPL-3.0-or-later <https://"),
              qPrintable(lines.value(1)));
+}
+
+// What the tool says fits the terminal, broken between words only: no line
+// reaches its last column, and no word is cut.
+void CliTest::textsFitTheWidth_data() {
+    QTest::addColumn<QStringList>("args");
+    for (const char* help : {"--help", "list", "check", "install", "station", "language"})
+        QTest::newRow(help) << (QString(help).startsWith('-') ? QStringList{help}
+                                                              : QStringList{help, "--help"});
+    QTest::newRow("a long error") << QStringList{
+        "check", dir_.path() + "/a folder of firmware that is not here at all"};
+    QTest::newRow("a slip in a command") << QStringList{"statoin", "--max=1"};
+}
+
+void CliTest::textsFitTheWidth() {
+    QFETCH(QStringList, args);
+    const auto words = [](const QString& text) { return text.simplified().split(' '); };
+    const Run wide = vela(args, false, {}, false, 1000);
+    for (const int columns : {60, 100}) {
+        const Run run = vela(args, false, {}, false, columns);
+        QCOMPARE(run.code, wide.code);
+        const QString said = run.out + run.err;
+        for (const QString& line : said.split('\n'))
+            QVERIFY2(line.size() < columns, qPrintable(line));
+        QVERIFY(!said.contains('\t') && !said.contains('\x1f'));
+        QCOMPARE(words(said), words(wide.out + wide.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(CliTest)
