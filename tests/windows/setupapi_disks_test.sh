@@ -364,7 +364,7 @@ swap_list() {
 
 blank calc1 calc2 calc3
 swap_list >"$work/cli_swap.list"
-traced cli_swap "$tool" install "$firmware" --json --yes
+traced cli_swap "$tool" install "$firmware" --json --yes --wait 2
 traffic cli_swap >"$work/cli_swap.traffic"
 if [ "$code" = 4 ]; then
     pass "vela-update, 0002 swapped for 0003: exit 4"
