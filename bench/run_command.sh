@@ -35,7 +35,7 @@ total=$(($(now_us) - start))
 at() { awk -v pattern="$1" 'index($0, pattern) { print $1; exit }' "$work/run.log"; }
 found=$(at "No calculator in update mode found")
 first=$(at ": writing 1/3 ")
-finished=$(at ": updated; finish command sent")
+finished=$(at ": updated: unplug it now")
 written=$(grep -c '^[0-9]* [^ ]*: VELA_[A-Z]*\.[A-Z]* written$' "$work/run.log" || true)
 tests=$(find "$work/updater/build/tests" "$work/updater/build/bench" -type f -perm -u+x 2>/dev/null | wc -l)
 

@@ -6,6 +6,7 @@
 #include "device/calculator_holds.h"
 #include "device/disk_discovery.h"
 #include "harness.h"
+#include "session/advice.h"
 #include "session/update_run.h"
 #include "support.h"
 
@@ -97,6 +98,16 @@ SequenceDecision driveToTheEnd(UpdateRun& run) {
 }
 
 } // namespace
+
+// Every kind of failure tells its user what to do next.
+DEVICE_TEST(everyFailureHasAdvice) {
+    for (int kind = static_cast<int>(Failure::NoCalculator);
+         kind <= static_cast<int>(Failure::FinishNotWritten); ++kind) {
+        const Advice advice = adviceFor(static_cast<Failure>(kind));
+        CHECK(advice != Advice::None && !englishAdvice(advice).empty(),
+              "failure kind " + std::to_string(kind));
+    }
+}
 
 DEVICE_TEST(sequenceRuleAfterEachResult) {
     struct Row {

@@ -45,6 +45,7 @@ class FirmwareScanTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { pacing::testing::setDivisor(50); }
+    void everyProblemHasAdvice();
     void scan_data();
     void scan();
     void missingFolderOffersBrowse();
@@ -277,6 +278,23 @@ void FirmwareScanTest::untrustedFiles() {
     QCOMPARE(dialog.statusLabel->text(), QStringLiteral("No updates are available"));
     QVERIFY2(dialog.spareLabel2->text().startsWith(problem),
              qPrintable(dialog.spareLabel2->text()));
+}
+
+// Every reason a folder gives no update comes with what to do about it.
+void FirmwareScanTest::everyProblemHasAdvice() {
+    for (int kind = ScanProblem::NotAFolder; kind <= ScanProblem::ManifestTooLarge; ++kind) {
+        ScanProblem problem;
+        problem.kind = static_cast<ScanProblem::Kind>(kind);
+        QVERIFY2(scanAdvice(problem).advice != Advice::None, qPrintable(QString::number(kind)));
+    }
+    // Of two spellings, the one to delete is the one not spelt as the set's.
+    ScanProblem twice;
+    twice.kind = ScanProblem::TwoSpellings;
+    twice.name = QStringLiteral("VELA_OS.ROM");
+    twice.other = QStringLiteral("vela_os.rom");
+    QCOMPARE(scanAdvice(twice).arg, QStringLiteral("vela_os.rom"));
+    std::swap(twice.name, twice.other);
+    QCOMPARE(scanAdvice(twice).arg, QStringLiteral("vela_os.rom"));
 }
 
 QTEST_MAIN(FirmwareScanTest)
