@@ -76,6 +76,9 @@ bool UpdateReport::appendLocked(const QByteArray& bytes, QString& error) {
     lockAt.Offset = 0xFFFFFFFF;
     lockAt.OffsetHigh = 0x7FFFFFFF;
     const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
+    // Where the line starts, to take it back if it is cut short.
+    LARGE_INTEGER start{};
+    const bool startKnown = GetFileSizeEx(file, &start) != 0;
     // Both offsets all ones: at the file's end, wherever another put it.
     OVERLAPPED end{};
     end.Offset = 0xFFFFFFFF;
@@ -92,9 +95,14 @@ bool UpdateReport::appendLocked(const QByteArray& bytes, QString& error) {
     }
     if (!ok) {
         error = qt_error_string(static_cast<int>(cause));
-        // Part of a line, or one the disk did not keep, may be there: no
-        // line may follow it.
-        broken_ = written > 0;
+        // A line cut short, or not kept by the disk, is taken back: the file
+        // ends with it, as nobody else wrote while the lock was held. If it
+        // cannot be, no line may follow it.
+        if (written > 0) {
+            broken_ = !locked || !startKnown ||
+                      !SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file);
+            (void)FlushFileBuffers(file);
+        }
     }
     if (locked)
         UnlockFileEx(file, 0, 1, 0, &lockAt);
