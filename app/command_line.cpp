@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "base/utf16_text.h"
+#include "strings/res_qstring.h"
 
 #include <QCoreApplication>
 
@@ -24,11 +25,8 @@ QStringList commandLineArguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 #else
-    for (int i = 0; i < argc; ++i) {
-        const std::u16string units = utf16FromByteName(argv[i]);
-        arguments << QString(reinterpret_cast<const QChar*>(units.data()),
-                             static_cast<int>(units.size()));
-    }
+    for (int i = 0; i < argc; ++i)
+        arguments << qStringFromUtf16(utf16FromByteName(argv[i]));
 #endif
     return arguments;
 }

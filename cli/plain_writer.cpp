@@ -75,10 +75,9 @@ public:
             output_.out(report_text::idle() + QLatin1Char('\n'));
     }
     void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
-        output_.out(back
-                        ? Reporter::shown(calculator) +
-                              QStringLiteral(" is connected again: the update goes on.\n")
-                        : report_text::disconnected(calculator, seconds, next) + QLatin1Char('\n'));
+        output_.out((back ? report_text::connectedAgain(calculator)
+                          : report_text::disconnected(calculator, seconds, next)) +
+                    QLatin1Char('\n'));
     }
     void counts(int updated, int failed) override {
         output_.out(report_text::counts(updated, failed) + QLatin1Char('\n'));

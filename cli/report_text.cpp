@@ -6,6 +6,15 @@
 
 #include <algorithm>
 
+namespace {
+
+// Advice is a sentence of its own; after a colon it goes on the line.
+QString continued(const QString& next) {
+    return next.left(1).toLower() + next.mid(1);
+}
+
+} // namespace
+
 QString report_text::result(bool ok, int code, bool recorded) {
     if (ok)
         return QStringLiteral("ok");
@@ -20,10 +29,14 @@ QString report_text::result(bool ok, int code, bool recorded) {
 QString report_text::disconnected(const QString& calculator, int seconds, const QString& next) {
     QString text = Reporter::shown(calculator) + QStringLiteral(" was disconnected");
     if (!next.isEmpty())
-        text += QStringLiteral(": ") + next.left(1).toLower() + next.mid(1);
+        text += QStringLiteral(": ") + continued(next);
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
     return text + QStringLiteral(" (waiting up to %1 s).").arg(seconds);
+}
+
+QString report_text::connectedAgain(const QString& calculator) {
+    return Reporter::shown(calculator) + QStringLiteral(" is connected again: the update goes on.");
 }
 
 QString report_text::set(const QString& folder, bool manifestChecked,
@@ -93,7 +106,7 @@ QString report_text::ended(bool updated, int result, const QString& next) {
         return QStringLiteral("updated: unplug it now");
     QString text = report_text::result(false, result);
     if (!next.isEmpty())
-        text += QStringLiteral(": ") + next.left(1).toLower() + next.mid(1);
+        text += QStringLiteral(": ") + continued(next);
     return text;
 }
 

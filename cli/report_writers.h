@@ -68,6 +68,8 @@ public:
 namespace report_text {
 // "00000000 was disconnected: connect it again in update mode (waiting up to 30 s)."
 [[nodiscard]] QString disconnected(const QString& calculator, int seconds, const QString& next);
+// "00000000 is connected again: the update goes on."
+[[nodiscard]] QString connectedAgain(const QString& calculator);
 // "ok", "stopped", "failed (112)", or "not recorded".
 [[nodiscard]] QString result(bool ok, int code, bool recorded = true);
 // The set as it was checked, and its images.

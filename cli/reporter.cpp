@@ -4,6 +4,7 @@
 #include "cli/report_writers.h"
 #include "cli/wrapping.h"
 #include "device/calculators.h"
+#include "strings/res_qstring.h"
 
 namespace {
 
@@ -61,9 +62,7 @@ QString Reporter::jsonString(const QString& text) {
 }
 
 QString Reporter::shown(const QString& text) {
-    const std::u16string escaped = escapedForDisplay(text.toStdU16String());
-    return QString(reinterpret_cast<const QChar*>(escaped.data()),
-                   static_cast<int>(escaped.size()));
+    return qStringFromUtf16(escapedForDisplay(text.toStdU16String()));
 }
 
 QString Reporter::nameField(const QString& field, const QString& name) {

@@ -80,8 +80,7 @@ public:
     void waiting(const QString& calculator, bool back, int seconds, const QString& next) override {
         line(calculator).state =
             back ? QStringLiteral("connected again") : QStringLiteral("disconnected, waiting");
-        printAbove(wrapText(back ? Reporter::shown(calculator) +
-                                       QStringLiteral(" is connected again: the update goes on.")
+        printAbove(wrapText(back ? report_text::connectedAgain(calculator)
                                  : report_text::disconnected(calculator, seconds, next),
                             output_.columns()) +
                    QLatin1Char('\n'));
