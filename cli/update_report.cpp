@@ -1,5 +1,6 @@
 #include "cli/update_report.h"
 
+#include "base/regular_file.h"
 #include "base/utf16_text.h"
 
 #include <QDir>
@@ -118,22 +119,13 @@ UpdateReport::~UpdateReport() {
 
 QString UpdateReport::open(const QString& path) {
     std::lock_guard<std::mutex> hold(lock_);
-    const std::string name = byteNameFromUtf16(path.toStdU16String());
-    // A device is refused before it is opened: opening some has effects.
-    struct stat seen {};
-    if (::stat(name.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode))
+    const RegularFileOpen opened = openRegularFile(byteNameFromUtf16(path.toStdU16String()),
+                                                   O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (opened.notRegular)
         return notRegular();
-    // O_NONBLOCK: a FIFO put there since would wait for a reader for ever
-    // (and refuses at once, ENXIO, without one).
-    int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                    0644);
-    if (fd < 0)
-        return errno == ENXIO ? notRegular() : qt_error_string(errno);
-    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
-        ::close(fd);
-        return notRegular();
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (opened.fd < 0)
+        return qt_error_string(opened.error);
+    int fd = opened.fd;
     // Never a standard stream's number: with one closed at start, whatever
     // the program says there would land in the report.
     if (fd <= STDERR_FILENO) {

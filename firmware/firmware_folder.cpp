@@ -1,5 +1,6 @@
 #include "firmware/firmware_folder.h"
 
+#include "base/regular_file.h"
 #include "base/utf16_text.h"
 
 #include <QDir>
@@ -152,25 +153,15 @@ InputFile::~InputFile() {
 }
 
 InputOpen openInput(const QString& path, InputFile& input, QString& error) {
-    const std::string bytes = bytesOf(path);
-    // A device is refused before it is opened: opening some has effects.
-    struct stat seen {};
-    if (::stat(bytes.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode))
+    const RegularFileOpen opened = openRegularFile(bytesOf(path), O_RDONLY);
+    if (opened.notRegular)
         return InputOpen::NotRegular;
-    // O_NONBLOCK: an open of a FIFO would wait for a writer, for ever.
-    const int fd = ::open(bytes.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        error = qt_error_string(errno);
+    if (opened.fd < 0) {
+        error = qt_error_string(opened.error);
         return InputOpen::Failed;
     }
-    // What was opened, not what the path named a moment before.
-    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
-        ::close(fd);
-        return InputOpen::NotRegular;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    input.descriptor = fd;
-    if (!input.file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+    input.descriptor = opened.fd;
+    if (!input.file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         error = input.file.errorString();
         return InputOpen::Failed;
     }

@@ -1,4 +1,5 @@
 // Files, threads and sleeping on Linux.
+#include "base/regular_file.h"
 #include "base/utf16_text.h"
 #include "device/disk_io.h"
 #include "device/linux/posix_io.h"
@@ -119,19 +120,12 @@ std::u16string PosixIo::lastErrorText() const {
 namespace diskio {
 
 OpenResult openFileForReading(const std::u16string& path) {
-    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer forever.
-    UniqueFd fd(::open(byteNameFromUtf16(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid())
-        return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
-    if (!S_ISREG(info.st_mode))
+    const RegularFileOpen opened = openRegularFile(byteNameFromUtf16(path), O_RDONLY);
+    if (opened.notRegular)
         return {nullptr, u"Not a regular file (" + path + u")"};
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return {nullptr, systemErrorText(errno) + u" (" + path + u")"};
-    return {std::make_unique<PosixIo>(std::move(fd), false), {}};
+    if (opened.fd < 0)
+        return {nullptr, systemErrorText(opened.error) + u" (" + path + u")"};
+    return {std::make_unique<PosixIo>(UniqueFd(opened.fd), false), {}};
 }
 
 std::vector<ThreadOutcome> runThreads(const std::vector<std::function<int()>>& jobs) {
