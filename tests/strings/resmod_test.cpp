@@ -33,35 +33,30 @@ struct Run {
     QString err;
 };
 
-Run resmodOnce(const QStringList& arguments) {
-    QProcess process;
-    // Text mode: a Windows console program ends its lines with "\r\n".
-    process.start(QStringLiteral(RESMOD_PATH), arguments, QIODevice::ReadWrite | QIODevice::Text);
-    const bool finished = process.waitForFinished(30000);
-    if (!finished || process.exitStatus() != QProcess::NormalExit) {
-        const QString why = finished ? QStringLiteral("ended abnormally, code 0x%1")
-                                           .arg(uint(process.exitCode()), 0, 16)
-                                     : process.errorString();
-        process.kill();
-        process.waitForFinished();
-        return {-1, {}, why};
-    }
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
 // Under Wine, once in some sixty runs of this test on a busy machine, a start
 // of the tool came back without an exit code of the tool's own; the same run
 // passes alone. Such a start is tried once more, and said. An answer of the
 // tool's own, whatever it says, is never tried again.
 Run resmod(const QStringList& arguments) {
-    Run run = resmodOnce(arguments);
-    if (run.exitCode == -1) {
+    for (int attempt = 1;; ++attempt) {
+        QProcess process;
+        // Text mode: a Windows console program ends its lines with "\r\n".
+        process.start(QStringLiteral(RESMOD_PATH), arguments,
+                      QIODevice::ReadWrite | QIODevice::Text);
+        const bool finished = process.waitForFinished(30000);
+        if (finished && process.exitStatus() == QProcess::NormalExit)
+            return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                    QString::fromUtf8(process.readAllStandardError())};
+        const QString why = finished ? QStringLiteral("ended abnormally, code 0x%1")
+                                           .arg(uint(process.exitCode()), 0, 16)
+                                     : process.errorString();
+        process.kill();
+        process.waitForFinished();
+        if (attempt == 2)
+            return {-1, {}, why};
         qWarning("resmod %s: %s; trying once more", qPrintable(arguments.join(QLatin1Char(' '))),
-                 qPrintable(run.err));
-        run = resmodOnce(arguments);
+                 qPrintable(why));
     }
-    return run;
 }
 
 const uint kDialogIds[] = {0x2, 0x14, 0x209, 0x26E, 0x273, 0x277, 0x279, 0x291, 0x2E8, 0x1E5E};
